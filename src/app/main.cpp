@@ -1,0 +1,64 @@
+#include <QApplication>
+#include <QIcon>
+#include <QPointer>
+
+#include "core/app_identity.h"
+#include "core/log_categories.h"
+#include "core/logger.h"
+#include "maintenance/crash_reporting.h"
+#include "platform/display.h"
+#include "ui/app_appearance.h"
+#include "ui/combo_box_configurer.h"
+#include "ui/loading_window.h"
+
+namespace {
+
+int runApplication(int& argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    applyApplicationPalette();
+    app.installEventFilter(new ComboBoxConfigurer(&app));
+
+    appidentity::apply();
+    QGuiApplication::setApplicationDisplayName(QLatin1String(appidentity::kApplicationName));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/appicon.png")));
+
+    Logger::instance();
+    qCInfo(lcMain) << "Starting" << appidentity::kApplicationName << appidentity::version();
+
+    const FontChoice fontChoice = chooseInterFont();
+    QApplication::setFont(applicationFont(fontChoice.family));
+    loadApplicationStyleSheet(app);
+
+    QPointer<LoadingWindow> loadingWindow = new LoadingWindow;
+    loadingWindow->show();
+    loadingWindow->setStatus(QStringLiteral("Initializing..."));
+    QApplication::processEvents();
+
+    // The login session flow takes over from here once it exists.
+    loadingWindow->setStatus(QStringLiteral("Ready"));
+
+    const int exitCode = app.exec();
+    delete loadingWindow;
+    return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::enableHighDpiAwareness();
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+
+    appidentity::startCrashReporting();
+
+    int exitCode = 0;
+    try {
+        exitCode = runApplication(argc, argv);
+    } catch (...) {
+        shutdownCrashReporting();
+        throw;
+    }
+    shutdownCrashReporting();
+    return exitCode;
+}

@@ -1,0 +1,33 @@
+#include "core/app_identity.h"
+
+#include <QCoreApplication>
+
+#include "build_config.h"
+#include "maintenance/crash_reporting.h"
+
+namespace appidentity {
+
+void apply() {
+    QCoreApplication::setOrganizationName(QLatin1String(kOrganizationName));
+    QCoreApplication::setOrganizationDomain(QLatin1String(buildconfig::kOrgDomain));
+    QCoreApplication::setApplicationName(QLatin1String(kApplicationName));
+    QCoreApplication::setApplicationVersion(version());
+}
+
+QString crashDsn() {
+    if (qEnvironmentVariableIsSet("ONDARO_CRASH_DSN")) {
+        return qEnvironmentVariable("ONDARO_CRASH_DSN");
+    }
+    return QLatin1String(buildconfig::kCrashDsn);
+}
+
+void startCrashReporting() {
+    apply();
+    initCrashReporting(crashDsn(), crashRelease(), QLatin1String(kCrashEnvironment));
+}
+
+QString version() { return QLatin1String(buildconfig::kAppVersion); }
+
+QString crashRelease() { return QStringLiteral("ondaro-broadcaster@%1").arg(version()); }
+
+}  // namespace appidentity

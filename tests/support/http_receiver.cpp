@@ -1,0 +1,129 @@
+#include "http_receiver.h"
+
+#include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+class HttpReceiver::Server : public QObject {
+public:
+    explicit Server(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {
+        m_tcp = new QTcpServer(this);
+        connect(m_tcp, &QTcpServer::newConnection, this, &Server::onNewConnection);
+    }
+
+    QTcpServer* m_tcp;
+
+private:
+    void onNewConnection() {
+        while (QTcpSocket* socket = m_tcp->nextPendingConnection()) {
+            auto buffer = std::make_shared<QByteArray>();
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this,
+                    [this, socket, buffer] { onReadyRead(socket, *buffer); });
+        }
+    }
+
+    void onReadyRead(QTcpSocket* socket, QByteArray& buffer) {
+        buffer.append(socket->readAll());
+        const int headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0) return;
+
+        Request request;
+        const QList<QByteArray> lines = buffer.left(headerEnd).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines[i].indexOf(':');
+            if (colon > 0) {
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+            }
+        }
+        const int length = request.headers.value("content-length", "0").toInt();
+        if (buffer.size() < headerEnd + 4 + length) return;
+        request.body = buffer.mid(headerEnd + 4, length);
+        buffer.clear();
+
+        int status;
+        {
+            QMutexLocker lock(&m_shared->mutex);
+            m_shared->requests.append(request);
+            status = m_shared->status;
+        }
+        if (status == 0) return;  // hang on purpose
+        const QByteArray body = status < 300 ? QByteArrayLiteral("{\"id\":\"ok\"}")
+                                             : QByteArrayLiteral("{\"detail\":\"refused\"}");
+        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\n" +
+                      "Content-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    std::shared_ptr<Shared> m_shared;
+};
+
+HttpReceiver::HttpReceiver() : m_shared(std::make_shared<Shared>()) {
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("HttpReceiver"));
+    m_server = new Server(m_shared);
+    m_server->moveToThread(m_thread);
+    QObject::connect(m_thread, &QThread::finished, m_server, &QObject::deleteLater);
+    m_thread->start();
+}
+
+HttpReceiver::~HttpReceiver() {
+    close();
+    m_thread->quit();
+    m_thread->wait(5000);
+    delete m_thread;
+}
+
+bool HttpReceiver::listen(quint16 port) {
+    bool ok = false;
+    QMetaObject::invokeMethod(
+        m_server, [this, port] { return m_server->m_tcp->listen(QHostAddress::LocalHost, port); },
+        Qt::BlockingQueuedConnection, &ok);
+    return ok;
+}
+
+void HttpReceiver::close() {
+    QMetaObject::invokeMethod(m_server, [this] { m_server->m_tcp->close(); },
+                              Qt::BlockingQueuedConnection);
+}
+
+quint16 HttpReceiver::port() const {
+    quint16 port = 0;
+    QMetaObject::invokeMethod(m_server, [this] { return m_server->m_tcp->serverPort(); },
+                              Qt::BlockingQueuedConnection, &port);
+    return port;
+}
+
+void HttpReceiver::setResponseStatus(int status) {
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->status = status;
+}
+
+QList<HttpReceiver::Request> HttpReceiver::requests() const {
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->requests;
+}
+
+int HttpReceiver::requestCount() const {
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->requests.size();
+}
+
+void HttpReceiver::clearRequests() {
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->requests.clear();
+}
+
+quint16 HttpReceiver::unusedPort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}

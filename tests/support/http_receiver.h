@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QMutex>
+
+#include <memory>
+
+class QThread;
+
+// A minimal HTTP/1.1 server on 127.0.0.1 that records every request and answers with a fixed
+// status. It serves from a thread of its own, so it keeps answering while the test's main thread
+// is blocked (in a shutdown that waits for a worker, say).
+class HttpReceiver {
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray path;
+        QMap<QByteArray, QByteArray> headers;  // names in lower case
+        QByteArray body;
+    };
+
+    HttpReceiver();
+    ~HttpReceiver();
+
+    // Port 0 picks a free one.
+    bool listen(quint16 port = 0);
+    void close();
+    quint16 port() const;
+
+    // 0 accepts the request and never answers.
+    void setResponseStatus(int status);
+    QList<Request> requests() const;
+    int requestCount() const;
+    void clearRequests();
+
+    // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
+    static quint16 unusedPort();
+
+    struct Shared {
+        mutable QMutex mutex;
+        QList<Request> requests;
+        int status = 200;
+    };
+
+private:
+    std::shared_ptr<Shared> m_shared;
+    QThread* m_thread = nullptr;
+    class Server;
+    Server* m_server = nullptr;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// Points the per-user folders (XDG data, config, cache) at a fresh temporary folder, so a test
+// never touches the real user's files. Create it before anything asks QStandardPaths.
+class TestEnvironment {
+public:
+    TestEnvironment();
+    QString root() const { return m_dir.path(); }
+    QString dataHome() const { return m_dir.path() + QStringLiteral("/data"); }
+    QString configHome() const { return m_dir.path() + QStringLiteral("/config"); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+namespace testsupport {
+
+// When the test runs as root, runs the named test function of this same binary again as user
+// "nobody" (folder permissions only bind an unprivileged user) and returns true with the child's
+// outcome in `passed`. Returns false when not root: run the case in-process.
+bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& output);
+
+// True inside such a rerun.
+bool isUnprivilegedRerun();
+
+}  // namespace testsupport
