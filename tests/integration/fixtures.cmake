@@ -1,0 +1,1 @@
+doredoradar_add_test(test_fixtures LABEL integration SOURCES test_fixtures.cpp)

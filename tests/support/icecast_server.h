@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QTemporaryDir>
+
+#include "managed_process.h"
+
+// A real Icecast 2 (Debian's icecast2) on 127.0.0.1 with a generated configuration in a
+// temporary folder, a free port and its own passwords. Stopped by PID when it goes out of scope.
+class IcecastServer {
+public:
+    struct Options {
+        QString sourcePassword = QStringLiteral("source-secret");
+        QString adminUser = QStringLiteral("admin");
+        QString adminPassword = QStringLiteral("admin-secret");
+        // Mounts with a password of their own (mount → password).
+        QMap<QString, QString> mountPasswords;
+        int sourceTimeoutSeconds = 10;
+        int maxSources = 8;
+    };
+
+    IcecastServer();
+    explicit IcecastServer(const Options& options);
+    ~IcecastServer();
+
+    // Starts and waits until the status page answers (at most 10 s).
+    bool start(QString* error = nullptr);
+    void stop();
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; }
+    qint64 pid() const { return m_process.pid(); }
+    const Options& options() const { return m_options; }
+
+    // GET path on the server with a bounded wait; returns status code and body.
+    int httpGet(const QString& path, QByteArray* body, int timeoutMs = 5000,
+                bool asAdmin = false) const;
+    // "icestats" of /status-json.xsl.
+    QJsonObject stats() const;
+    // The "source" entry for a mount, or an empty object when the mount is not live.
+    QJsonObject sourceStats(const QString& mount) const;
+    // Connects as a listener and reads up to `bytes` of the stream (headers stripped).
+    QByteArray listen(const QString& mount, int bytes, int timeoutMs = 10000) const;
+
+    QString errorLog() const;
+    QString accessLog() const;
+
+private:
+    Options m_options;
+    QTemporaryDir m_dir;
+    quint16 m_port = 0;
+    ManagedProcess m_process;
+};

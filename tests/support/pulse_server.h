@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "managed_process.h"
+
+// A private PulseAudio daemon for one test, reachable only through its own socket, with
+// 48 kHz stereo null devices:
+//   sink   "test_sink"  (default; what programs play into)
+//   sink   "mic_sink"   and the source "test_mic" fed by it (a stand-in microphone)
+// applyToProcess() points this process's PulseAudio clients (GStreamer, libobs) at it.
+class PulseServer {
+public:
+    PulseServer();
+    ~PulseServer();
+
+    bool start(QString* error = nullptr);
+    void stop();
+    qint64 pid() const { return m_process.pid(); }
+
+    QString serverAddress() const;  // "unix:<folder>/native"
+    QProcessEnvironment environment() const;
+    void applyToProcess() const;
+
+    // Runs pactl against this daemon; returns its standard output ("" on failure).
+    QString pactl(const QStringList& arguments) const;
+
+    // Plays a sine tone into a sink as a separate program (gst-launch-1.0) whose PulseAudio
+    // application name is `applicationName`; stopped by PID when the handle goes.
+    std::unique_ptr<ManagedProcess> playTone(const QString& sink, double frequencyHz,
+                                             const QString& applicationName,
+                                             double volume = 0.5) const;
+
+private:
+    QTemporaryDir m_dir;
+    ManagedProcess m_process;
+};
