@@ -1,0 +1,1 @@
+doredoradar_add_test(test_ondaro_models LABEL unit SOURCES test_ondaro_models.cpp LIBS doredoradar_core)
