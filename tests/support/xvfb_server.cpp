@@ -13,20 +13,25 @@ bool XvfbServer::start(QString* error) {
         if (error) *error = QStringLiteral("Xvfb did not start");
         return false;
     }
+    // Standard error is merged in (Xvfb complains about displays already taken): the number is
+    // the line that holds nothing else.
     QProcess* process = m_process.process();
-    process->setProcessChannelMode(QProcess::SeparateChannels);
     QByteArray out;
+    int number = -1;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 10000 && !out.contains('\n')) {
+    while (timer.elapsed() < 10000 && number < 0) {
         if (!m_process.isRunning()) break;
         process->waitForReadyRead(100);
-        out += process->readAllStandardOutput();
+        out += process->readAll();
+        for (const QByteArray& line : out.split('\n')) {
+            bool ok = false;
+            const int value = line.trimmed().toInt(&ok);
+            if (ok && out.contains(line + '\n')) number = value;
+        }
     }
-    bool ok = false;
-    const int number = out.trimmed().toInt(&ok);
-    if (!ok) {
-        if (error) *error = QStringLiteral("Xvfb gave no display number: ") + m_process.output();
+    if (number < 0) {
+        if (error) *error = QStringLiteral("Xvfb gave no display number: ") + QString::fromLocal8Bit(out);
         stop();
         return false;
     }
