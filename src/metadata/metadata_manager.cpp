@@ -64,9 +64,10 @@ QString extractLine(const QString& text, bool last) {
     return {};
 }
 
+// Invalid sequences become U+FFFD. Editors on Windows like to start files with a BOM.
 QString decodeUtf8(QByteArray bytes) {
-    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);  // editors on Windows write a BOM
-    return QString::fromUtf8(bytes);  // invalid sequences become U+FFFD
+    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
+    return QString::fromUtf8(bytes);
 }
 
 bool isFetchable(const QUrl& url) {
@@ -95,7 +96,11 @@ const char* sourceName(MetadataSource source) {
 
 }  // namespace
 
-MetadataManager::MetadataManager(QObject* parent) : QObject(parent) {
+MetadataManager::MetadataManager(QObject* parent)
+    : QObject(parent), m_urlPollTimer(this), m_windowPollTimer(this) {
+    // Named so that diagnostics (and tests) can tell which machinery is running.
+    m_urlPollTimer.setObjectName(QStringLiteral("urlPollTimer"));
+    m_windowPollTimer.setObjectName(QStringLiteral("windowPollTimer"));
     connect(&m_fileWatcher, &QFileSystemWatcher::fileChanged, this,
             &MetadataManager::onFileChanged);
     connect(&m_urlPollTimer, &QTimer::timeout, this, &MetadataManager::onUrlPollTimer);
@@ -106,7 +111,8 @@ MetadataManager::MetadataManager(QObject* parent) : QObject(parent) {
     m_urlTimeoutTimer.setSingleShot(true);
     connect(&m_urlTimeoutTimer, &QTimer::timeout, this, [this] {
         if (!m_urlReply) return;
-        m_urlFailure = QStringLiteral("No reply within %1 s").arg(m_urlTimeoutTimer.interval() / 1000);
+        m_urlFailure =
+            QStringLiteral("No reply within %1 s").arg(m_urlTimeoutTimer.interval() / 1000);
         m_urlReply->abort();
     });
 }
@@ -173,7 +179,8 @@ void MetadataManager::setWindow(const QString& title, quintptr handle) {
     m_windowHandle = handle;
     m_lastWindowTitle.clear();
     m_windowSystemMissingLogged = false;
-    qCInfo(lcMetadata) << "Monitoring window" << title << "handle" << Qt::hex << handle;
+    qCInfo(lcMetadata) << "Monitoring window" << title << "handle" << Qt::showbase << Qt::hex
+                       << handle;
     if (m_source == MetadataSource::WindowTitle && handle != 0) startWindowPolling();
 }
 
@@ -218,13 +225,17 @@ void MetadataManager::parseWindowTitle(const QString& windowTitleText) {
     }
 
     // Order matters only in that the first hit wins; at most one suffix goes.
-    static const QStringList kPlayerSuffixes = {
-        QStringLiteral(" - Spotify"),       QStringLiteral(" - Spotify Premium"),
-        QStringLiteral(" - Apple Music"),   QStringLiteral(" - iTunes"),
-        QStringLiteral(" - VLC media player"), QStringLiteral(" - VLC"),
-        QStringLiteral(" - foobar2000"),    QStringLiteral(" - Winamp"),
-        QStringLiteral(" - YouTube Music"), QStringLiteral(" - YouTube"),
-        QStringLiteral(" - Music")};
+    static const QStringList kPlayerSuffixes = {QStringLiteral(" - Spotify"),
+                                                QStringLiteral(" - Spotify Premium"),
+                                                QStringLiteral(" - Apple Music"),
+                                                QStringLiteral(" - iTunes"),
+                                                QStringLiteral(" - VLC media player"),
+                                                QStringLiteral(" - VLC"),
+                                                QStringLiteral(" - foobar2000"),
+                                                QStringLiteral(" - Winamp"),
+                                                QStringLiteral(" - YouTube Music"),
+                                                QStringLiteral(" - YouTube"),
+                                                QStringLiteral(" - Music")};
     for (const QString& suffix : kPlayerSuffixes) {
         if (text.endsWith(suffix, Qt::CaseInsensitive)) {
             text.chop(suffix.size());
@@ -288,8 +299,8 @@ MetadataManager::StartupSource MetadataManager::validateStartupSource(int savedS
             break;
         default:
             // A value no version of ours writes: start from the safe choice.
-            qCWarning(lcMetadata)
-                << "loadSettings: Unknown metadata source, resetting to Manual:" << savedSource;
+            qCWarning(lcMetadata) << "loadSettings: Unknown metadata source, resetting to Manual:"
+                                  << savedSource;
             break;
     }
     return result;
@@ -399,7 +410,8 @@ void MetadataManager::fetchUrl() {
     m_urlReply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
         bool known = false;
-        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        const qint64 length =
+            reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
         if (reply == m_urlReply && known && length > kMaxUrlBytes) {
             m_urlFailure = QStringLiteral("Reply exceeds %1 KiB").arg(kMaxUrlBytes / 1024);
             reply->abort();
@@ -446,7 +458,8 @@ void MetadataManager::onUrlReplyFinished(QNetworkReply* reply) {
         return;
     }
 
-    QString failure = m_urlFailure;
+    const QString ownFailure = m_urlFailure;
+    QString failure = ownFailure;
     if (failure.isEmpty() && reply->error() != QNetworkReply::NoError) {
         failure = reply->errorString();
     }
@@ -461,9 +474,15 @@ void MetadataManager::onUrlReplyFinished(QNetworkReply* reply) {
     m_urlFailure.clear();
 
     if (!failure.isEmpty()) {
+        // The reply's own error text may repeat the whole URL, query included: log the code.
+        const QString detail =
+            ownFailure.isEmpty()
+                ? QStringLiteral("network error %1, HTTP status %2")
+                      .arg(int(reply->error()))
+                      .arg(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt())
+                : ownFailure;
         qCWarning(lcMetadata) << "Failed to fetch metadata from" << loggableUrl(requested)
-                              << "error" << reply->error() << "HTTP status"
-                              << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                              << detail;
         Q_EMIT errorOccurred(QStringLiteral("Failed to fetch metadata from URL: ") + failure);
         Q_EMIT sourceInvalidated(QStringLiteral("URL metadata source is unavailable: ") + failure);
         return;

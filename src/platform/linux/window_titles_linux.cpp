@@ -185,11 +185,11 @@ private:
     }
 
     bool hasWmState(xcb_window_t window) {
-        XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-            m_connection,
-            xcb_get_property(m_connection, 0, window, m_wmStateAtom, XCB_GET_PROPERTY_TYPE_ANY, 0,
-                             0),
-            nullptr));
+        XcbReply<xcb_get_property_reply_t> reply(
+            xcb_get_property_reply(m_connection,
+                                   xcb_get_property(m_connection, 0, window, m_wmStateAtom,
+                                                    XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+                                   nullptr));
         return reply && reply->type != XCB_ATOM_NONE;
     }
 

@@ -1,6 +1,7 @@
 #include "platform/window_titles.h"
 
 #include <windows.h>
+
 #include <dwmapi.h>
 
 #include <mutex>
