@@ -37,6 +37,16 @@ bool writeFile(const QString& path, const QByteArray& content) {
     return file.write(content) == content.size();
 }
 
+void useFile(MetadataManager& manager, const QString& path) {
+    manager.setSource(MetadataSource::TextFile);
+    manager.setFilePath(path);
+}
+
+void useUrl(MetadataManager& manager, const QString& url) {
+    manager.setSource(MetadataSource::URL);
+    manager.setUrl(url);
+}
+
 QString localUrl(const HttpReceiver& server, const char* path = "/now.txt") {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(server.port()).arg(QLatin1String(path));
 }
@@ -74,8 +84,7 @@ private Q_SLOTS:
         MetadataManager manager;
         Recorder recorder(&manager);
         manager.setReadLastLine(lastLine);
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         manager.refresh();
         QCOMPARE(recorder.events, QStringList{expected});
     }
@@ -85,8 +94,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("now.txt"));
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         QVERIFY(writeFile(path, "\n   \n\t\n"));
         manager.refresh();
         QVERIFY(writeFile(path, "12:30:45 gstreamer pipeline started\n"));
@@ -100,8 +108,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, "First - Song\n"));
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         manager.refresh();
         QCOMPARE(recorder.changes(), QStringList{"changed:First|Song"});
 
@@ -143,8 +150,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, "Artist - Song\n"));
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         manager.refresh();
         recorder.events.clear();
 
@@ -175,8 +181,7 @@ private Q_SLOTS:
         // The main window answers an invalidated source by going back to manual entry.
         connect(&manager, &MetadataManager::sourceInvalidated, &manager,
                 [&manager] { manager.setSource(MetadataSource::Manual); });
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         QElapsedTimer timer;
         timer.start();
         manager.refresh();
@@ -206,8 +211,7 @@ private Q_SLOTS:
         }
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         manager.setReadLastLine(true);
         manager.refresh();
         manager.setReadLastLine(false);
@@ -223,16 +227,14 @@ private Q_SLOTS:
         QVERIFY(writeFile(other, "Other - Song\n"));
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(path);
+        useFile(manager, path);
         manager.refresh();
         manager.setSource(MetadataSource::Manual);
         QVERIFY(writeFile(path, "Ignored - Song\n"));
         QVERIFY(QFile::remove(path));
 
         // Back to the file source with another file: the old one is no longer watched.
-        manager.setSource(MetadataSource::TextFile);
-        manager.setFilePath(other);
+        useFile(manager, other);
         manager.refresh();
         QVERIFY(writeFile(path, "Recreated - Song\n"));
         QTest::qWait(1000);
@@ -247,8 +249,7 @@ private Q_SLOTS:
         server.setResponseBody("\n  Artist - Song  \n\nSecond - Line\n");
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrl(localUrl(server));
+        useUrl(manager, localUrl(server));
         manager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events, QStringList{"changed:Artist|Song"}, 5000);
 
@@ -280,8 +281,7 @@ private Q_SLOTS:
                 : localUrl(server);
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrl(url);
+        useUrl(manager, url);
         manager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 2, 5000);
         const QString error = recorder.events.at(0);
@@ -300,8 +300,7 @@ private Q_SLOTS:
         server.setResponseStatus(0);  // accept, never answer
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrl(localUrl(server));
+        useUrl(manager, localUrl(server));
         manager.setUrlPollInterval(1);
         manager.refresh();
         QTRY_VERIFY_WITH_TIMEOUT(recorder.events.size() >= 2, 5000);
@@ -329,8 +328,7 @@ private Q_SLOTS:
         }
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrl(localUrl(server));
+        useUrl(manager, localUrl(server));
         manager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 2, 10000);
         QCOMPARE(recorder.events.at(0),
@@ -344,8 +342,7 @@ private Q_SLOTS:
         server.setResponseBody("Artist - Song\n");
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrl(localUrl(server));
+        useUrl(manager, localUrl(server));
         // Asking again while the request runs does not start another one.
         manager.refresh();
         manager.refresh();
@@ -397,8 +394,7 @@ private Q_SLOTS:
 
         MetadataManager manager;
         Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrl(localUrl(slow));
+        useUrl(manager, localUrl(slow));
         manager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(slow.requestCount(), 1, 5000);
         manager.setSource(MetadataSource::Manual);
@@ -427,8 +423,7 @@ private Q_SLOTS:
         QVERIFY(writeFile(path, bytes));
         MetadataManager fileManager;
         Recorder fileRecorder(&fileManager);
-        fileManager.setSource(MetadataSource::TextFile);
-        fileManager.setFilePath(path);
+        useFile(fileManager, path);
         fileManager.refresh();
         QCOMPARE(fileRecorder.events, QStringList{expected});
 
@@ -437,8 +432,7 @@ private Q_SLOTS:
         server.setResponseBody(bytes, "text/plain");
         MetadataManager urlManager;
         Recorder urlRecorder(&urlManager);
-        urlManager.setSource(MetadataSource::URL);
-        urlManager.setUrl(localUrl(server));
+        useUrl(urlManager, localUrl(server));
         urlManager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(urlRecorder.events, QStringList{expected}, 5000);
     }

@@ -16,16 +16,6 @@ public:
     QTcpServer* m_tcp;
 
 private:
-    // What to answer one request with, copied from the shared settings when it arrives.
-    struct Answer {
-        int status = 200;
-        bool customBody = false;
-        QByteArray body;
-        QByteArray contentType;
-        int delayMs = 0;
-        bool endless = false;
-    };
-
     void onNewConnection() {
         while (QTcpSocket* socket = m_tcp->nextPendingConnection()) {
             auto buffer = std::make_shared<QByteArray>();
@@ -69,12 +59,7 @@ private:
         {
             QMutexLocker lock(&m_shared->mutex);
             m_shared->requests.append(request);
-            answer.status = m_shared->status;
-            answer.customBody = m_shared->customBody;
-            answer.body = m_shared->body;
-            answer.contentType = m_shared->contentType;
-            answer.delayMs = m_shared->delayMs;
-            answer.endless = m_shared->endless;
+            answer = m_shared->answer;
         }
         if (answer.status == 0) return;  // hang on purpose
         if (answer.delayMs > 0) {
@@ -163,24 +148,24 @@ quint16 HttpReceiver::port() const {
 
 void HttpReceiver::setResponseStatus(int status) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->status = status;
+    m_shared->answer.status = status;
 }
 
 void HttpReceiver::setResponseBody(const QByteArray& body, const QByteArray& contentType) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->customBody = true;
-    m_shared->body = body;
-    m_shared->contentType = contentType;
+    m_shared->answer.customBody = true;
+    m_shared->answer.body = body;
+    m_shared->answer.contentType = contentType;
 }
 
 void HttpReceiver::setResponseDelayMs(int delayMs) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->delayMs = delayMs;
+    m_shared->answer.delayMs = delayMs;
 }
 
 void HttpReceiver::setEndlessBody(bool endless) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->endless = endless;
+    m_shared->answer.endless = endless;
 }
 
 int HttpReceiver::openConnectionCount() const {

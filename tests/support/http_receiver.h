@@ -48,15 +48,20 @@ public:
     // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
     static quint16 unusedPort();
 
-    struct Shared {
-        mutable QMutex mutex;
-        QList<Request> requests;
+    // What to answer a request with; copied when the request arrives.
+    struct Answer {
         int status = 200;
         bool customBody = false;
         QByteArray body;
         QByteArray contentType;
         int delayMs = 0;
         bool endless = false;
+    };
+
+    struct Shared {
+        mutable QMutex mutex;
+        QList<Request> requests;
+        Answer answer;
         int openConnections = 0;
     };
 
