@@ -1,7 +1,7 @@
-#include <unistd.h>
-
 #include <algorithm>
 #include <vector>
+
+#include <unistd.h>
 
 #include <QSignalSpy>
 #include <QTest>

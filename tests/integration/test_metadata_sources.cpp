@@ -1,7 +1,7 @@
+#include <cstdio>
+
 #include <sys/stat.h>
 #include <sys/types.h>
-
-#include <cstdio>
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -15,8 +15,6 @@
 //                           without ids the property is removed
 // Standard input closing ends the program (and removes a client list it published).
 
-#include <xcb/xcb.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +23,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <xcb/xcb.h>
 
 namespace {
 

@@ -1,9 +1,9 @@
+#include <limits>
+
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <limits>
 
 #include "metadata/metadata_manager.h"
 

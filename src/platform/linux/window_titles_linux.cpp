@@ -1,9 +1,5 @@
 #include "platform/window_titles.h"
 
-#include <unistd.h>
-#include <xcb/xcb.h>
-#include <xcb/xcb_ewmh.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +7,10 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
 
 #include <QString>
 
