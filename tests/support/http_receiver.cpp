@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 class HttpReceiver::Server : public QObject {
 public:
@@ -18,6 +19,14 @@ private:
     void onNewConnection() {
         while (QTcpSocket* socket = m_tcp->nextPendingConnection()) {
             auto buffer = std::make_shared<QByteArray>();
+            {
+                QMutexLocker lock(&m_shared->mutex);
+                ++m_shared->openConnections;
+            }
+            connect(socket, &QTcpSocket::disconnected, this, [this] {
+                QMutexLocker lock(&m_shared->mutex);
+                --m_shared->openConnections;
+            });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QTcpSocket::readyRead, this,
                     [this, socket, buffer] { onReadyRead(socket, *buffer); });
@@ -46,19 +55,56 @@ private:
         request.body = buffer.mid(headerEnd + 4, length);
         buffer.clear();
 
-        int status;
+        Answer answer;
         {
             QMutexLocker lock(&m_shared->mutex);
             m_shared->requests.append(request);
-            status = m_shared->status;
+            answer = m_shared->answer;
         }
-        if (status == 0) return;  // hang on purpose
-        const QByteArray body = status < 300 ? QByteArrayLiteral("{\"id\":\"ok\"}")
-                                             : QByteArrayLiteral("{\"detail\":\"refused\"}");
-        socket->write("HTTP/1.1 " + QByteArray::number(status) + " Status\r\n" +
-                      "Content-Type: application/json\r\nContent-Length: " +
+        if (answer.status == 0) return;  // hang on purpose
+        if (answer.delayMs > 0) {
+            // The socket is the context: a client that gave up takes the answer with it.
+            QTimer::singleShot(answer.delayMs, socket,
+                               [this, socket, answer] { respond(socket, answer); });
+            return;
+        }
+        respond(socket, answer);
+    }
+
+    void respond(QTcpSocket* socket, const Answer& answer) {
+        if (answer.endless) {
+            respondEndless(socket);
+            return;
+        }
+        QByteArray body = answer.body;
+        QByteArray contentType = answer.contentType;
+        if (!answer.customBody) {
+            body = answer.status < 300 ? QByteArrayLiteral("{\"id\":\"ok\"}")
+                                       : QByteArrayLiteral("{\"detail\":\"refused\"}");
+            contentType = QByteArrayLiteral("application/json");
+        }
+        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n" +
+                      "Content-Type: " + contentType + "\r\nContent-Length: " +
                       QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
         socket->disconnectFromHost();
+    }
+
+    void respondEndless(QTcpSocket* socket) {
+        static constexpr qint64 kChunkBytes = 16 * 1024;
+        static constexpr qint64 kLimitBytes = qint64(1) << 30;
+        const QByteArray chunk = QByteArray("Endless - Stream\n").repeated(kChunkBytes / 17);
+        auto sent = std::make_shared<qint64>(0);
+        auto writeMore = [socket, chunk, sent] {
+            while (socket->state() == QAbstractSocket::ConnectedState &&
+                   socket->bytesToWrite() < 4 * kChunkBytes && *sent < kLimitBytes) {
+                socket->write(chunk);
+                *sent += chunk.size();
+            }
+            if (*sent >= kLimitBytes) socket->disconnectFromHost();
+        };
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n");
+        connect(socket, &QTcpSocket::bytesWritten, socket, writeMore);
+        writeMore();
     }
 
     std::shared_ptr<Shared> m_shared;
@@ -102,7 +148,29 @@ quint16 HttpReceiver::port() const {
 
 void HttpReceiver::setResponseStatus(int status) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->status = status;
+    m_shared->answer.status = status;
+}
+
+void HttpReceiver::setResponseBody(const QByteArray& body, const QByteArray& contentType) {
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->answer.customBody = true;
+    m_shared->answer.body = body;
+    m_shared->answer.contentType = contentType;
+}
+
+void HttpReceiver::setResponseDelayMs(int delayMs) {
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->answer.delayMs = delayMs;
+}
+
+void HttpReceiver::setEndlessBody(bool endless) {
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->answer.endless = endless;
+}
+
+int HttpReceiver::openConnectionCount() const {
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->openConnections;
 }
 
 QList<HttpReceiver::Request> HttpReceiver::requests() const {

@@ -31,6 +31,16 @@ public:
 
     // 0 accepts the request and never answers.
     void setResponseStatus(int status);
+    // Answers with this body instead of the built-in small JSON document.
+    void setResponseBody(const QByteArray& body,
+                         const QByteArray& contentType = "text/plain; charset=utf-8");
+    // Waits this long before answering (the request is recorded at once).
+    void setResponseDelayMs(int delayMs);
+    // Answers 200 with a body that never ends (no Content-Length), written as fast as the
+    // client reads, until the client goes away (or, as a bound, after 1 GiB).
+    void setEndlessBody(bool endless);
+    // Client connections currently open.
+    int openConnectionCount() const;
     QList<Request> requests() const;
     int requestCount() const;
     void clearRequests();
@@ -38,10 +48,21 @@ public:
     // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
     static quint16 unusedPort();
 
+    // What to answer a request with; copied when the request arrives.
+    struct Answer {
+        int status = 200;
+        bool customBody = false;
+        QByteArray body;
+        QByteArray contentType;
+        int delayMs = 0;
+        bool endless = false;
+    };
+
     struct Shared {
         mutable QMutex mutex;
         QList<Request> requests;
-        int status = 200;
+        Answer answer;
+        int openConnections = 0;
     };
 
 private:

@@ -1,15 +1,34 @@
 #include "xvfb_server.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 bool XvfbServer::start(QString* error) {
-    // -displayfd 1: Xvfb picks a free display and prints its number on standard output.
+    // -displayfd 1: Xvfb prints the display number on standard output once it is ready. Alone
+    // it picks the first free number, but it gives up when display 0 is served by an X server
+    // whose lock file went missing; then we name numbers ourselves, skipping those in use.
+    if (launch(QString(), error)) return true;
+    const int base = 100 + int(QCoreApplication::applicationPid() % 400);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int number = base + attempt * 7;
+        if (QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
+            QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number))) {
+            continue;
+        }
+        if (launch(QStringLiteral(":%1").arg(number), error)) return true;
+    }
+    return false;
+}
+
+bool XvfbServer::launch(const QString& display, QString* error) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!m_process.start(QStringLiteral("Xvfb"),
-                         {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                          QStringLiteral("0"), QStringLiteral("1280x800x24"),
-                          QStringLiteral("-nolisten"), QStringLiteral("tcp")},
-                         env)) {
+    QStringList arguments;
+    if (!display.isEmpty()) arguments << display;
+    arguments << QStringLiteral("-displayfd") << QStringLiteral("1") << QStringLiteral("-screen")
+              << QStringLiteral("0") << QStringLiteral("1280x800x24") << QStringLiteral("-nolisten")
+              << QStringLiteral("tcp");
+    if (!m_process.start(QStringLiteral("Xvfb"), arguments, env)) {
         if (error) *error = QStringLiteral("Xvfb did not start");
         return false;
     }

@@ -16,6 +16,7 @@ public:
     void applyToProcess() const;
 
 private:
+    bool launch(const QString& display, QString* error);
     ManagedProcess m_process;
     QString m_display;
 };

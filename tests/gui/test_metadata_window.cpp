@@ -1,0 +1,260 @@
+#include <algorithm>
+#include <vector>
+
+#include <unistd.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "metadata/metadata_manager.h"
+#include "platform/window_titles.h"
+#include "x11_test_windows.h"
+#include "xvfb_server.h"
+
+namespace {
+
+QByteArray id(quintptr window) { return QByteArray::number(qulonglong(window)); }
+
+const platform::WindowEntry* findEntry(const std::vector<platform::WindowEntry>& entries,
+                                       quintptr window) {
+    const auto it =
+        std::find_if(entries.begin(), entries.end(),
+                     [window](const platform::WindowEntry& e) { return e.handle == window; });
+    return it == entries.end() ? nullptr : &*it;
+}
+
+QString titleOf(quintptr window) {
+    return QString::fromStdU16String(platform::windowTitle(window));
+}
+
+}  // namespace
+
+// Window titles of another process's real X11 windows on a private Xvfb display.
+class TestMetadataWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_xvfb.start(&error), qPrintable(error));
+        m_xvfb.applyToProcess();
+        QVERIFY2(m_windows.start(m_xvfb.display(), &error), qPrintable(error));
+    }
+
+    void cleanupTestCase() {
+        m_windows.stop();
+        m_xvfb.stop();
+    }
+
+    void listsTitledApplicationWindowsOfOtherPrograms() {
+        QVERIFY(platform::windowSystemAvailable());
+        const quintptr player = m_windows.create(QStringLiteral("Artist - Song - Spotify"));
+        const quintptr untitled = m_windows.createUntitled();
+        const quintptr ours = m_windows.create(QStringLiteral("Our Own Window"));
+        const quintptr dock = m_windows.create(QStringLiteral("Panel"));
+        const quintptr hidden = m_windows.create(QStringLiteral("Hidden Player"));
+        QVERIFY(player && untitled && ours && dock && hidden);
+        QVERIFY(m_windows.command("pid " + id(ours) + ' ' + QByteArray::number(::getpid())));
+        QVERIFY(m_windows.command("pid " + id(player) + ' ' + QByteArray::number(m_windows.pid())));
+        QVERIFY(m_windows.command("type " + id(dock) + " _NET_WM_WINDOW_TYPE_DOCK"));
+        QVERIFY(m_windows.command("unmap " + id(hidden)));
+
+        // No window manager: the mapped top-level windows are the list.
+        std::vector<platform::WindowEntry> entries = platform::listApplicationWindows();
+        const platform::WindowEntry* entry = findEntry(entries, player);
+        QVERIFY(entry);
+        QCOMPARE(QString::fromStdU16String(entry->title),
+                 QStringLiteral("Artist - Song - Spotify"));
+        QVERIFY(!findEntry(entries, untitled));
+        QVERIFY(!findEntry(entries, ours));
+        QVERIFY(!findEntry(entries, dock));
+        QVERIFY(!findEntry(entries, hidden));
+
+        // A window manager's client list is authoritative: managed windows only, minimised
+        // (unmapped) ones included.
+        QVERIFY(m_windows.command("clientlist " + id(hidden) + ' ' + id(untitled) + ' ' + id(ours) +
+                                  ' ' + id(dock)));
+        entries = platform::listApplicationWindows();
+        QCOMPARE(entries.size(), size_t(1));
+        QCOMPARE(entries.front().handle, hidden);
+        QCOMPARE(QString::fromStdU16String(entries.front().title), QStringLiteral("Hidden Player"));
+        QVERIFY(m_windows.command("clientlist"));
+
+        for (quintptr window : {player, untitled, ours, dock, hidden}) {
+            QVERIFY(m_windows.command("destroy " + id(window)));
+        }
+    }
+
+    void readsTitlesAsTheyAreStored() {
+        const quintptr window = m_windows.create(QStringLiteral("placeholder"));
+        QVERIFY(window);
+
+        const QString unicode = QStringLiteral("Sigur Rós – Hoppípolla \U0001F3B5");
+        QVERIFY(m_windows.command("title " + id(window) + ' ' + unicode.toUtf8()));
+        QCOMPARE(titleOf(window), unicode);
+
+        // Only the old-style name, in Latin-1.
+        QVERIFY(m_windows.command("wmname " + id(window) + " Caf\xe9 - Song"));
+        QCOMPARE(titleOf(window), QStringLiteral("Café - Song"));
+
+        // Bytes that are not UTF-8 come out as replacement characters.
+        QVERIFY(m_windows.command("rawname " + id(window) + " 41c3284220ff"));
+        QCOMPARE(titleOf(window), QStringLiteral("A\uFFFD(B \uFFFD"));
+
+        // Cut as Windows cuts: 511 UTF-16 units, never half a surrogate pair.
+        QVERIFY(m_windows.command("title " + id(window) + ' ' + QByteArray(600, 'x')));
+        QCOMPARE(titleOf(window), QString(511, QLatin1Char('x')));
+        const QString split = QString(510, QLatin1Char('y')) + QStringLiteral("\U0001F3B5");
+        QVERIFY(m_windows.command("title " + id(window) + ' ' + split.toUtf8()));
+        QCOMPARE(titleOf(window), QString(510, QLatin1Char('y')));
+
+        QVERIFY(m_windows.command("destroy " + id(window)));
+        QCOMPARE(titleOf(window), QString());
+        QCOMPARE(titleOf(0), QString());
+    }
+
+    void windowStateFollowsTheWindow() {
+        const quintptr window = m_windows.create(QStringLiteral("Short-lived"));
+        QVERIFY(window);
+        QCOMPARE(platform::windowState(window), platform::WindowState::Open);
+        QCOMPARE(platform::windowState(0), platform::WindowState::Closed);
+        QCOMPARE(platform::windowState(quintptr(0x1FFFFF00)), platform::WindowState::Closed);
+        QCOMPARE(platform::windowState(~quintptr(0)), platform::WindowState::Closed);
+
+        // Under a window manager, a window that left its client list is gone.
+        const quintptr other = m_windows.create(QStringLiteral("Other"));
+        QVERIFY(m_windows.command("clientlist " + id(other)));
+        QCOMPARE(platform::windowState(window), platform::WindowState::Closed);
+        QVERIFY(m_windows.command("clientlist " + id(other) + ' ' + id(window)));
+        QCOMPARE(platform::windowState(window), platform::WindowState::Open);
+        QVERIFY(m_windows.command("clientlist"));
+
+        QVERIFY(m_windows.command("destroy " + id(window)));
+        QCOMPARE(platform::windowState(window), platform::WindowState::Closed);
+        QVERIFY(m_windows.command("destroy " + id(other)));
+    }
+
+    void managerFollowsTheWindowTitle() {
+        const quintptr window = m_windows.create(QStringLiteral("Artist - Song - Spotify"));
+        QVERIFY(window);
+        MetadataManager manager;
+        QSignalSpy changed(&manager, &MetadataManager::metadataChanged);
+        QSignalSpy closed(&manager, &MetadataManager::windowClosed);
+        auto* timer = manager.findChild<QTimer*>(QStringLiteral("windowPollTimer"));
+        QVERIFY(timer);
+
+        // Chosen while another source is selected: nothing happens until the source switches.
+        manager.setWindow(QStringLiteral("Player"), window);
+        QCOMPARE(changed.size(), 0);
+        QVERIFY(!timer->isActive());
+        manager.setSource(MetadataSource::WindowTitle);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.at(0), (QVariantList{QStringLiteral("Song"), QStringLiteral("Artist")}));
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->interval(), 2000);
+
+        // The same title again is no news.
+        manager.onWindowPollTimer();
+        manager.onWindowPollTimer();
+        QCOMPARE(changed.size(), 1);
+
+        // A new title arrives through the running poll.
+        QVERIFY(
+            m_windows.command("title " + id(window) + " Tune \xe2\x80\xa2 Singer - YouTube Music"));
+        QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 2, 5000);
+        QCOMPARE(changed.at(1), (QVariantList{QStringLiteral("Tune"), QStringLiteral("Singer")}));
+
+        // Log-like titles are skipped, and the title after them is news again.
+        QVERIFY(m_windows.command("title " + id(window) + " [DEBUG] pipeline state"));
+        manager.onWindowPollTimer();
+        QCOMPARE(changed.size(), 2);
+        QVERIFY(m_windows.command("title " + id(window) + " AC-DC - Thunder"));
+        manager.onWindowPollTimer();
+        QCOMPARE(changed.size(), 3);
+        QCOMPARE(changed.at(2), (QVariantList{QStringLiteral("Thunder"), QStringLiteral("AC-DC")}));
+
+        QVERIFY(m_windows.command("destroy " + id(window)));
+        manager.onWindowPollTimer();
+        QCOMPARE(closed.size(), 1);
+        QCOMPARE(closed.at(0).at(0).toString(), QStringLiteral("Player"));
+        QVERIFY(!timer->isActive());
+        QCOMPARE(manager.windowHandle(), quintptr(0));
+        manager.onWindowPollTimer();
+        QCOMPARE(closed.size(), 1);
+        QCOMPARE(changed.size(), 3);
+    }
+
+    void closedWindowMakesTheOwnerSwitchBack() {
+        // The main window answers windowClosed by selecting manual entry, from inside the poll
+        // that setSource started.
+        const quintptr window = m_windows.create(QStringLiteral("Doomed"));
+        QVERIFY(m_windows.command("destroy " + id(window)));
+        MetadataManager manager;
+        connect(&manager, &MetadataManager::windowClosed, &manager,
+                [&manager] { manager.setSource(MetadataSource::Manual); });
+        QSignalSpy closed(&manager, &MetadataManager::windowClosed);
+        manager.setWindow(QStringLiteral("Doomed"), window);
+        manager.setSource(MetadataSource::WindowTitle);
+        QCOMPARE(closed.size(), 1);
+        QCOMPARE(manager.source(), MetadataSource::Manual);
+        QVERIFY(!manager.findChild<QTimer*>(QStringLiteral("windowPollTimer"))->isActive());
+    }
+
+    void nothingIsReportedWithoutAnXServer() {
+        const quintptr window = m_windows.create(QStringLiteral("Artist - Song"));
+        QVERIFY(window);
+        MetadataManager manager;
+        QSignalSpy changed(&manager, &MetadataManager::metadataChanged);
+        QSignalSpy closed(&manager, &MetadataManager::windowClosed);
+        manager.setSource(MetadataSource::WindowTitle);
+        manager.setWindow(QStringLiteral("Player"), window);
+        QCOMPARE(changed.size(), 1);
+
+        const QByteArray display = qgetenv("DISPLAY");
+        qunsetenv("DISPLAY");
+        QVERIFY(!platform::windowSystemAvailable());
+        QVERIFY(platform::listApplicationWindows().empty());
+        QCOMPARE(platform::windowState(window), platform::WindowState::Unknown);
+        QVERIFY(m_windows.command("title " + id(window) + " Other - Song"));
+        manager.onWindowPollTimer();
+        qputenv("DISPLAY", ":65000");  // nothing listens there
+        QVERIFY(!platform::windowSystemAvailable());
+        manager.onWindowPollTimer();
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(closed.size(), 0);
+
+        // The display comes back: the poll carries on where it was.
+        qputenv("DISPLAY", display);
+        manager.onWindowPollTimer();
+        QCOMPARE(changed.size(), 2);
+        QCOMPARE(manager.artist(), QStringLiteral("Other"));
+
+        // An X server that dies under a watched window says nothing about the window either.
+        XvfbServer second;
+        QString error;
+        QVERIFY2(second.start(&error), qPrintable(error));
+        X11TestWindows remote;
+        QVERIFY2(remote.start(second.display(), &error), qPrintable(error));
+        const quintptr remoteWindow = remote.create(QStringLiteral("Remote - Song"));
+        QVERIFY(remoteWindow);
+        qputenv("DISPLAY", second.display().toLocal8Bit());
+        manager.setWindow(QStringLiteral("Remote"), remoteWindow);
+        QCOMPARE(changed.size(), 3);
+        remote.stop();
+        second.stop();
+        manager.onWindowPollTimer();
+        QCOMPARE(closed.size(), 0);
+        QCOMPARE(changed.size(), 3);
+        QVERIFY(platform::listApplicationWindows().empty());
+        qputenv("DISPLAY", display);
+        QVERIFY(platform::windowSystemAvailable());
+    }
+
+private:
+    XvfbServer m_xvfb;
+    X11TestWindows m_windows;
+};
+
+QTEST_GUILESS_MAIN(TestMetadataWindow)
+#include "test_metadata_window.moc"
