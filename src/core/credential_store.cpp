@@ -32,9 +32,18 @@ bool CredentialStore::storeSecret(const QString& key, const QString& value) {
         QByteArray(reinterpret_cast<const char*>(blob.data()), static_cast<qsizetype>(blob.size()))
             .toBase64();
     QSettings settings;
-    settings.setValue(settingskeys::secretKey(key), QString::fromLatin1(encoded));
+    const QString storeKey = settingskeys::secretKey(key);
+    const QVariant previous = settings.value(storeKey);
+    settings.setValue(storeKey, QString::fromLatin1(encoded));
     settings.sync();
     if (settings.status() != QSettings::NoError) {
+        // Put the previous value back, or this process would go on reading a secret that the
+        // next start will not find.
+        if (previous.isValid()) {
+            settings.setValue(storeKey, previous);
+        } else {
+            settings.remove(storeKey);
+        }
         qCWarning(lcCredentials) << "Could not write the settings file for key:" << key;
         return false;
     }

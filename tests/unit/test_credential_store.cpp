@@ -203,6 +203,43 @@ private Q_SLOTS:
         QCOMPARE(modeOf(keyFolder()), 0700);
     }
 
+    void unwritableSettingsFileIsAFailure() {
+        bool passed = false;
+        QString output;
+        if (testsupport::rerunUnprivilegedIfRoot("unwritableSettingsFileIsAFailure", passed,
+                                                 output)) {
+            QVERIFY2(passed, qPrintable(output));
+            return;
+        }
+        QVERIFY(CredentialStore::storeSecret(kKey, QStringLiteral("old-token")));
+        const QString file = QSettings().fileName();
+        const QString folder = QFileInfo(file).absolutePath();
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0400) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
+
+        LogCapture logs;
+        const bool stored = CredentialStore::storeSecret(kKey, kToken);
+        const QString readBack = CredentialStore::retrieveSecret(kKey);
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        ::chmod(QFile::encodeName(file).constData(), 0600);
+        QVERIFY(!stored);
+        QVERIFY(logs.contains("CREDENTIALS", "Could not write the settings file for key:"));
+        QVERIFY(!logs.contains("CREDENTIALS", "Stored encrypted secret"));
+        QCOMPARE(readBack, QStringLiteral("old-token"));
+    }
+
+    void keyFolderOfAnotherUserIsRefused() {
+        if (::geteuid() != 0) QSKIP("needs root to hand the folder to another user");
+        QVERIFY(CredentialStore::storeSecret(kKey, QStringLiteral("first-token")));
+        QVERIFY(::chown(QFile::encodeName(keyFolder()).constData(), 65534, 65534) == 0);
+        expectUnreadable("folder of another user");
+        LogCapture logs;
+        QVERIFY(!CredentialStore::storeSecret(kKey, kToken));
+        QVERIFY(logs.contains("CREDENTIALS", "CryptProtectData failed for key:"));
+        QVERIFY(::chown(QFile::encodeName(keyFolder()).constData(), 0, 0) == 0);
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), QStringLiteral("first-token"));
+    }
+
     void symlinkedKeyIsNotFollowed() {
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
         const QString elsewhere = m_env.root() + QStringLiteral("/elsewhere.key");
