@@ -14,6 +14,8 @@
 #include "platform/credential_protection.h"
 #include "test_environment.h"
 
+using testsupport::readFile;
+
 namespace {
 
 const QString kKey = QStringLiteral("PrivateToken");
@@ -27,17 +29,6 @@ int modeOf(const QString& path) {
     struct stat info {};
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0) return -1;
     return static_cast<int>(info.st_mode & 07777);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
 }
 
 QByteArray randomBytes(int size) {
@@ -155,7 +146,7 @@ private Q_SLOTS:
 
     void foreignKeyGivesNoToken() {
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        writeFile(keyFilePath(), randomBytes(32));
+        QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(32)));
         expectUnreadable("another key");
         // A login after that works with the key now in place.
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
@@ -179,7 +170,7 @@ private Q_SLOTS:
 
     void wrongSizeKeyFileIsReplacedAtTheNextLogin() {
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        writeFile(keyFilePath(), randomBytes(16));
+        QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(16)));
         expectUnreadable("short key file");
         QCOMPARE(readFile(keyFilePath()).size(), 16);
 

@@ -24,13 +24,6 @@ const QString kEncryptedAccount = QStringLiteral("Ondaro/Encrypted/CachedAccount
 
 QString keyFilePath() { return QString::fromStdString(platform::credentialKeyFilePath()); }
 
-void writeRaw(const QString& path, const QByteArray& content) {
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
 }  // namespace
 
 class TestSettingsStore : public QObject {
@@ -42,7 +35,7 @@ class TestSettingsStore : public QObject {
     void blockKeyFolder() {
         const QString folder = QFileInfo(keyFilePath()).absolutePath();
         QDir(folder).removeRecursively();
-        writeRaw(folder, "not a folder");
+        QVERIFY(testsupport::writeFile(folder, "not a folder"));
     }
 
 private Q_SLOTS:
@@ -302,14 +295,15 @@ private Q_SLOTS:
     void wrongTypesReadAsZero() {
         // As a hand-edited or damaged file would hold them.
         const QString path = m_env.root() + QStringLiteral("/damaged.conf");
-        writeRaw(path,
-                 "[connection]\nautoReconnect=maybe\nreconnectDelay=five\n"
-                 "reconnectMaxRetries=2.5\n"
-                 "[encoder]\nbitrate=@ByteArray(128)\naacAfterburner=1\nsampleRate=\" 44100 \"\n"
-                 "[audio]\nduckingRatio=nan\nduckingKnee=inf\nduckingThreshold=-12.5\n"
-                 "crossfaderPosition=abc\n"
-                 "[stream]\nname=Rock, Pop\ngenre=@ByteArray(Jazz)\n"
-                 "[ui]\nwindowGeometry=plain text\n");
+        QVERIFY(testsupport::writeFile(
+            path,
+            "[connection]\nautoReconnect=maybe\nreconnectDelay=five\n"
+            "reconnectMaxRetries=2.5\n"
+            "[encoder]\nbitrate=@ByteArray(128)\naacAfterburner=1\nsampleRate=\" 44100 \"\n"
+            "[audio]\nduckingRatio=nan\nduckingKnee=inf\nduckingThreshold=-12.5\n"
+            "crossfaderPosition=abc\n"
+            "[stream]\nname=Rock, Pop\ngenre=@ByteArray(Jazz)\n"
+            "[ui]\nwindowGeometry=plain text\n"));
         const QSettings s(path, QSettings::IniFormat);
         QCOMPARE(read(s, kAutoReconnect), false);
         QCOMPARE(read(s, kReconnectDelay), 0);
@@ -361,7 +355,7 @@ private Q_SLOTS:
         QFETCH(bool, tellUser);
         if (filePath == QLatin1String("EXISTING")) {
             filePath = m_env.root() + QStringLiteral("/nowplaying.txt");
-            writeRaw(filePath, "Artist - Title\n");
+            QVERIFY(testsupport::writeFile(filePath, "Artist - Title\n"));
         }
         QSettings settings;
         write(settings, kMetadataSource, source);
