@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 TestEnvironment::TestEnvironment() {
@@ -26,6 +28,18 @@ namespace {
 constexpr char kRerunVariable[] = "DOREDORADAR_UNPRIVILEGED_RERUN";
 }
 
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& content) {
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(content) == content.size();
+}
+
 bool isUnprivilegedRerun() { return qEnvironmentVariableIsSet(kRerunVariable); }
 
 bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& output) {
@@ -35,8 +49,8 @@ bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& ou
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QLatin1String(kRerunVariable), QStringLiteral("1"));
     // The child makes its own temporary folders; root's XDG folders are not writable to it.
-    for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-                             "XDG_RUNTIME_DIR", "HOME"}) {
+    for (const char* name :
+         {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "HOME"}) {
         env.remove(QLatin1String(name));
     }
     env.insert(QStringLiteral("HOME"), QStringLiteral("/tmp"));
@@ -57,4 +71,3 @@ bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& ou
 }
 
 }  // namespace testsupport
-

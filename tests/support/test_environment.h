@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -25,5 +26,10 @@ bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& ou
 
 // True inside such a rerun.
 bool isUnprivilegedRerun();
+
+// Whole-file helpers for tests that prepare or inspect files on disk. writeFile creates missing
+// folders and returns false when the file could not be written completely.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& content);
 
 }  // namespace testsupport

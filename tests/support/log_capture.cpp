@@ -1,0 +1,75 @@
+#include "log_capture.h"
+
+#include <QStringList>
+
+namespace {
+LogCapture* g_active = nullptr;
+}
+
+LogCapture::LogCapture() {
+    g_active = this;
+    m_previous = qInstallMessageHandler(&LogCapture::handler);
+}
+
+LogCapture::~LogCapture() {
+    qInstallMessageHandler(m_previous);
+    g_active = nullptr;
+}
+
+void LogCapture::handler(QtMsgType type, const QMessageLogContext& context,
+                         const QString& message) {
+    LogCapture* self = g_active;
+    if (!self) return;
+    {
+        QMutexLocker lock(&self->m_mutex);
+        self->m_entries.append(
+            {QString::fromLatin1(context.category ? context.category : ""), type, message});
+    }
+    if (self->m_previous) self->m_previous(type, context, message);
+}
+
+QList<LogCapture::Entry> LogCapture::entries() const {
+    QMutexLocker lock(&m_mutex);
+    return m_entries;
+}
+
+QList<LogCapture::Entry> LogCapture::entries(const QString& category) const {
+    QList<Entry> result;
+    for (const Entry& entry : entries()) {
+        if (entry.category == category) result << entry;
+    }
+    return result;
+}
+
+QStringList LogCapture::messages(const QString& category) const {
+    QStringList result;
+    for (const Entry& entry : entries(category)) result << entry.message;
+    return result;
+}
+
+bool LogCapture::contains(const QString& category, const QString& prefix) const {
+    for (const Entry& entry : entries(category)) {
+        if (entry.message.startsWith(prefix)) return true;
+    }
+    return false;
+}
+
+bool LogCapture::mentions(const QString& text) const {
+    for (const Entry& entry : entries()) {
+        if (entry.message.contains(text)) return true;
+    }
+    return false;
+}
+
+int LogCapture::warningCount(const QString& category) const {
+    int count = 0;
+    for (const Entry& entry : entries(category)) {
+        if (entry.type == QtWarningMsg) ++count;
+    }
+    return count;
+}
+
+void LogCapture::clear() {
+    QMutexLocker lock(&m_mutex);
+    m_entries.clear();
+}

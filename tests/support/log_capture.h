@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QtGlobal>
+
+// Records every Qt message (category, level, text) while it exists and passes each on to the
+// handler that was installed before. One at a time; any thread may log meanwhile.
+class LogCapture {
+public:
+    struct Entry {
+        QString category;
+        QtMsgType type;
+        QString message;
+    };
+
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    QList<Entry> entries() const;
+    // Entries of one category.
+    QList<Entry> entries(const QString& category) const;
+    QStringList messages(const QString& category) const;
+    // True when some message of the category starts with `prefix`.
+    bool contains(const QString& category, const QString& prefix) const;
+    // True when some message of any category contains `text` anywhere.
+    bool mentions(const QString& text) const;
+    int warningCount(const QString& category) const;
+    void clear();
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+    mutable QMutex m_mutex;
+    QList<Entry> m_entries;
+    QtMessageHandler m_previous = nullptr;
+};
