@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTemporaryDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -57,10 +58,21 @@ bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& ou
     env.insert(QStringLiteral("TMPDIR"), QStringLiteral("/tmp"));
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
+    // A checkout under root's home is out of the unprivileged user's reach: run a copy of this
+    // binary from a folder it can enter.
+    QTemporaryDir copyDir(QStringLiteral("/tmp/doredoradar-rerun-XXXXXX"));
+    const QString copy = copyDir.path() + QStringLiteral("/") +
+                         QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (!copyDir.isValid() || !QFile::copy(QCoreApplication::applicationFilePath(), copy)) {
+        output = QStringLiteral("cannot copy the test binary for the unprivileged rerun");
+        passed = false;
+        return true;
+    }
+    QFile::setPermissions(copyDir.path(), QFileDevice::Permissions(0x7755));
+    QFile::setPermissions(copy, QFileDevice::Permissions(0x7755));
     child.start(QStringLiteral("setpriv"),
                 {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                 QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
-                 QLatin1String(testFunction)});
+                 QStringLiteral("--clear-groups"), copy, QLatin1String(testFunction)});
     if (!child.waitForFinished(60000)) {
         child.kill();
         child.waitForFinished(5000);
