@@ -29,8 +29,8 @@ OndaroApiEndpoint OndaroApiEndpoint::fromEnvironment() {
         const QUrl url(override, QUrl::StrictMode);
         if (isUsableBaseUrl(url)) {
             endpoint.baseUrl = withoutTrailingSlash(url);
-            qCInfo(lcOndaro).noquote() << "Using cloud API base URL from" << kBaseUrlVariable << ":"
-                                       << endpoint.baseUrl.toString();
+            qCInfo(lcOndaro).noquote() << "Using cloud API base URL" << endpoint.baseUrl.toString()
+                                       << "from" << kBaseUrlVariable;
         } else {
             qCWarning(lcOndaro).noquote() << "Ignoring" << kBaseUrlVariable
                                           << "(not an http or https URL):" << override;
