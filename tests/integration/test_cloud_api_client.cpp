@@ -2,7 +2,11 @@
 // the environment: every way an account, start or statistics request can end.
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUuid>
 #include <QtTest>
 
 #include <memory>
@@ -57,6 +61,7 @@ class TestCloudApiClient : public QObject {
     std::unique_ptr<DevCloudServer> m_cloud;
     QString m_token;
     QString m_stoppedToken;
+    QString m_demoToken;
 
     QJsonObject fault(const QJsonObject& accountInfo) {
         return QJsonObject{{QStringLiteral("account_info"), accountInfo}};
@@ -323,9 +328,57 @@ private Q_SLOTS:
         QCOMPARE(received.count(), 0);
     }
 
+    // The README's demo: one generated account whose token is printed, served as it was written.
+    void demoAccountIsWrittenOnceAndServed() {
+        QTemporaryDir dir;
+        const QString accounts = dir.path() + QStringLiteral("/accounts.json");
+        const quint16 streamingPort = testsupport::freePort();
+        const QStringList prepare{QStringLiteral("--accounts"), accounts,
+                                  QStringLiteral("--create-demo"), QStringLiteral("--no-serve"),
+                                  QStringLiteral("--demo-streaming-port"),
+                                  QString::number(streamingPort),
+                                  QStringLiteral("--cert-dir"), dir.path() + QStringLiteral("/tls")};
+        const QRegularExpression tokenLine(QStringLiteral("private token: (\\S+)"));
+        QProcess first;
+        first.start(DevCloudServer::executable(), prepare);
+        QVERIFY(first.waitForFinished(30000));
+        QCOMPARE(first.exitCode(), 0);
+        const QString token = tokenLine.match(QString::fromUtf8(first.readAllStandardOutput())).captured(1);
+        QVERIFY(!QUuid::fromString(token).isNull());
+        QCOMPARE(QFile::permissions(accounts) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+                 QFileDevice::Permissions());
+
+        QProcess again;
+        again.start(DevCloudServer::executable(), prepare);
+        QVERIFY(again.waitForFinished(30000));
+        QCOMPARE(tokenLine.match(QString::fromUtf8(again.readAllStandardOutput())).captured(1), token);
+
+        ManagedProcess serving;
+        QVERIFY(serving.start(DevCloudServer::executable(),
+                              {QStringLiteral("--accounts"), accounts, QStringLiteral("--api-port"),
+                               QStringLiteral("0"), QStringLiteral("--cert-dir"),
+                               dir.path() + QStringLiteral("/tls")}));
+        QTRY_VERIFY_WITH_TIMEOUT(serving.output().contains(QStringLiteral("ready")), 10000);
+        const auto env = QRegularExpression(QStringLiteral("ONDARO_API_URL=(\\S+) ONDARO_CA_CERTS=(\\S+)"))
+                             .match(serving.output());
+        QVERIFY(env.hasMatch());
+        ScopedEnv url("ONDARO_API_URL", env.captured(1).toUtf8());
+        ScopedEnv ca("ONDARO_CA_CERTS", env.captured(2).toUtf8());
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        client.fetchAccountInfo(token);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        const auto account = received.first().first().value<OndaroAccount>();
+        QCOMPARE(account.email, QStringLiteral("demo@localhost"));
+        QCOMPARE(account.streamingServerPort, int(streamingPort));
+        QCOMPARE(account.channels.value(0).streamingServerMountpoint, QStringLiteral("/live"));
+        m_demoToken = token;
+    }
+
     // Runs last: everything above went through the log.
     void noSecretInAnyLogLine() {
-        const QStringList secrets{m_token, m_stoppedToken, kSourcePassword};
+        const QStringList secrets{m_token, m_stoppedToken, kSourcePassword, m_demoToken,
+                                  QStringLiteral("hackme")};
         QVERIFY(m_log->lines().size() > 20);
         QVERIFY(!m_log->linesContaining({QStringLiteral("Response data:")}).isEmpty());
         const QStringList leaks = m_log->linesContaining(secrets);

@@ -11,6 +11,8 @@
 
 #include "icecast_server.h"
 
+QString DevCloudServer::executable() { return QStringLiteral(DOREDORADAR_DEVCLOUD_EXECUTABLE); }
+
 DevCloudServer::DevCloudServer(const IcecastServer* icecast) : m_icecast(icecast) {
     if (m_icecast) m_icecastAdminPassword = m_icecast->options().adminPassword;
 }
@@ -83,7 +85,7 @@ bool DevCloudServer::start(QString* error) {
                    .toJson());
     file.close();
 
-    if (!m_process.start(QStringLiteral(DOREDORADAR_DEVCLOUD_EXECUTABLE),
+    if (!m_process.start(executable(),
                          {QStringLiteral("--accounts"), accountsPath, QStringLiteral("--api-port"),
                           QStringLiteral("0"), QStringLiteral("--cert-dir"),
                           m_dir.path() + QStringLiteral("/tls")})) {

@@ -32,6 +32,9 @@ public:
         int listenerSlots = 50;
     };
 
+    // The ondaro-devcloud program of this build.
+    static QString executable();
+
     // Without an Icecast the streaming ports pass through to a port nothing listens on.
     explicit DevCloudServer(const IcecastServer* icecast = nullptr);
     ~DevCloudServer();

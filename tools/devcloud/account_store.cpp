@@ -160,7 +160,7 @@ QString AccountStore::writeDemo(const QString& path, quint16 streamingPort,
     };
     const QJsonObject account{
         {QStringLiteral("name"), QStringLiteral("Demo Radio")},
-        {QStringLiteral("email"), QStringLiteral("demo@localhost")},
+        {QStringLiteral("email"), QString::fromLatin1(kDemoEmail)},
         {QStringLiteral("public_token"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
         {QStringLiteral("streaming_server_port"), int(streamingPort)},
         {QStringLiteral("streaming_server_ready"), 1},

@@ -54,6 +54,7 @@ public:
     // The fault that applies to this request, counting it down.
     static std::optional<Fault> takeFault(Account& account, Endpoint endpoint);
 
+    static constexpr char kDemoEmail[] = "demo@localhost";
     // A demo accounts file with one account; returns its private token.
     static QString writeDemo(const QString& path, quint16 streamingPort,
                              const QString& sourcePassword, QString* error);

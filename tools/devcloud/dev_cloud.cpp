@@ -16,17 +16,18 @@ DevCloud::DevCloud(AccountStore* store, const QHostAddress& address, const QSslC
       m_stats(new IcecastStats(this)) {}
 
 bool DevCloud::start(quint16 apiPort, QString* error) {
+    // Streaming ports first: an API port picked by the system cannot take one of them then.
+    for (auto& [token, account] : m_store->accounts()) {
+        auto* port = new StreamingPort(&account, m_store, m_address, m_tls, m_stats, this);
+        m_ports.insert(token, port);
+        if (account.running && !port->open(error)) return false;
+    }
     if (!m_api->listen(m_address, apiPort)) {
         *error = QStringLiteral("cannot listen on %1 port %2: %3")
                      .arg(m_address.toString())
                      .arg(apiPort)
                      .arg(m_api->errorString());
         return false;
-    }
-    for (auto& [token, account] : m_store->accounts()) {
-        auto* port = new StreamingPort(&account, m_store, m_address, m_tls, m_stats, this);
-        m_ports.insert(token, port);
-        if (account.running && !port->open(error)) return false;
     }
     return true;
 }

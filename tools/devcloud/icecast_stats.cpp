@@ -33,7 +33,7 @@ IcecastStats::IcecastStats(QObject* parent)
 
 void IcecastStats::fetch(const IcecastTarget& icecast, const QStringList& mounts,
                          const QString& accountName, Callback callback) {
-    if (icecast.adminPassword.isEmpty()) {
+    if (icecast.adminPassword.isEmpty() || m_adminRefused) {
         fetchPublic(icecast, mounts, accountName, callback);
         return;
     }
@@ -50,7 +50,9 @@ void IcecastStats::fetch(const IcecastTarget& icecast, const QStringList& mounts
         if (reply->error() == QNetworkReply::NoError && parseAdminXml(reply->readAll(), &snapshot)) {
             callback(true, document(snapshot, mounts, accountName), QString());
         } else if (reply->error() == QNetworkReply::AuthenticationRequiredError) {
-            qWarning().noquote() << "Icecast refused the admin credentials; using its public status";
+            qWarning().noquote() << "Icecast refused the admin credentials; using its public status"
+                                    " from now on";
+            m_adminRefused = true;
             fetchPublic(icecast, mounts, accountName, callback);
         } else {
             callback(false, {}, reply->errorString());

@@ -51,4 +51,5 @@ private:
                      const QString& accountName, const Callback& callback);
 
     QNetworkAccessManager* m_network;
+    bool m_adminRefused = false;  // once refused, the public status is used from then on
 };

@@ -100,8 +100,6 @@ int main(int argc, char* argv[]) {
             accountsPath, port, parser.value(QStringLiteral("demo-source-password")), &error);
         if (token.isEmpty()) return fail(error);
         say(QStringLiteral("Demo account written to %1").arg(accountsPath));
-        // Shown once, on purpose: it is what the user types into the login window.
-        say(QStringLiteral("Demo account private token: %1").arg(token));
     } else if (parser.isSet(QStringLiteral("create-demo"))) {
         say(QStringLiteral("Keeping the existing accounts file %1").arg(accountsPath));
     }
@@ -109,6 +107,14 @@ int main(int argc, char* argv[]) {
     AccountStore store;
     QString error;
     if (!store.load(accountsPath, &error)) return fail(error);
+    if (parser.isSet(QStringLiteral("create-demo"))) {
+        // Every start says it again, so a run script can always show the user what to type.
+        for (auto& [token, account] : store.accounts()) {
+            if (account.email() == QLatin1String(AccountStore::kDemoEmail)) {
+                say(QStringLiteral("Demo account private token: %1").arg(token));
+            }
+        }
+    }
     IcecastTarget& icecast = store.icecast();
     if (parser.isSet(QStringLiteral("icecast-host"))) {
         icecast.host = parser.value(QStringLiteral("icecast-host"));
