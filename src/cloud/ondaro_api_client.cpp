@@ -23,6 +23,23 @@ int httpStatus(const QNetworkReply* reply) {
 
 bool isHttpErrorStatus(int code) { return code >= 400 && code <= 599; }
 
+// The root object of a cloud reply, or the message that says why there is none.
+bool parseCloudObject(const QByteArray& body, QJsonObject* root, QString* failure) {
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *failure =
+            QStringLiteral("Failed to parse server response: %1").arg(parseError.errorString());
+        return false;
+    }
+    if (!document.isObject()) {
+        *failure = QStringLiteral("Invalid server response format");
+        return false;
+    }
+    *root = document.object();
+    return true;
+}
+
 QTimer* makeSingleShotTimer(QObject* parent) {
     auto* timer = new QTimer(parent);
     timer->setSingleShot(true);
@@ -130,19 +147,12 @@ void OndaroApiClient::onAccountInfoReplyFinished() {
     qCDebug(lcOndaro).noquote() << "Response data:" << body.size() << "bytes"
                                 << secrets::redactedBody(body);
 
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        Q_EMIT errorOccurred(
-            QStringLiteral("Failed to parse server response: %1").arg(parseError.errorString()),
-            code);
+    QJsonObject root;
+    QString failure;
+    if (!parseCloudObject(body, &root, &failure)) {
+        Q_EMIT errorOccurred(failure, code);
         return;
     }
-    if (!document.isObject()) {
-        Q_EMIT errorOccurred(QStringLiteral("Invalid server response format"), code);
-        return;
-    }
-    const QJsonObject root = document.object();
 
     if (code != 200 && code != 202) {
         const OndaroApiError error = OndaroApiError::fromJson(root, code);
@@ -153,9 +163,10 @@ void OndaroApiClient::onAccountInfoReplyFinished() {
                     "Invalid or missing token. Please check your Private Token and try again.");
                 break;
             case 403:
-                message = error.message.isEmpty()
-                              ? QStringLiteral("Access forbidden. Please check your account status.")
-                              : QStringLiteral("Account suspended: %1").arg(error.message);
+                message =
+                    error.message.isEmpty()
+                        ? QStringLiteral("Access forbidden. Please check your account status.")
+                        : QStringLiteral("Account suspended: %1").arg(error.message);
                 break;
             case 404:
                 message = QStringLiteral("Resource not found. Please contact support.");
@@ -171,8 +182,9 @@ void OndaroApiClient::onAccountInfoReplyFinished() {
                     "Ondaro Cloud is currently down for maintenance. Please try again later.");
                 break;
             default:
-                message = error.message.isEmpty() ? QStringLiteral("Server error (HTTP %1)").arg(code)
-                                                  : error.message;
+                message = error.message.isEmpty()
+                              ? QStringLiteral("Server error (HTTP %1)").arg(code)
+                              : error.message;
                 break;
         }
         qCWarning(lcOndaro).noquote() << "API error:" << code << message;
@@ -233,19 +245,12 @@ void OndaroApiClient::onStartServerReplyFinished() {
     }
     qCInfo(lcOndaro) << "Start server response, HTTP code:" << code;
 
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        Q_EMIT serverStartError(
-            QStringLiteral("Failed to parse server response: %1").arg(parseError.errorString()),
-            code);
+    QJsonObject root;
+    QString failure;
+    if (!parseCloudObject(body, &root, &failure)) {
+        Q_EMIT serverStartError(failure, code);
         return;
     }
-    if (!document.isObject()) {
-        Q_EMIT serverStartError(QStringLiteral("Invalid server response format"), code);
-        return;
-    }
-    const QJsonObject root = document.object();
     const bool success = root.value(QLatin1String("success")).toBool();
 
     if (code == 200 && success) {
@@ -275,9 +280,8 @@ void OndaroApiClient::onStartServerTimeout() {
         QStringLiteral("Request timeout. The server may be slow to respond or offline."), 0);
 }
 
-void OndaroApiClient::fetchServerStats(const QString& host, quint16 port,
-                                       const QString& mountpoint, const QString& password,
-                                       int timeoutMs) {
+void OndaroApiClient::fetchServerStats(const QString& host, quint16 port, const QString& mountpoint,
+                                       const QString& password, int timeoutMs) {
     m_statsTimer->stop();
     drop(m_statsReply);
     m_currentMountpoint = mountpoint;

@@ -32,8 +32,8 @@ OndaroApiEndpoint OndaroApiEndpoint::fromEnvironment() {
             qCInfo(lcOndaro).noquote() << "Using cloud API base URL" << endpoint.baseUrl.toString()
                                        << "from" << kBaseUrlVariable;
         } else {
-            qCWarning(lcOndaro).noquote() << "Ignoring" << kBaseUrlVariable
-                                          << "(not an http or https URL):" << override;
+            qCWarning(lcOndaro).noquote()
+                << "Ignoring" << kBaseUrlVariable << "(not an http or https URL):" << override;
         }
     }
 

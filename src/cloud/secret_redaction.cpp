@@ -40,8 +40,8 @@ QString redactedBody(const QByteArray& body) {
     if (error.error != QJsonParseError::NoError) {
         return QStringLiteral("(%1 bytes, not JSON)").arg(body.size());
     }
-    const QJsonValue root = document.isArray() ? QJsonValue(document.array())
-                                               : QJsonValue(document.object());
+    const QJsonValue root =
+        document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
     const QJsonValue clean = redacted(root);
     const QJsonDocument out =
         clean.isArray() ? QJsonDocument(clean.toArray()) : QJsonDocument(clean.toObject());

@@ -19,7 +19,8 @@
 namespace {
 
 const QString kSourcePassword = QStringLiteral("Zq81-channel-source-pass");
-const QString kHtmlPage = QStringLiteral("<html><body><h1>500 Internal Server Error</h1></body></html>");
+const QString kHtmlPage =
+    QStringLiteral("<html><body><h1>500 Internal Server Error</h1></body></html>");
 
 QString parserText(const QByteArray& body) {
     QJsonParseError error;
@@ -118,7 +119,8 @@ private Q_SLOTS:
             return fault(f);
         };
         auto body = [this](int code, const QString& text) {
-            return fault(QJsonObject{{QStringLiteral("status"), code}, {QStringLiteral("body"), text}});
+            return fault(
+                QJsonObject{{QStringLiteral("status"), code}, {QStringLiteral("body"), text}});
         };
         const QString unknown = QStringLiteral("00000000-0000-4000-8000-000000000000");
         QTest::newRow("401 unknown token")
@@ -128,27 +130,30 @@ private Q_SLOTS:
             << m_token << status(403, QStringLiteral("Payment overdue"))
             << "Account suspended: Payment overdue" << 403;
         QTest::newRow("403 without message")
-            << m_token << status(403) << "Access forbidden. Please check your account status." << 403;
+            << m_token << status(403) << "Access forbidden. Please check your account status."
+            << 403;
         QTest::newRow("404") << m_token << status(404)
                              << "Resource not found. Please contact support." << 404;
         QTest::newRow("405") << m_token << status(405)
                              << "Invalid request method. Please contact support." << 405;
-        QTest::newRow("418 with message") << m_token << status(418, QStringLiteral("Short and stout"))
-                                          << "Short and stout" << 418;
-        QTest::newRow("418 without message") << m_token << status(418) << "Server error (HTTP 418)"
-                                             << 418;
+        QTest::newRow("418 with message")
+            << m_token << status(418, QStringLiteral("Short and stout")) << "Short and stout"
+            << 418;
+        QTest::newRow("418 without message")
+            << m_token << status(418) << "Server error (HTTP 418)" << 418;
         QTest::newRow("429") << m_token << status(429)
                              << "Too many requests. Please wait a moment and try again." << 429;
-        QTest::newRow("500 HTML")
-            << m_token << body(500, kHtmlPage)
-            << "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()) << 500;
+        QTest::newRow("500 HTML") << m_token << body(500, kHtmlPage)
+                                  << "Failed to parse server response: " +
+                                         parserText(kHtmlPage.toUtf8())
+                                  << 500;
         QTest::newRow("503") << m_token << status(503)
                              << "Ondaro Cloud is currently down for maintenance. Please try again "
                                 "later."
                              << 503;
-        QTest::newRow("200 empty object") << m_token << body(200, QStringLiteral("{}"))
-                                          << "Received incomplete account information from server"
-                                          << 200;
+        QTest::newRow("200 empty object")
+            << m_token << body(200, QStringLiteral("{}"))
+            << "Received incomplete account information from server" << 200;
         QTest::newRow("200 malformed")
             << m_token << body(200, QStringLiteral("{\"name\": \"x\","))
             << "Failed to parse server response: " + parserText("{\"name\": \"x\",") << 200;
@@ -180,7 +185,8 @@ private Q_SLOTS:
         client.fetchAccountInfo(m_token);
         QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
         QCOMPARE(failed.count(), 0);
-        QCOMPARE(received.first().first().value<OndaroAccount>().name, QStringLiteral("Test Radio"));
+        QCOMPARE(received.first().first().value<OndaroAccount>().name,
+                 QStringLiteral("Test Radio"));
     }
 
     void secondAccountRequestReplacesFirst() {
@@ -209,7 +215,8 @@ private Q_SLOTS:
             << start({{QStringLiteral("status"), 406}, {QStringLiteral("message"), "Busy booting"}})
             << "Busy booting" << 406;
         QTest::newRow("200 success false")
-            << start({{QStringLiteral("status"), 200}, {QStringLiteral("body"), "{\"success\":false}"}})
+            << start({{QStringLiteral("status"), 200},
+                      {QStringLiteral("body"), "{\"success\":false}"}})
             << "Failed to start server (HTTP 200)" << 200;
         QTest::newRow("200 success absent with message")
             << start({{QStringLiteral("status"), 200},
@@ -265,8 +272,8 @@ private Q_SLOTS:
         auto stats = [](const QJsonObject& f) { return QJsonObject{{QStringLiteral("stats"), f}}; };
         QTest::newRow("401") << false << "wrong-password" << QJsonObject()
                              << "Authentication failed (invalid credentials)";
-        QTest::newRow("connection refused")
-            << true << QString() << QJsonObject() << "Server offline or unreachable: Connection refused";
+        QTest::newRow("connection refused") << true << QString() << QJsonObject()
+                                            << "Server offline or unreachable: Connection refused";
         QTest::newRow("array too small")
             << false << QString() << stats({{QStringLiteral("body"), "[{}]"}})
             << "Invalid stats response format (array too small)";
@@ -310,7 +317,8 @@ private Q_SLOTS:
         client.startServer(m_token);
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(startFailed.count(), 1, 10000);
-        QCOMPARE(failed.first().at(0).toString(), QStringLiteral("Network error: Connection refused"));
+        QCOMPARE(failed.first().at(0).toString(),
+                 QStringLiteral("Network error: Connection refused"));
         QCOMPARE(failed.first().at(1).toInt(), 0);
         QCOMPARE(startFailed.first().at(0).toString(),
                  QStringLiteral("Network error: Connection refused"));
@@ -333,17 +341,21 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString accounts = dir.path() + QStringLiteral("/accounts.json");
         const quint16 streamingPort = testsupport::freePort();
-        const QStringList prepare{QStringLiteral("--accounts"), accounts,
-                                  QStringLiteral("--create-demo"), QStringLiteral("--no-serve"),
+        const QStringList prepare{QStringLiteral("--accounts"),
+                                  accounts,
+                                  QStringLiteral("--create-demo"),
+                                  QStringLiteral("--no-serve"),
                                   QStringLiteral("--demo-streaming-port"),
                                   QString::number(streamingPort),
-                                  QStringLiteral("--cert-dir"), dir.path() + QStringLiteral("/tls")};
+                                  QStringLiteral("--cert-dir"),
+                                  dir.path() + QStringLiteral("/tls")};
         const QRegularExpression tokenLine(QStringLiteral("private token: (\\S+)"));
         QProcess first;
         first.start(DevCloudServer::executable(), prepare);
         QVERIFY(first.waitForFinished(30000));
         QCOMPARE(first.exitCode(), 0);
-        const QString token = tokenLine.match(QString::fromUtf8(first.readAllStandardOutput())).captured(1);
+        const QString token =
+            tokenLine.match(QString::fromUtf8(first.readAllStandardOutput())).captured(1);
         QVERIFY(!QUuid::fromString(token).isNull());
         QCOMPARE(QFile::permissions(accounts) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
                  QFileDevice::Permissions());
@@ -351,7 +363,8 @@ private Q_SLOTS:
         QProcess again;
         again.start(DevCloudServer::executable(), prepare);
         QVERIFY(again.waitForFinished(30000));
-        QCOMPARE(tokenLine.match(QString::fromUtf8(again.readAllStandardOutput())).captured(1), token);
+        QCOMPARE(tokenLine.match(QString::fromUtf8(again.readAllStandardOutput())).captured(1),
+                 token);
 
         ManagedProcess serving;
         QVERIFY(serving.start(DevCloudServer::executable(),
@@ -359,8 +372,9 @@ private Q_SLOTS:
                                QStringLiteral("0"), QStringLiteral("--cert-dir"),
                                dir.path() + QStringLiteral("/tls")}));
         QTRY_VERIFY_WITH_TIMEOUT(serving.output().contains(QStringLiteral("ready")), 10000);
-        const auto env = QRegularExpression(QStringLiteral("ONDARO_API_URL=(\\S+) ONDARO_CA_CERTS=(\\S+)"))
-                             .match(serving.output());
+        const auto env =
+            QRegularExpression(QStringLiteral("ONDARO_API_URL=(\\S+) ONDARO_CA_CERTS=(\\S+)"))
+                .match(serving.output());
         QVERIFY(env.hasMatch());
         ScopedEnv url("ONDARO_API_URL", env.captured(1).toUtf8());
         ScopedEnv ca("ONDARO_CA_CERTS", env.captured(2).toUtf8());

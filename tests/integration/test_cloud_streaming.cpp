@@ -111,19 +111,20 @@ private Q_SLOTS:
         QTcpSocket metadata;
         metadata.connectToHost(QHostAddress::LocalHost, m_port);
         QVERIFY(metadata.waitForConnected(5000));
-        metadata.write("GET /admin/metadata?mount=/live&mode=updinfo&song=" +
-                       QUrl::toPercentEncoding(kTitle) + " HTTP/1.0\r\nAuthorization: Basic " +
-                       (QStringLiteral("source:") + kSourcePassword).toUtf8().toBase64() +
-                       "\r\n\r\n");
+        metadata.write(
+            "GET /admin/metadata?mount=/live&mode=updinfo&song=" + QUrl::toPercentEncoding(kTitle) +
+            " HTTP/1.0\r\nAuthorization: Basic " +
+            (QStringLiteral("source:") + kSourcePassword).toUtf8().toBase64() + "\r\n\r\n");
         QByteArray answer;
         while (metadata.waitForReadyRead(3000)) answer += metadata.readAll();
         QVERIFY2(answer.contains("Metadata update successful"), answer.constData());
 
         OndaroApiClient client;
         QSignalSpy failed(&client, &OndaroApiClient::serverStatsError);
-        const ServerStats stats = pollUntil(client, QStringLiteral("live"), [](const ServerStats& s) {
-            return s.isBroadcastActive && s.currentListeners == 1 && s.currentSong == kTitle;
-        });
+        const ServerStats stats =
+            pollUntil(client, QStringLiteral("live"), [](const ServerStats& s) {
+                return s.isBroadcastActive && s.currentListeners == 1 && s.currentSong == kTitle;
+            });
         QVERIFY(stats.isOnline);
         QVERIFY(stats.hasSources);
         QVERIFY(stats.isBroadcastActive);
@@ -162,18 +163,20 @@ private Q_SLOTS:
         QJsonObject totals;
         for (int i = 0; i < 20; ++i) {
             QByteArray body;
-            publicOnly.httpsRequest("GET", ownPort, QStringLiteral("/admin/stats.json"), {},
-                                    "Basic " + (QStringLiteral("admin:") + m_token).toUtf8().toBase64(),
-                                    &body);
+            publicOnly.httpsRequest(
+                "GET", ownPort, QStringLiteral("/admin/stats.json"), {},
+                "Basic " + (QStringLiteral("admin:") + m_token).toUtf8().toBase64(), &body);
             totals = QJsonDocument::fromJson(body).array().at(1).toObject();
             if (totals.value(QStringLiteral("sources")).toInt() == 2) break;
             QTest::qWait(250);
         }
         QCOMPARE(totals.value(QStringLiteral("sources")).toInt(), 2);
         QCOMPARE(totals.value(QStringLiteral("listeners")).toInt(), 1);
-        const QJsonObject live = totals.value(QStringLiteral("source")).toObject().value("/live").toObject();
+        const QJsonObject live =
+            totals.value(QStringLiteral("source")).toObject().value("/live").toObject();
         QCOMPARE(live.value(QStringLiteral("title")).toString(), kTitle);
-        QTRY_VERIFY_WITH_TIMEOUT(publicOnly.output().contains(QStringLiteral("public status")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(publicOnly.output().contains(QStringLiteral("public status")),
+                                 5000);
     }
 
     void stoppedServerRefusesUntilStartedAgain() {
@@ -185,8 +188,8 @@ private Q_SLOTS:
 
         OndaroApiClient client;
         QSignalSpy statsFailed(&client, &OndaroApiClient::serverStatsError);
-        client.fetchServerStats(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("/live"), m_token,
-                                8000);
+        client.fetchServerStats(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("/live"),
+                                m_token, 8000);
         QTRY_COMPARE_WITH_TIMEOUT(statsFailed.count(), 1, 10000);
         QCOMPARE(statsFailed.first().first().toString(),
                  QStringLiteral("Server offline or unreachable: Connection refused"));

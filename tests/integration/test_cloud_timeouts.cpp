@@ -67,8 +67,8 @@ private Q_SLOTS:
     // last statistics poll 8 s after it was sent, each once and with its own message.
     void everyKindTimesOutOnItsOwn() {
         QVERIFY(m_cloud->setFaults(m_token, {{QStringLiteral("account_info"), kStall},
-                                              {QStringLiteral("server_start"), kStall},
-                                              {QStringLiteral("stats"), kStall}}));
+                                             {QStringLiteral("server_start"), kStall},
+                                             {QStringLiteral("stats"), kStall}}));
         OndaroApiClient client;
         QSignalSpy started(&client, &OndaroApiClient::serverStarted);
         QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
@@ -113,8 +113,8 @@ private Q_SLOTS:
 
     void cancelEndsEverythingSilently() {
         QVERIFY(m_cloud->setFaults(m_token, {{QStringLiteral("account_info"), kStall},
-                                              {QStringLiteral("server_start"), kStall},
-                                              {QStringLiteral("stats"), kStall}}));
+                                             {QStringLiteral("server_start"), kStall},
+                                             {QStringLiteral("stats"), kStall}}));
         OndaroApiClient client;
         QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
         QSignalSpy accountFailed(&client, &OndaroApiClient::errorOccurred);

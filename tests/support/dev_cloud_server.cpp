@@ -31,11 +31,11 @@ QString DevCloudServer::addAccount(Account account) {
     int index = 0;
     for (const Channel& channel : account.channels) {
         ++index;
-        channels.append(QJsonObject{
-            {QStringLiteral("id"), QStringLiteral("channel-%1").arg(index)},
-            {QStringLiteral("name"), QStringLiteral("Channel %1").arg(index)},
-            {QStringLiteral("streaming_server_mountpoint"), channel.mount},
-            {QStringLiteral("streaming_server_password"), channel.password}});
+        channels.append(
+            QJsonObject{{QStringLiteral("id"), QStringLiteral("channel-%1").arg(index)},
+                        {QStringLiteral("name"), QStringLiteral("Channel %1").arg(index)},
+                        {QStringLiteral("streaming_server_mountpoint"), channel.mount},
+                        {QStringLiteral("streaming_server_password"), channel.password}});
     }
     const QJsonObject document{
         {QStringLiteral("name"), account.name},
@@ -99,8 +99,8 @@ bool DevCloudServer::start(QString* error) {
         m_process.process()->waitForReadyRead(100);
         seen = m_process.output();
         if (!seen.contains(QLatin1String("ondaro-devcloud ready"))) continue;
-        const auto api = QRegularExpression(QStringLiteral("REST API: (https://[^:]+:(\\d+))"))
-                             .match(seen);
+        const auto api =
+            QRegularExpression(QStringLiteral("REST API: (https://[^:]+:(\\d+))")).match(seen);
         const auto ca = QRegularExpression(QStringLiteral("CA certificate: (\\S+)")).match(seen);
         if (!api.hasMatch() || !ca.hasMatch()) return fail(QStringLiteral("unexpected banner"));
         m_apiUrl = api.captured(1);
@@ -128,10 +128,10 @@ bool DevCloudServer::setServerRunning(const QString& token, bool running) {
 }
 
 int DevCloudServer::control(const QString& path, const QString& token, const QJsonObject& body) {
-    return httpsRequest("PUT", m_apiPort,
-                        path + QStringLiteral("?token=") +
-                            QString::fromLatin1(QUrl::toPercentEncoding(token)),
-                        QJsonDocument(body).toJson(QJsonDocument::Compact));
+    return httpsRequest(
+        "PUT", m_apiPort,
+        path + QStringLiteral("?token=") + QString::fromLatin1(QUrl::toPercentEncoding(token)),
+        QJsonDocument(body).toJson(QJsonDocument::Compact));
 }
 
 int DevCloudServer::httpsRequest(const QByteArray& method, quint16 port,

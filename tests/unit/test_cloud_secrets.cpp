@@ -26,16 +26,20 @@ private Q_SLOTS:
         const QString clean = secrets::redactedBody("<html>password=hunter2</html>");
         QVERIFY(!clean.contains(QLatin1String("hunter2")));
         QVERIFY(clean.contains(QLatin1String("29 bytes")));
-        QCOMPARE(secrets::redactedBody("[{\"token\": \"t\"}]"), QStringLiteral("[{\"token\":\"<redacted>\"}]"));
+        QCOMPARE(secrets::redactedBody("[{\"token\": \"t\"}]"),
+                 QStringLiteral("[{\"token\":\"<redacted>\"}]"));
     }
 
     void errorTextLosesTheQueryToken() {
         const QUrl url(QStringLiteral("https://api.example/private/accountInfo?token=a%2Bb-123"));
-        QCOMPARE(secrets::withoutQuery(url), QStringLiteral("https://api.example/private/accountInfo"));
-        const QString text = QStringLiteral("Error transferring %1 - server replied: Bad Gateway (a+b-123)")
-                                 .arg(url.toString());
+        QCOMPARE(secrets::withoutQuery(url),
+                 QStringLiteral("https://api.example/private/accountInfo"));
+        const QString text =
+            QStringLiteral("Error transferring %1 - server replied: Bad Gateway (a+b-123)")
+                .arg(url.toString());
         const QString clean = secrets::scrubbed(text, url);
-        QVERIFY2(!clean.contains(QLatin1String("a+b-123")) && !clean.contains(QLatin1String("a%2Bb-123")),
+        QVERIFY2(!clean.contains(QLatin1String("a+b-123")) &&
+                     !clean.contains(QLatin1String("a%2Bb-123")),
                  qPrintable(clean));
         QVERIFY(clean.contains(QLatin1String("Bad Gateway")));
     }

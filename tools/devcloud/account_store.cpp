@@ -1,8 +1,8 @@
 #include "account_store.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -152,9 +152,9 @@ QString AccountStore::writeDemo(const QString& path, quint16 streamingPort,
         {QStringLiteral("listeners_slots"), 100},
         {QStringLiteral("max_channels"), 1},
         {QStringLiteral("bitrate"), 320},
-        {QStringLiteral("podcasts_recorder"),
-         QJsonObject{{QStringLiteral("duration"), 0}, {QStringLiteral("amount"), 0},
-                     {QStringLiteral("protected"), false}}},
+        {QStringLiteral("podcasts_recorder"), QJsonObject{{QStringLiteral("duration"), 0},
+                                                          {QStringLiteral("amount"), 0},
+                                                          {QStringLiteral("protected"), false}}},
         {QStringLiteral("protected_stream"), false},
         {QStringLiteral("addons"), QJsonArray()},
     };

@@ -77,7 +77,8 @@ void ApiServer::onServerStart(HttpConnection* connection, Account* account) {
             return;
         }
         m_cloud->setRunning(*account, true);
-        done(HttpResponse::json(200, QJsonDocument(QJsonObject{{QStringLiteral("success"), true}})));
+        done(
+            HttpResponse::json(200, QJsonDocument(QJsonObject{{QStringLiteral("success"), true}})));
     });
 }
 
@@ -119,12 +120,13 @@ void ApiServer::onControl(HttpConnection* connection, const HttpRequest& request
             connection->respond(HttpResponse::error(400, error));
             return;
         }
-        qInfo().noquote() << "faults of" << account->email() << "set:"
-                          << QString::fromUtf8(body.toJson(QJsonDocument::Compact));
+        qInfo().noquote() << "faults of" << account->email()
+                          << "set:" << QString::fromUtf8(body.toJson(QJsonDocument::Compact));
     } else if (path == QLatin1String("/devcloud/server")) {
         const QJsonValue running = body.object().value(QLatin1String("running"));
         if (!running.isBool()) {
-            connection->respond(HttpResponse::error(400, QStringLiteral("\"running\": true|false")));
+            connection->respond(
+                HttpResponse::error(400, QStringLiteral("\"running\": true|false")));
             return;
         }
         m_cloud->setRunning(*account, running.toBool());

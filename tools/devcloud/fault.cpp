@@ -24,16 +24,19 @@ std::optional<Fault> Fault::fromJson(const QJsonObject& json, QString* error) {
     return fault;
 }
 
-bool Fault::replacesAnswer() const { return body.has_value() || (status != 0 && status / 100 != 2); }
+bool Fault::replacesAnswer() const {
+    return body.has_value() || (status != 0 && status / 100 != 2);
+}
 
 HttpResponse Fault::response() const {
     if (!body) return HttpResponse::error(status, message);
     HttpResponse response;
     response.status = status != 0 ? status : 200;
     response.body = *body;
-    response.contentType = !contentType.isEmpty()            ? contentType
-                           : response.body.trimmed().startsWith('<') ? QByteArray("text/html")
-                                                                      : QByteArray("application/json");
+    response.contentType = !contentType.isEmpty() ? contentType
+                           : response.body.trimmed().startsWith('<')
+                               ? QByteArray("text/html")
+                               : QByteArray("application/json");
     return response;
 }
 

@@ -12,22 +12,38 @@ constexpr int kMaxBodyBytes = 1024 * 1024;
 
 QByteArray reasonPhrase(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 202: return "Accepted";
-        case 400: return "Bad Request";
-        case 401: return "Unauthorized";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 406: return "Not Acceptable";
-        case 413: return "Payload Too Large";
-        case 418: return "I'm a teapot";
-        case 429: return "Too Many Requests";
-        case 431: return "Request Header Fields Too Large";
-        case 500: return "Internal Server Error";
-        case 502: return "Bad Gateway";
-        case 503: return "Service Unavailable";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 202:
+            return "Accepted";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 406:
+            return "Not Acceptable";
+        case 413:
+            return "Payload Too Large";
+        case 418:
+            return "I'm a teapot";
+        case 429:
+            return "Too Many Requests";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 500:
+            return "Internal Server Error";
+        case 502:
+            return "Bad Gateway";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Status";
     }
 }
 
@@ -56,7 +72,8 @@ HttpConnection::HttpConnection(QTcpSocket* socket, QObject* parent)
     m_socket->setParent(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
-    if (m_socket->bytesAvailable() > 0) QMetaObject::invokeMethod(this, &HttpConnection::onReadyRead, Qt::QueuedConnection);
+    if (m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &HttpConnection::onReadyRead, Qt::QueuedConnection);
 }
 
 QHostAddress HttpConnection::peerAddress() const { return m_socket->peerAddress(); }

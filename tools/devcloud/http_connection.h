@@ -17,7 +17,9 @@ struct HttpRequest {
     QMap<QByteArray, QByteArray> headers;  // names in lower case
     QByteArray body;
 
-    QByteArray header(const QByteArray& lowerCaseName) const { return headers.value(lowerCaseName); }
+    QByteArray header(const QByteArray& lowerCaseName) const {
+        return headers.value(lowerCaseName);
+    }
     QString queryItem(const QString& name) const;
 };
 

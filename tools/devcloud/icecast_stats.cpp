@@ -39,15 +39,16 @@ void IcecastStats::fetch(const IcecastTarget& icecast, const QStringList& mounts
     }
     QNetworkRequest request(icecastUrl(icecast, QStringLiteral("/admin/stats")));
     request.setTransferTimeout(kIcecastTimeoutMs);
-    request.setRawHeader("Authorization",
-                         "Basic " + (icecast.adminUser + QLatin1Char(':') + icecast.adminPassword)
-                                        .toUtf8()
-                                        .toBase64());
+    request.setRawHeader(
+        "Authorization",
+        "Basic " +
+            (icecast.adminUser + QLatin1Char(':') + icecast.adminPassword).toUtf8().toBase64());
     QNetworkReply* reply = m_network->get(request);
     connect(reply, &QNetworkReply::finished, this, [=] {
         reply->deleteLater();
         Snapshot snapshot;
-        if (reply->error() == QNetworkReply::NoError && parseAdminXml(reply->readAll(), &snapshot)) {
+        if (reply->error() == QNetworkReply::NoError &&
+            parseAdminXml(reply->readAll(), &snapshot)) {
             callback(true, document(snapshot, mounts, accountName), QString());
         } else if (reply->error() == QNetworkReply::AuthenticationRequiredError) {
             qWarning().noquote() << "Icecast refused the admin credentials; using its public status"

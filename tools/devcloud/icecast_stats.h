@@ -23,7 +23,8 @@ class IcecastStats : public QObject {
 public:
     explicit IcecastStats(QObject* parent = nullptr);
 
-    using Callback = std::function<void(bool ok, const QJsonDocument& document, const QString& error)>;
+    using Callback =
+        std::function<void(bool ok, const QJsonDocument& document, const QString& error)>;
     void fetch(const IcecastTarget& icecast, const QStringList& mounts, const QString& accountName,
                Callback callback);
 

@@ -122,7 +122,8 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("icecast-port"))) {
         bool ok = false;
         icecast.port = portOption(parser, QStringLiteral("icecast-port"), &ok);
-        if (!ok || icecast.port == 0) return fail(QStringLiteral("--icecast-port must be 1..65535"));
+        if (!ok || icecast.port == 0)
+            return fail(QStringLiteral("--icecast-port must be 1..65535"));
     }
     if (parser.isSet(QStringLiteral("icecast-admin-user"))) {
         icecast.adminUser = parser.value(QStringLiteral("icecast-admin-user"));

@@ -26,7 +26,8 @@ PassThrough::PassThrough(QTcpSocket* client, const IcecastTarget& icecast, QObje
     connect(m_upstream, &QTcpSocket::bytesWritten, this, [this] { pump(m_client, m_upstream); });
     connect(m_client, &QTcpSocket::bytesWritten, this, [this] { pump(m_upstream, m_client); });
     connect(m_client, &QTcpSocket::disconnected, this, [this] { onClosed(m_client, m_upstream); });
-    connect(m_upstream, &QTcpSocket::disconnected, this, [this] { onClosed(m_upstream, m_client); });
+    connect(m_upstream, &QTcpSocket::disconnected, this,
+            [this] { onClosed(m_upstream, m_client); });
     connect(m_upstream, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         if (!m_upstreamConnected) {
             qWarning().noquote() << "Icecast unreachable:" << m_upstream->errorString();

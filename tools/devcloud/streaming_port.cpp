@@ -103,8 +103,8 @@ void StreamingPort::onStatsRequest(HttpConnection* connection, const HttpRequest
     if (request.header("authorization") != expected) {
         connection->setNote(QStringLiteral("(streaming port %1)").arg(m_account->streamingPort));
         HttpResponse response = HttpResponse::error(401, QStringLiteral("Authentication required"));
-        response.extraHeaders.append(
-            qMakePair(QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"Ondaro streaming server\"")));
+        response.extraHeaders.append(qMakePair(
+            QByteArray("WWW-Authenticate"), QByteArray("Basic realm=\"Ondaro streaming server\"")));
         connection->respond(response);
         return;
     }
@@ -112,15 +112,15 @@ void StreamingPort::onStatsRequest(HttpConnection* connection, const HttpRequest
                             .arg(m_account->email())
                             .arg(m_account->streamingPort));
     const QString email = m_account->email();
-    answerWithFault(guard, AccountStore::takeFault(*m_account, Endpoint::Stats),
-                    [this, email](std::function<void(HttpResponse)> done) {
-                        m_stats->fetch(
-                            m_store->icecast(), m_account->mounts(), email,
-                            [done](bool ok, const QJsonDocument& document, const QString& error) {
-                                done(ok ? HttpResponse::json(200, document)
-                                        : HttpResponse::error(
-                                              502, QStringLiteral("Icecast unreachable: %1")
-                                                       .arg(error)));
-                            });
-                    });
+    answerWithFault(
+        guard, AccountStore::takeFault(*m_account, Endpoint::Stats),
+        [this, email](std::function<void(HttpResponse)> done) {
+            m_stats->fetch(
+                m_store->icecast(), m_account->mounts(), email,
+                [done](bool ok, const QJsonDocument& document, const QString& error) {
+                    done(ok ? HttpResponse::json(200, document)
+                            : HttpResponse::error(
+                                  502, QStringLiteral("Icecast unreachable: %1").arg(error)));
+                });
+        });
 }

@@ -46,13 +46,14 @@ bool TlsIdentity::ensureSelfSigned(const QString& folder, const QStringList& hos
         *error = QStringLiteral("cannot create %1").arg(folder);
         return false;
     }
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                      QFileDevice::ExeOwner);
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString certificatePath = folder + QStringLiteral("/devcloud-cert.pem");
     const QString keyPath = folder + QStringLiteral("/devcloud-key.pem");
     QString loadError;
     if (QFileInfo::exists(certificatePath) && loadFiles(certificatePath, keyPath, &loadError) &&
-        uncoveredHosts(hosts).isEmpty() && m_certificate.expiryDate() > QDateTime::currentDateTime()) {
+        uncoveredHosts(hosts).isEmpty() &&
+        m_certificate.expiryDate() > QDateTime::currentDateTime()) {
         return true;
     }
     if (!generate(certificatePath, keyPath, hosts, error)) return false;
@@ -63,9 +64,9 @@ bool TlsIdentity::generate(const QString& certificatePath, const QString& keyPat
                            const QStringList& hosts, QString* error) {
     QStringList names;
     QSet<QString> seen;
-    for (const QString& host : hosts + QStringList{QStringLiteral("localhost"),
-                                                    QStringLiteral("127.0.0.1"),
-                                                    QStringLiteral("::1")}) {
+    for (const QString& host :
+         hosts + QStringList{QStringLiteral("localhost"), QStringLiteral("127.0.0.1"),
+                             QStringLiteral("::1")}) {
         if (host.isEmpty() || seen.contains(host)) continue;
         seen.insert(host);
         names << (QHostAddress(host).isNull() ? QStringLiteral("DNS:") : QStringLiteral("IP:")) +
@@ -73,23 +74,24 @@ bool TlsIdentity::generate(const QString& certificatePath, const QString& keyPat
     }
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                   QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                   QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-days"), QString::number(kValidityDays),
-                   QStringLiteral("-subj"), QStringLiteral("/CN=Ondaro devcloud (local stand-in)"),
-                   QStringLiteral("-addext"),
-                   QStringLiteral("subjectAltName=") + names.join(QLatin1Char(',')),
-                   QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath});
+    openssl.start(
+        QStringLiteral("openssl"),
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+         QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+         QStringLiteral("-days"), QString::number(kValidityDays), QStringLiteral("-subj"),
+         QStringLiteral("/CN=Ondaro devcloud (local stand-in)"), QStringLiteral("-addext"),
+         QStringLiteral("subjectAltName=") + names.join(QLatin1Char(',')),
+         QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath});
     if (!openssl.waitForStarted(kOpensslTimeoutMs)) {
         *error = QStringLiteral("cannot run openssl (is it installed?)");
         return false;
     }
     openssl.closeWriteChannel();
-    if (!openssl.waitForFinished(kOpensslTimeoutMs) || openssl.exitStatus() != QProcess::NormalExit ||
-        openssl.exitCode() != 0) {
-        *error = QStringLiteral("openssl failed: %1").arg(QString::fromLocal8Bit(openssl.readAll()));
+    if (!openssl.waitForFinished(kOpensslTimeoutMs) ||
+        openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+        *error =
+            QStringLiteral("openssl failed: %1").arg(QString::fromLocal8Bit(openssl.readAll()));
         return false;
     }
     QFile::setPermissions(keyPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
