@@ -43,6 +43,8 @@ bool parseCloudObject(const QByteArray& body, QJsonObject* root, QString* failur
 QTimer* makeSingleShotTimer(QObject* parent) {
     auto* timer = new QTimer(parent);
     timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: a 15 s timeout must not end at 14.3 s.
+    timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 
