@@ -48,15 +48,12 @@ private Q_SLOTS:
         OndaroApiClient client;
         QSignalSpy started(&client, &OndaroApiClient::serverStarted);
         QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
-        QSignalSpy statsFailed(&client, &OndaroApiClient::serverStatsError);
         client.startServer(m_stoppedToken);
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] { pollStats(client, m_stoppedToken); });
         poll.start(500);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 10000);
         poll.stop();
-        // The polls before the start went to a closed port and failed on their own.
-        QVERIFY(statsFailed.count() >= 1);
         QTest::qWait(500);
         QCOMPARE(started.count(), 1);
         QCOMPARE(startFailed.count(), 0);
