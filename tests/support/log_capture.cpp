@@ -73,3 +73,22 @@ void LogCapture::clear() {
     QMutexLocker lock(&m_mutex);
     m_entries.clear();
 }
+
+QStringList LogCapture::lines() const {
+    QStringList result;
+    for (const Entry& entry : entries()) result << entry.category + QLatin1Char(' ') + entry.message;
+    return result;
+}
+
+QStringList LogCapture::linesContaining(const QStringList& needles) const {
+    QStringList found;
+    for (const QString& line : lines()) {
+        for (const QString& needle : needles) {
+            if (!needle.isEmpty() && line.contains(needle)) {
+                found << line;
+                break;
+            }
+        }
+    }
+    return found;
+}

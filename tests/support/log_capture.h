@@ -3,10 +3,13 @@
 #include <QList>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Records every Qt message (category, level, text) while it exists and passes each on to the
-// handler that was installed before. One at a time; any thread may log meanwhile.
+// handler that was installed before (QtTest's, which prints it). One at a time; any thread may
+// log meanwhile. Create it in initTestCase or later: QtTest installs its own handler when it
+// starts running the test functions.
 class LogCapture {
 public:
     struct Entry {
@@ -30,6 +33,10 @@ public:
     bool mentions(const QString& text) const;
     int warningCount(const QString& category) const;
     void clear();
+    // Every entry as "CATEGORY message", and those that contain any of `needles` (empty
+    // needles are ignored): for searching a whole run for text that must never appear.
+    QStringList lines() const;
+    QStringList linesContaining(const QStringList& needles) const;
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);

@@ -65,6 +65,18 @@ private Q_SLOTS:
         QVERIFY(account.channels[2].name.isEmpty());
     }
 
+    void portNumberForms() {
+        QCOMPARE(OndaroAccount::fromJson(parse(R"({"streaming_server_port": 8000.0})"))
+                     .streamingServerPort,
+                 8000);
+        QCOMPARE(OndaroAccount::fromJson(parse(R"({"streaming_server_port": "8000"})"))
+                     .streamingServerPort,
+                 0);
+        QCOMPARE(OndaroAccount::fromJson(parse(R"({"streaming_server_port": 8000.5})"))
+                     .streamingServerPort,
+                 0);
+    }
+
     void errorBodies() {
         const auto full = OndaroApiError::fromJson(
             parse(R"({"error": {"message": "Invalid token", "uuid": "u-1"}})"), 401);
@@ -77,6 +89,9 @@ private Q_SLOTS:
         const auto odd = OndaroApiError::fromJson(parse(R"({"message": "top level"})"), 500);
         QVERIFY(odd.message.isEmpty());
         QCOMPARE(odd.httpCode, 500);
+        QVERIFY(OndaroApiError::fromJson(parse(R"({"error": "flat text"})"), 500).message.isEmpty());
+        QVERIFY(OndaroApiError::fromJson(parse(R"({"error": {"message": "m", "uuid": 7}})"), 500)
+                    .uuid.isEmpty());
     }
 
     void statsForAMountPoint() {

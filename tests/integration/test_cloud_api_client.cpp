@@ -1,0 +1,406 @@
+// The cloud client against the stand-in service over real HTTPS, its certificate trusted through
+// the environment: every way an account, start or statistics request can end.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QtTest>
+
+#include <memory>
+
+#include "cloud/ondaro_api_client.h"
+#include "dev_cloud_server.h"
+#include "log_capture.h"
+#include "managed_process.h"
+
+namespace {
+
+const QString kSourcePassword = QStringLiteral("Zq81-channel-source-pass");
+const QString kHtmlPage =
+    QStringLiteral("<html><body><h1>500 Internal Server Error</h1></body></html>");
+
+QString parserText(const QByteArray& body) {
+    QJsonParseError error;
+    QJsonDocument::fromJson(body, &error);
+    return error.errorString();
+}
+
+// Restores an environment variable when it goes out of scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        if (value.isNull()) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, value);
+        }
+    }
+    ~ScopedEnv() {
+        if (m_had) {
+            qputenv(m_name, m_old);
+        } else {
+            qunsetenv(m_name);
+        }
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+}  // namespace
+
+class TestCloudApiClient : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<DevCloudServer> m_cloud;
+    QString m_token;
+    QString m_stoppedToken;
+    QString m_demoToken;
+
+    QJsonObject fault(const QJsonObject& accountInfo) {
+        return QJsonObject{{QStringLiteral("account_info"), accountInfo}};
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        // After QtTest installed its own handler, which it would otherwise put in place of ours.
+        m_log = std::make_unique<LogCapture>();
+        m_cloud = std::make_unique<DevCloudServer>();
+        DevCloudServer::Account account;
+        account.channels = {{QStringLiteral("/live"), kSourcePassword},
+                            {QStringLiteral("/second"), kSourcePassword + QLatin1Char('2')}};
+        m_token = m_cloud->addAccount(account);
+        DevCloudServer::Account stopped;
+        stopped.email = QStringLiteral("stopped@example.com");
+        stopped.running = false;
+        m_stoppedToken = m_cloud->addAccount(stopped);
+        QString error;
+        QVERIFY2(m_cloud->start(&error), qPrintable(error));
+        m_cloud->exportEnvironment();
+    }
+
+    void init() {
+        QVERIFY(m_cloud->setFaults(m_token, {}));
+        QVERIFY(m_cloud->setFaults(m_stoppedToken, {}));
+    }
+
+    void accountInfoArrivesOverHttps() {
+        OndaroApiClient client;
+        QCOMPARE(client.endpoint().baseUrl.toString(), m_cloud->apiUrl());
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        client.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        QCOMPARE(failed.count(), 0);
+        const auto account = received.first().first().value<OndaroAccount>();
+        QCOMPARE(account.email, QStringLiteral("dj@example.com"));
+        QCOMPARE(account.streamingServerPort, int(m_cloud->streamingPort(m_token)));
+        QCOMPARE(account.streamingServerReady, 1);
+        QCOMPARE(account.channels.size(), 2);
+        QCOMPARE(account.channels[0].streamingServerPassword, kSourcePassword);
+        QCOMPARE(account.subscription.bitrate, 192);
+    }
+
+    void accountFailures_data() {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QJsonObject>("faults");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("code");
+        auto status = [this](int code, const QString& message = QString()) {
+            QJsonObject f{{QStringLiteral("status"), code}};
+            if (!message.isEmpty()) f.insert(QStringLiteral("message"), message);
+            return fault(f);
+        };
+        auto body = [this](int code, const QString& text) {
+            return fault(
+                QJsonObject{{QStringLiteral("status"), code}, {QStringLiteral("body"), text}});
+        };
+        const QString unknown = QStringLiteral("00000000-0000-4000-8000-000000000000");
+        QTest::newRow("401 unknown token")
+            << unknown << QJsonObject()
+            << "Invalid or missing token. Please check your Private Token and try again." << 401;
+        QTest::newRow("403 with message")
+            << m_token << status(403, QStringLiteral("Payment overdue"))
+            << "Account suspended: Payment overdue" << 403;
+        QTest::newRow("403 without message")
+            << m_token << status(403) << "Access forbidden. Please check your account status."
+            << 403;
+        QTest::newRow("404") << m_token << status(404)
+                             << "Resource not found. Please contact support." << 404;
+        QTest::newRow("405") << m_token << status(405)
+                             << "Invalid request method. Please contact support." << 405;
+        QTest::newRow("418 with message")
+            << m_token << status(418, QStringLiteral("Short and stout")) << "Short and stout"
+            << 418;
+        QTest::newRow("418 without message")
+            << m_token << status(418) << "Server error (HTTP 418)" << 418;
+        QTest::newRow("429") << m_token << status(429)
+                             << "Too many requests. Please wait a moment and try again." << 429;
+        QTest::newRow("500 HTML") << m_token << body(500, kHtmlPage)
+                                  << "Failed to parse server response: " +
+                                         parserText(kHtmlPage.toUtf8())
+                                  << 500;
+        QTest::newRow("503") << m_token << status(503)
+                             << "Ondaro Cloud is currently down for maintenance. Please try again "
+                                "later."
+                             << 503;
+        QTest::newRow("200 empty object")
+            << m_token << body(200, QStringLiteral("{}"))
+            << "Received incomplete account information from server" << 200;
+        QTest::newRow("200 malformed")
+            << m_token << body(200, QStringLiteral("{\"name\": \"x\","))
+            << "Failed to parse server response: " + parserText("{\"name\": \"x\",") << 200;
+        QTest::newRow("200 array") << m_token << body(200, QStringLiteral("[1, 2]"))
+                                   << "Invalid server response format" << 200;
+    }
+
+    void accountFailures() {
+        QFETCH(QString, token);
+        QFETCH(QJsonObject, faults);
+        QFETCH(QString, message);
+        QFETCH(int, code);
+        QVERIFY(m_cloud->setFaults(m_token, faults));
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        client.fetchAccountInfo(token);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QCOMPARE(failed.first().at(0).toString(), message);
+        QCOMPARE(failed.first().at(1).toInt(), code);
+        QCOMPARE(received.count(), 0);
+    }
+
+    void accepted202IsSuccess() {
+        QVERIFY(m_cloud->setFaults(m_token, fault({{QStringLiteral("status"), 202}})));
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        client.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        QCOMPARE(failed.count(), 0);
+        QCOMPARE(received.first().first().value<OndaroAccount>().name,
+                 QStringLiteral("Test Radio"));
+    }
+
+    void secondAccountRequestReplacesFirst() {
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        // The first would fail with 401; replaced at once, it must stay silent.
+        client.fetchAccountInfo(QStringLiteral("not-a-known-token"));
+        client.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        QTest::qWait(500);
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    void serverStart_data() {
+        QTest::addColumn<QJsonObject>("startFault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("code");
+        auto start = [](const QJsonObject& f) {
+            return QJsonObject{{QStringLiteral("server_start"), f}};
+        };
+        QTest::newRow("406 without message")
+            << start({{QStringLiteral("status"), 406}}) << "Server already running" << 406;
+        QTest::newRow("406 with message")
+            << start({{QStringLiteral("status"), 406}, {QStringLiteral("message"), "Busy booting"}})
+            << "Busy booting" << 406;
+        QTest::newRow("200 success false")
+            << start({{QStringLiteral("status"), 200},
+                      {QStringLiteral("body"), "{\"success\":false}"}})
+            << "Failed to start server (HTTP 200)" << 200;
+        QTest::newRow("200 success absent with message")
+            << start({{QStringLiteral("status"), 200},
+                      {QStringLiteral("body"), "{\"error\":{\"message\":\"Quota reached\"}}"}})
+            << "Quota reached" << 200;
+        QTest::newRow("500 HTML")
+            << start({{QStringLiteral("status"), 500}, {QStringLiteral("body"), kHtmlPage}})
+            << "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()) << 500;
+        QTest::newRow("503 with message")
+            << start({{QStringLiteral("status"), 503}, {QStringLiteral("message"), "Maintenance"}})
+            << "Maintenance" << 503;
+    }
+
+    void serverStart() {
+        QFETCH(QJsonObject, startFault);
+        QFETCH(QString, message);
+        QFETCH(int, code);
+        QVERIFY(m_cloud->setFaults(m_stoppedToken, startFault));
+        OndaroApiClient client;
+        QSignalSpy started(&client, &OndaroApiClient::serverStarted);
+        QSignalSpy failed(&client, &OndaroApiClient::serverStartError);
+        client.startServer(m_stoppedToken);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QCOMPARE(failed.first().at(0).toString(), message);
+        QCOMPARE(failed.first().at(1).toInt(), code);
+        QCOMPARE(started.count(), 0);
+    }
+
+    // Last of the start cases: it really starts the stopped server.
+    void serverStartsThenReportsAlreadyRunning() {
+        const quint16 port = m_cloud->streamingPort(m_stoppedToken);
+        QVERIFY(!testsupport::waitForTcpPort(port, 200));
+        OndaroApiClient client;
+        QSignalSpy started(&client, &OndaroApiClient::serverStarted);
+        QSignalSpy failed(&client, &OndaroApiClient::serverStartError);
+        client.startServer(m_stoppedToken);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 10000);
+        QVERIFY(testsupport::waitForTcpPort(port, 5000));
+
+        client.startServer(m_stoppedToken);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QCOMPARE(failed.first().at(1).toInt(), 406);
+        QCOMPARE(started.count(), 1);
+        QVERIFY(m_cloud->setServerRunning(m_stoppedToken, false));
+        QVERIFY(!testsupport::waitForTcpPort(port, 200));
+    }
+
+    void statsFailures_data() {
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QJsonObject>("statsFault");
+        QTest::addColumn<QString>("message");
+        auto stats = [](const QJsonObject& f) { return QJsonObject{{QStringLiteral("stats"), f}}; };
+        QTest::newRow("401") << false << "wrong-password" << QJsonObject()
+                             << "Authentication failed (invalid credentials)";
+        QTest::newRow("connection refused") << true << QString() << QJsonObject()
+                                            << "Server offline or unreachable: Connection refused";
+        QTest::newRow("array too small")
+            << false << QString() << stats({{QStringLiteral("body"), "[{}]"}})
+            << "Invalid stats response format (array too small)";
+        QTest::newRow("not an array")
+            << false << QString() << stats({{QStringLiteral("body"), "{\"listeners\": 1}"}})
+            << "Invalid stats response format (not an array)";
+        QTest::newRow("malformed")
+            << false << QString() << stats({{QStringLiteral("body"), "[{}, {"}})
+            << "Failed to parse stats response: " + parserText("[{}, {");
+        QTest::newRow("202") << false << QString()
+                             << stats({{QStringLiteral("status"), 202},
+                                       {QStringLiteral("body"), "[{}, {}]"}})
+                             << "Server returned HTTP 202";
+    }
+
+    void statsFailures() {
+        QFETCH(bool, stopped);
+        QFETCH(QString, password);
+        QFETCH(QJsonObject, statsFault);
+        QFETCH(QString, message);
+        const QString token = stopped ? m_stoppedToken : m_token;
+        QVERIFY(m_cloud->setFaults(token, statsFault));
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::serverStatsReceived);
+        QSignalSpy failed(&client, &OndaroApiClient::serverStatsError);
+        client.fetchServerStats(QStringLiteral("127.0.0.1"), m_cloud->streamingPort(token),
+                                QStringLiteral("/live"), password.isEmpty() ? token : password,
+                                8000);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QCOMPARE(failed.first().first().toString(), message);
+        QCOMPARE(received.count(), 0);
+    }
+
+    void unreachableServiceIsANetworkError() {
+        ScopedEnv url("ONDARO_API_URL",
+                      QStringLiteral("https://127.0.0.1:%1").arg(testsupport::freePort()).toUtf8());
+        OndaroApiClient client;
+        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
+        client.fetchAccountInfo(m_token);
+        client.startServer(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(startFailed.count(), 1, 10000);
+        QCOMPARE(failed.first().at(0).toString(),
+                 QStringLiteral("Network error: Connection refused"));
+        QCOMPARE(failed.first().at(1).toInt(), 0);
+        QCOMPARE(startFailed.first().at(0).toString(),
+                 QStringLiteral("Network error: Connection refused"));
+    }
+
+    void untrustedCertificateIsRefused() {
+        ScopedEnv ca("ONDARO_CA_CERTS", QByteArray());
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        client.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QVERIFY2(failed.first().at(0).toString().startsWith(QStringLiteral("Network error: SSL")),
+                 qPrintable(failed.first().at(0).toString()));
+        QCOMPARE(received.count(), 0);
+    }
+
+    // The README's demo: one generated account whose token is printed, served as it was written.
+    void demoAccountIsWrittenOnceAndServed() {
+        QTemporaryDir dir;
+        const QString accounts = dir.path() + QStringLiteral("/accounts.json");
+        const quint16 streamingPort = testsupport::freePort();
+        const QStringList prepare{QStringLiteral("--accounts"),
+                                  accounts,
+                                  QStringLiteral("--create-demo"),
+                                  QStringLiteral("--no-serve"),
+                                  QStringLiteral("--demo-streaming-port"),
+                                  QString::number(streamingPort),
+                                  QStringLiteral("--cert-dir"),
+                                  dir.path() + QStringLiteral("/tls")};
+        const QRegularExpression tokenLine(QStringLiteral("private token: (\\S+)"));
+        QProcess first;
+        first.start(DevCloudServer::executable(), prepare);
+        QVERIFY(first.waitForFinished(30000));
+        QCOMPARE(first.exitCode(), 0);
+        const QString token =
+            tokenLine.match(QString::fromUtf8(first.readAllStandardOutput())).captured(1);
+        QVERIFY(!QUuid::fromString(token).isNull());
+        QCOMPARE(QFile::permissions(accounts) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
+                 QFileDevice::Permissions());
+
+        QProcess again;
+        again.start(DevCloudServer::executable(), prepare);
+        QVERIFY(again.waitForFinished(30000));
+        QCOMPARE(tokenLine.match(QString::fromUtf8(again.readAllStandardOutput())).captured(1),
+                 token);
+
+        ManagedProcess serving;
+        QVERIFY(serving.start(DevCloudServer::executable(),
+                              {QStringLiteral("--accounts"), accounts, QStringLiteral("--api-port"),
+                               QStringLiteral("0"), QStringLiteral("--cert-dir"),
+                               dir.path() + QStringLiteral("/tls")}));
+        QTRY_VERIFY_WITH_TIMEOUT(serving.output().contains(QStringLiteral("ready")), 10000);
+        const auto env =
+            QRegularExpression(QStringLiteral("ONDARO_API_URL=(\\S+) ONDARO_CA_CERTS=(\\S+)"))
+                .match(serving.output());
+        QVERIFY(env.hasMatch());
+        ScopedEnv url("ONDARO_API_URL", env.captured(1).toUtf8());
+        ScopedEnv ca("ONDARO_CA_CERTS", env.captured(2).toUtf8());
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        client.fetchAccountInfo(token);
+        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        const auto account = received.first().first().value<OndaroAccount>();
+        QCOMPARE(account.email, QStringLiteral("demo@localhost"));
+        QCOMPARE(account.streamingServerPort, int(streamingPort));
+        QCOMPARE(account.channels.value(0).streamingServerMountpoint, QStringLiteral("/live"));
+        m_demoToken = token;
+    }
+
+    // Runs last: everything above went through the log.
+    void noSecretInAnyLogLine() {
+        const QStringList secrets{m_token, m_stoppedToken, kSourcePassword, m_demoToken,
+                                  QStringLiteral("hackme")};
+        QVERIFY(m_log->lines().size() > 20);
+        QVERIFY(!m_log->linesContaining({QStringLiteral("Response data:")}).isEmpty());
+        const QStringList leaks = m_log->linesContaining(secrets);
+        QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QLatin1Char('\n'))));
+        const QString serviceLog = m_cloud->output();
+        for (const QString& secret : secrets) QVERIFY(!serviceLog.contains(secret));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCloudApiClient)
+#include "test_cloud_api_client.moc"
