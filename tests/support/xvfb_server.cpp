@@ -8,25 +8,38 @@ bool XvfbServer::start(QString* error) {
     if (!m_process.start(QStringLiteral("Xvfb"),
                          {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                           QStringLiteral("0"), QStringLiteral("1280x800x24"),
-                          QStringLiteral("-nolisten"), QStringLiteral("tcp")},
+                          QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                          // No reset when the last client leaves: a client connecting right then
+                          // (libobs started again, say) would be refused.
+                          QStringLiteral("-noreset")},
                          env)) {
         if (error) *error = QStringLiteral("Xvfb did not start");
         return false;
     }
+    // Standard error is merged in: when other X servers run (parallel tests), Xvfb first
+    // complains about the displays it cannot take, then prints the number it took on a line of
+    // its own.
     QProcess* process = m_process.process();
-    process->setProcessChannelMode(QProcess::SeparateChannels);
     QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 10000 && !out.contains('\n')) {
+    bool ok = false;
+    int number = -1;
+    while (timer.elapsed() < 10000 && !ok) {
         if (!m_process.isRunning()) break;
         process->waitForReadyRead(100);
-        out += process->readAllStandardOutput();
+        out += process->readAll();
+        QList<QByteArray> lines = out.split('\n');
+        lines.removeLast();  // not finished yet: a number may still be arriving
+        for (const QByteArray& line : lines) {
+            number = line.trimmed().toInt(&ok);
+            if (ok) break;
+        }
     }
-    bool ok = false;
-    const int number = out.trimmed().toInt(&ok);
     if (!ok) {
-        if (error) *error = QStringLiteral("Xvfb gave no display number: ") + m_process.output();
+        if (error) {
+            *error = QStringLiteral("Xvfb gave no display number: ") + QString::fromLocal8Bit(out);
+        }
         stop();
         return false;
     }

@@ -116,10 +116,11 @@ std::string obsStartupProblem() {
         return "libobs needs an X display, but DISPLAY is not set";
     }
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool failed = xcb_connection_has_error(connection) != 0;
+    const int failure = xcb_connection_has_error(connection);
     xcb_disconnect(connection);
-    if (failed) {
-        return std::string("libobs needs an X display, but ") + display + " cannot be opened";
+    if (failure != 0) {
+        return std::string("libobs needs an X display, but ") + display +
+               " cannot be opened (xcb error " + std::to_string(failure) + ")";
     }
     return {};
 }
