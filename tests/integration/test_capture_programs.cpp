@@ -1,4 +1,191 @@
+// One program's audio: the program source type lists PulseAudio's playing programs, records
+// exactly the chosen program's stream, and follows the program to its next stream. Also two
+// decks delivering on different threads at once.
 #include <QtTest>
-class TestCapturePrograms : public QObject { Q_OBJECT };
+
+#include <cmath>
+#include <memory>
+
+#include "audio/obs_audio_manager.h"
+#include "capture_recorder.h"
+#include "pulse_server.h"
+#include "xvfb_server.h"
+
+namespace {
+
+constexpr int kAudioTimeoutMs = 15000;
+
+QStringList g_lines;
+QtMessageHandler g_previousHandler = nullptr;
+
+void captureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    g_lines.append(message);
+    if (type != QtDebugMsg && g_previousHandler) g_previousHandler(type, context, message);
+}
+
+bool hearsOnly(const DeckRecorder& recorder, int deck, double frequencyHz,
+               std::initializer_list<double> others) {
+    if (std::fabs(recorder.toneAmplitude(deck, frequencyHz) - 0.5) > 0.05) return false;
+    for (double other : others) {
+        if (recorder.toneAmplitude(deck, other) > 0.01) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+class TestCapturePrograms : public QObject {
+    Q_OBJECT
+
+private:
+    PulseServer m_pulse;
+    XvfbServer m_xvfb;
+    std::unique_ptr<OBSAudioManager> m_manager;
+    DeckRecorder m_recorder;
+    std::unique_ptr<ManagedProcess> m_paplay;
+    std::unique_ptr<ManagedProcess> m_gstOne;
+    std::unique_ptr<ManagedProcess> m_gstTwo;
+
+    QString tonePath(const QString& name) const {
+        return m_pulse.scratchPath() + QLatin1Char('/') + name + QStringLiteral(".wav");
+    }
+
+    // paplay is pacat under another name; PulseAudio reports the executable as "pacat".
+    QList<OBSAudioManager::AppInfo> appsOf(const QString& executable) const {
+        QList<OBSAudioManager::AppInfo> found;
+        for (const auto& app : m_manager->getRunningApplications()) {
+            if (app.window.endsWith(QLatin1Char(':') + executable)) found.append(app);
+        }
+        return found;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        g_previousHandler = qInstallMessageHandler(&captureHandler);
+        QString error;
+        QVERIFY2(m_pulse.start(&error), qPrintable(error));
+        m_pulse.applyToProcess();
+        QVERIFY2(m_xvfb.start(&error), qPrintable(error));
+        m_xvfb.applyToProcess();
+        m_manager = std::make_unique<OBSAudioManager>();
+        QVERIFY(m_manager->initialize());
+        m_manager->setDeckAudioCallback(m_recorder.callback());
+        QVERIFY(PulseServer::writeToneWav(tonePath("a440"), 440, 60));
+    }
+
+    void cleanupTestCase() {
+        m_manager.reset();
+        qInstallMessageHandler(g_previousHandler);
+    }
+
+    void listsEachPlayingProgramOnce() {
+        QVERIFY(m_manager->getRunningApplications().isEmpty());
+        m_paplay = m_pulse.playFile("test_sink", tonePath("a440"), "Tone Player");
+        m_gstOne = m_pulse.playTone("test_sink", 1000, "gst-one");
+        QTRY_COMPARE_WITH_TIMEOUT(appsOf("gst-launch-1.0").size(), 1, kAudioTimeoutMs);
+        m_gstTwo = m_pulse.playTone("test_sink", 1500, "gst-two");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            m_pulse.pactl({"list", "sink-inputs"}).contains(QStringLiteral("gst-two")),
+            kAudioTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(appsOf("pacat").size(), 1, kAudioTimeoutMs);
+
+        // Two streams of gst-launch-1.0: one entry, the first one's.
+        const auto gst = appsOf("gst-launch-1.0");
+        QCOMPARE(gst.size(), 1);
+        QVERIFY2(gst.first().name.startsWith(QStringLiteral("gst-one")),
+                 qPrintable(gst.first().name));
+        QVERIFY(gst.first().window.contains(QStringLiteral(":gst-one:")));
+        QCOMPARE(appsOf("pacat").first().name, QStringLiteral("Tone Player"));
+        QCOMPARE(m_manager->getRunningApplications().size(), 2);
+    }
+
+    void capturesExactlyTheChosenStream() {
+        const QString paplay = appsOf("pacat").value(0).window;
+        QVERIFY(!paplay.isEmpty());
+        QVERIFY(m_manager->setDeckAppCapture(1, paplay));
+        QCOMPARE(m_manager->deckInputId(1), QStringLiteral("app:") + paplay);
+        QVERIFY(m_manager->startDeck(1));
+        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 1, 440, {1000, 1500}), kAudioTimeoutMs);
+        QCOMPARE(m_recorder.badFormat(1), 0u);
+
+        // The gst-launch-1.0 entry names gst-one's stream, not gst-two's.
+        QVERIFY(m_manager->setDeckAppCapture(1, appsOf("gst-launch-1.0").value(0).window));
+        QVERIFY(!m_manager->isDeckActive(1));
+        QVERIFY(m_manager->startDeck(1));
+        m_recorder.clearAudio(1);
+        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 1, 1000, {440, 1500}), kAudioTimeoutMs);
+
+        // Meter and format as for devices.
+        const DeckLevels levels = m_manager->getDeckLevels(1);
+        QVERIFY2(std::fabs(levels.smoothedPeakLeft + 6.0f) < 1.0f,
+                 qPrintable(QString::number(levels.smoothedPeakLeft)));
+        m_manager->stopDeck(1);
+    }
+
+    // Deck 1 records a program on the program source's own thread, deck 2 a device on
+    // libobs's PulseAudio thread; the callback is slow and replaced all the while. Every
+    // buffer either deck delivers must still be forwarded.
+    void twoDecksAtOnceForwardEveryBuffer() {
+        auto mic = m_pulse.playTone("mic_sink", 700, "mic-tone");
+        QVERIFY(m_manager->setDeckAppCapture(1, appsOf("pacat").value(0).window));
+        QVERIFY(m_manager->setDeckInputDevice(2, QStringLiteral("test_mic")));
+        const DeckCaptureStats before1 = m_manager->deckCaptureStats(1);
+        const DeckCaptureStats before2 = m_manager->deckCaptureStats(2);
+        m_recorder.clear();
+        m_recorder.setBusyMicroseconds(300);
+        QVERIFY(m_manager->startDeck(1));
+        QVERIFY(m_manager->startDeck(2));
+        QTRY_VERIFY_WITH_TIMEOUT(m_recorder.buffers(1) > 0 && m_recorder.buffers(2) > 0,
+                                 kAudioTimeoutMs);
+
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 3000) {
+            m_manager->setDeckAudioCallback(m_recorder.callback());
+            QTest::qWait(5);
+        }
+        m_manager->stopDeck(1);
+        m_manager->stopDeck(2);
+        m_recorder.setBusyMicroseconds(0);
+
+        QVERIFY(hearsOnly(m_recorder, 1, 440, {700}));
+        QVERIFY(hearsOnly(m_recorder, 2, 700, {440}));
+        const DeckCaptureStats after1 = m_manager->deckCaptureStats(1);
+        const DeckCaptureStats after2 = m_manager->deckCaptureStats(2);
+        const auto delivered1 = after1.buffers - before1.buffers;
+        const auto delivered2 = after2.buffers - before2.buffers;
+        QVERIFY2(delivered1 > 100 && delivered2 > 100,
+                 qPrintable(QStringLiteral("%1 %2").arg(delivered1).arg(delivered2)));
+        QCOMPARE(after1.forwarded - before1.forwarded, delivered1);
+        QCOMPARE(after2.forwarded - before2.forwarded, delivered2);
+        QCOMPARE(after1.unforwarded, before1.unforwarded);
+        QCOMPARE(after2.unforwarded, before2.unforwarded);
+        QCOMPARE(m_recorder.buffers(1), delivered1);
+        QCOMPARE(m_recorder.buffers(2), delivered2);
+    }
+
+    // A player that moves on to its next track ends one stream and opens another.
+    void followsTheProgramToItsNextStream() {
+        m_paplay.reset();
+        m_gstOne.reset();
+        m_gstTwo.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->getRunningApplications().isEmpty(), kAudioTimeoutMs);
+
+        QVERIFY(PulseServer::writeToneWav(tonePath("short880"), 880, 2.5));
+        QVERIFY(PulseServer::writeToneWav(tonePath("long660"), 660, 30));
+        auto first = m_pulse.playFile("test_sink", tonePath("short880"), "Jukebox");
+        QTRY_COMPARE_WITH_TIMEOUT(appsOf("pacat").size(), 1, kAudioTimeoutMs);
+        QVERIFY(m_manager->setDeckAppCapture(2, appsOf("pacat").first().window));
+        QVERIFY(m_manager->startDeck(2));
+        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 2, 880, {660}), kAudioTimeoutMs);
+
+        QVERIFY(first->process()->waitForFinished(kAudioTimeoutMs));
+        auto second = m_pulse.playFile("test_sink", tonePath("long660"), "Jukebox");
+        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 2, 660, {880}), kAudioTimeoutMs);
+        QVERIFY(m_manager->isDeckActive(2));
+        m_manager->stopDeck(2);
+    }
+};
+
 QTEST_GUILESS_MAIN(TestCapturePrograms)
 #include "test_capture_programs.moc"
