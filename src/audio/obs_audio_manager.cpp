@@ -37,8 +37,8 @@ constexpr char kBufferSizeSetting[] = "buffer_size";
 constexpr int kInputBufferMs = 200;
 constexpr char kAppInputPrefix[] = "app:";
 constexpr qsizetype kMaxAppNameLength = 50;
-constexpr std::int64_t kRateReportIntervalNs = 5'000'000'000;
-constexpr std::int64_t kLevelLogIntervalNs = 1'000'000'000;
+constexpr std::int64_t kRateReportIntervalMs = 5000;
+constexpr int kLevelLogIntervalMs = 1000;
 
 std::atomic<bool> g_firstAudioCallbackLogged{false};
 std::atomic<int> g_appSourceCounter{0};
@@ -110,7 +110,11 @@ DeckSlot::DeckSlot()
                            OBSAudioManager::kChannels,
                        0.0f) {}
 
-OBSAudioManager::OBSAudioManager(QObject* parent) : QObject(parent) {}
+OBSAudioManager::OBSAudioManager(QObject* parent) : QObject(parent) {
+    m_diagnosticsTimer.setInterval(kLevelLogIntervalMs);
+    connect(&m_diagnosticsTimer, &QTimer::timeout, this, &OBSAudioManager::onDiagnosticsTimer);
+    m_diagnosticsClock.start();
+}
 
 OBSAudioManager::~OBSAudioManager() {
     shutdown();
@@ -397,6 +401,7 @@ bool OBSAudioManager::startDeck(int deck) {
     slot->active.store(true);
     obs_source_add_audio_capture_callback(source, &OBSAudioManager::audioCallback, this);
     qCDebug(lcObsAudio) << "Started deck" << deck;
+    updateDiagnosticsTimer();
     Q_EMIT deckStarted(deck);
     return true;
 }
@@ -414,6 +419,7 @@ void OBSAudioManager::stopDeck(int deck) {
     }
     slot->meter->reset();
     qCDebug(lcObsAudio) << "Stopped deck" << deck;
+    updateDiagnosticsTimer();
     Q_EMIT deckStopped(deck);
 }
 
@@ -457,6 +463,7 @@ DeckCaptureStats OBSAudioManager::deckCaptureStats(int deck) const {
     if (const DeckSlot* slot = slotFor(deck)) {
         stats.buffers = slot->buffers.load(std::memory_order_relaxed);
         stats.frames = slot->frames.load(std::memory_order_relaxed);
+        stats.muted = slot->muted.load(std::memory_order_relaxed);
         stats.forwarded = slot->forwarded.load(std::memory_order_relaxed);
         stats.unforwarded = slot->unforwarded.load(std::memory_order_relaxed);
     }
@@ -655,11 +662,25 @@ void OBSAudioManager::handleAudioData(int deck, const float* left, const float* 
         out[2 * i + 1] = right ? right[i] : 0.0f;
     }
 
-    logCaptureDiagnostics(deck, *slot, frames, muted);
-    if (muted) return;
-
     slot->buffers.fetch_add(1, std::memory_order_relaxed);
     slot->frames.fetch_add(frames, std::memory_order_relaxed);
+    if (m_verboseCapture.load(std::memory_order_relaxed)) {
+        float peak = 0.0f;
+        double sumSquares = 0.0;
+        for (std::size_t i = 0; i < needed; ++i) {
+            peak = std::max(peak, std::fabs(out[i]));
+            sumSquares += static_cast<double>(out[i]) * out[i];
+        }
+        slot->lastPeak.store(peak, std::memory_order_relaxed);
+        slot->lastRms.store(static_cast<float>(std::sqrt(sumSquares / static_cast<double>(needed))),
+                            std::memory_order_relaxed);
+        slot->lastMuted.store(muted, std::memory_order_relaxed);
+    }
+    if (muted) {
+        slot->muted.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+
     slot->meter->process(out, static_cast<int>(frames), kChannels);
 
     // Register under the current epoch before looking at the callback; re-check the epoch so a
@@ -691,40 +712,53 @@ void OBSAudioManager::handleAudioData(int deck, const float* left, const float* 
     }
 }
 
-void OBSAudioManager::logCaptureDiagnostics(int deck, DeckSlot& slot, std::uint32_t frames,
-                                            bool muted) {
-    const std::int64_t now = DeckLevelMeter::monotonicNowNs();
-    slot.framesSinceReport += frames;
-    if (slot.lastReportNs == 0) {
-        slot.lastReportNs = now;
-    } else if (now - slot.lastReportNs >= kRateReportIntervalNs) {
-        const std::int64_t elapsedMs = (now - slot.lastReportNs) / 1'000'000;
-        qCDebug(lcObsAudio) << "Deck" << deck << "frame rate:"
-                            << slot.framesSinceReport * 1000 / elapsedMs << "fps"
-                            << "(expected:" << kSampleRateHz << ","
-                            << "frames:" << slot.framesSinceReport << "in" << elapsedMs << "ms)";
-        slot.framesSinceReport = 0;
-        slot.lastReportNs = now;
+void OBSAudioManager::updateDiagnosticsTimer() {
+    bool anyActive = false;
+    for (const DeckSlot& slot : m_decks) anyActive = anyActive || slot.active.load();
+    if (anyActive && !m_diagnosticsTimer.isActive()) {
+        for (DeckSlot& slot : m_decks) slot.reportedAtMs = -1;
+        m_verboseCapture.store(Logger::instance().isFileLoggingEnabled());
+        m_diagnosticsTimer.start();
+    } else if (!anyActive) {
+        m_diagnosticsTimer.stop();
     }
+}
 
-    if (now - slot.lastLevelLogNs < kLevelLogIntervalNs) return;
-    slot.lastLevelLogNs = now;
-    if (!Logger::instance().isFileLoggingEnabled()) return;
-    const float* data = slot.interleaveBuffer.data();
-    const std::size_t samples = static_cast<std::size_t>(frames) * kChannels;
-    double peak = 0.0, sumSquares = 0.0;
-    for (std::size_t i = 0; i < samples; ++i) {
-        const double s = data[i];
-        peak = std::max(peak, std::fabs(s));
-        sumSquares += s * s;
+void OBSAudioManager::onDiagnosticsTimer() {
+    const bool verbose = Logger::instance().isFileLoggingEnabled();
+    m_verboseCapture.store(verbose);
+    const std::int64_t nowMs = m_diagnosticsClock.elapsed();
+    for (int deck = 1; deck <= kDeckCount; ++deck) {
+        DeckSlot& slot = m_decks[static_cast<std::size_t>(deck - 1)];
+        if (!slot.active.load()) continue;
+
+        const std::uint64_t frames = slot.frames.load(std::memory_order_relaxed);
+        if (slot.reportedAtMs < 0) {
+            slot.reportedAtMs = nowMs;
+            slot.reportedFrames = frames;
+        } else if (nowMs - slot.reportedAtMs >= kRateReportIntervalMs) {
+            const std::int64_t elapsedMs = nowMs - slot.reportedAtMs;
+            const auto counted = static_cast<std::int64_t>(frames - slot.reportedFrames);
+            qCDebug(lcObsAudio) << "Deck" << deck << "frame rate:" << counted * 1000 / elapsedMs
+                                << "fps"
+                                << "(expected:" << kSampleRateHz << ","
+                                << "frames:" << counted << "in" << elapsedMs << "ms)";
+            slot.reportedAtMs = nowMs;
+            slot.reportedFrames = frames;
+        }
+
+        const std::uint64_t buffers = slot.buffers.load(std::memory_order_relaxed);
+        if (!verbose || buffers == slot.levelsLoggedAtBuffer) continue;
+        slot.levelsLoggedAtBuffer = buffers;
+        const double peak = slot.lastPeak.load(std::memory_order_relaxed);
+        const double rms = slot.lastRms.load(std::memory_order_relaxed);
+        if (!lcObsAudio().isDebugEnabled()) continue;
+        QDebug line =
+            QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
+                .debug(lcObsAudio());
+        line << "Deck" << deck << "audio";
+        if (slot.lastMuted.load(std::memory_order_relaxed)) line << "(muted)";
+        line << "peak" << peak << "(" << toLogDb(peak) << "dB)"
+             << "rms" << rms << "(" << toLogDb(rms) << "dB)";
     }
-    const double rms = std::sqrt(sumSquares / static_cast<double>(samples));
-    if (!lcObsAudio().isDebugEnabled()) return;
-    QDebug line = QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC,
-                                 lcObsAudio().categoryName())
-                      .debug();
-    line << "Deck" << deck << "audio";
-    if (muted) line << "(muted)";
-    line << "peak" << peak << "(" << toLogDb(peak) << "dB)"
-         << "rms" << rms << "(" << toLogDb(rms) << "dB)";
 }

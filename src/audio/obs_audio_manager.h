@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <array>
 #include <atomic>
@@ -26,11 +28,13 @@ using DeckAudioCallback =
     std::function<void(int deck, const float* data, int frames, int channels, int sampleRate)>;
 
 // Counters of one deck's capture path since the manager was created.
+// Every buffer is muted, forwarded or unforwarded.
 struct DeckCaptureStats {
-    std::uint64_t buffers = 0;    // unmuted buffers that reached the deck
-    std::uint64_t frames = 0;     // frames in those buffers
-    std::uint64_t forwarded = 0;  // buffers handed to the DeckAudioCallback
-    std::uint64_t unforwarded = 0;  // buffers dropped because no callback was installed
+    std::uint64_t buffers = 0;      // buffers that reached the deck
+    std::uint64_t frames = 0;       // frames in those buffers
+    std::uint64_t muted = 0;        // muted at the source: neither metered nor forwarded
+    std::uint64_t forwarded = 0;    // handed to the DeckAudioCallback
+    std::uint64_t unforwarded = 0;  // dropped because no callback was installed
 };
 
 // One capture slot.
@@ -49,13 +53,18 @@ struct DeckSlot {
     // Capture thread writes, any thread reads.
     std::atomic<std::uint64_t> buffers{0};
     std::atomic<std::uint64_t> frames{0};
+    std::atomic<std::uint64_t> muted{0};
     std::atomic<std::uint64_t> forwarded{0};
     std::atomic<std::uint64_t> unforwarded{0};
+    // Peak and RMS over both channels of the latest buffer, kept only while verbose.
+    std::atomic<float> lastPeak{0.0f};
+    std::atomic<float> lastRms{0.0f};
+    std::atomic<bool> lastMuted{false};
 
-    // Capture thread only: rate-limited diagnostics.
-    std::int64_t framesSinceReport = 0;
-    std::int64_t lastReportNs = 0;
-    std::int64_t lastLevelLogNs = 0;
+    // Main thread only: what the diagnostics timer last reported.
+    std::uint64_t reportedFrames = 0;
+    std::int64_t reportedAtMs = -1;
+    std::uint64_t levelsLoggedAtBuffer = 0;
 };
 
 // The capture side of the audio engine: starts libobs for audio only (48 kHz stereo, no video),
@@ -159,7 +168,8 @@ private:
                                              bool verbose) const;
 
     void publishCallback(CallbackBox* box);
-    void logCaptureDiagnostics(int deck, DeckSlot& slot, std::uint32_t frames, bool muted);
+    void updateDiagnosticsTimer();
+    void onDiagnosticsTimer();
 
     DeckSlot* slotFor(int deck);
     const DeckSlot* slotFor(int deck) const;
@@ -176,5 +186,10 @@ private:
     std::atomic<unsigned> m_callbackEpoch{0};
     std::array<std::atomic<int>, 2> m_callbackReaders{};
     std::atomic<bool> m_noCallbackNoticeLogged{false};
+    // Capture diagnostics are written from the main thread, so the capture path never formats
+    // or writes a log line in steady state. The flag mirrors the user's debug logging switch.
+    QTimer m_diagnosticsTimer;
+    QElapsedTimer m_diagnosticsClock;
+    std::atomic<bool> m_verboseCapture{false};
     std::atomic<bool> m_forwardNoticeLogged{false};
 };

@@ -127,6 +127,8 @@ private Q_SLOTS:
     // buffer either deck delivers must still be forwarded.
     void twoDecksAtOnceForwardEveryBuffer() {
         auto mic = m_pulse.playTone("mic_sink", 700, "mic-tone");
+        if (!m_paplay) m_paplay = m_pulse.playFile("test_sink", tonePath("a440"), "Tone Player");
+        QTRY_COMPARE_WITH_TIMEOUT(appsOf("pacat").size(), 1, kAudioTimeoutMs);
         QVERIFY(m_manager->setDeckAppCapture(1, appsOf("pacat").value(0).window));
         QVERIFY(m_manager->setDeckInputDevice(2, QStringLiteral("test_mic")));
         const DeckCaptureStats before1 = m_manager->deckCaptureStats(1);

@@ -197,11 +197,17 @@ private Q_SLOTS:
 
         // Muted buffers reach neither meter nor callback; invalid decks nothing at all.
         seen = {};
-        manager.handleAudioData(2, left.data(), left.data(), 480, true);
+        const float peakBefore = manager.getDeckLevels(2).peakLeft;
+        const std::vector<float> loud(480, 1.0f);
+        manager.handleAudioData(2, loud.data(), loud.data(), 480, true);
+        QCOMPARE(manager.getDeckLevels(2).peakLeft, peakBefore);
         manager.handleAudioData(3, left.data(), left.data(), 480, false);
         manager.handleAudioData(0, left.data(), left.data(), 480, false);
         QCOMPARE(seen.frames, 0);
-        QCOMPARE(manager.deckCaptureStats(2).buffers, 1u);
+        const DeckCaptureStats deck2 = manager.deckCaptureStats(2);
+        QCOMPARE(deck2.buffers, 2u);
+        QCOMPARE(deck2.muted, 1u);
+        QCOMPARE(deck2.forwarded, 1u);
         QCOMPARE(manager.deckCaptureStats(1).frames, 2u * big);
     }
 
