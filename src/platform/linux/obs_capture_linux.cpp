@@ -5,7 +5,10 @@
 #include <util/platform.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "platform/linux/pulse_playing_streams.h"
@@ -33,18 +36,32 @@ public:
         m_capture->follow(pulse::parseProgramItemValue(obs_data_get_string(settings, kWindowSetting)));
     }
 
+    // PulseAudio hands over chunks of any length; libobs gets steady 10 ms blocks, so its
+    // buffers and resampler settle at one size instead of growing with every larger chunk.
     void onProgramAudio(const float* interleaved, std::uint32_t frames) override {
-        obs_source_audio audio = {};
-        audio.data[0] = reinterpret_cast<const uint8_t*>(interleaved);
-        audio.frames = frames;
-        audio.speakers = SPEAKERS_STEREO;
-        audio.format = AUDIO_FORMAT_FLOAT;
-        audio.samples_per_sec = pulse::ProgramCapture::kSampleRateHz;
-        // The first frame was heard a buffer's length ago.
-        audio.timestamp = os_gettime_ns() -
-                          static_cast<std::uint64_t>(frames) * 1000000000ULL /
-                              pulse::ProgramCapture::kSampleRateHz;
-        obs_source_output_audio(m_source, &audio);
+        constexpr std::uint32_t kRate = pulse::ProgramCapture::kSampleRateHz;
+        const std::uint64_t arrivedNs = os_gettime_ns();
+        std::uint32_t done = 0;
+        while (done < frames) {
+            const std::uint32_t take = std::min(kBlockFrames - m_blockFill, frames - done);
+            std::memcpy(m_block.data() + m_blockFill * kChannels, interleaved + done * kChannels,
+                        take * kChannels * sizeof(float));
+            m_blockFill += take;
+            done += take;
+            if (m_blockFill < kBlockFrames) break;
+            // The block's last frame is `frames - done` frames older than the newest one.
+            const std::uint64_t endNs =
+                arrivedNs - static_cast<std::uint64_t>(frames - done) * 1000000000ULL / kRate;
+            obs_source_audio audio = {};
+            audio.data[0] = reinterpret_cast<const uint8_t*>(m_block.data());
+            audio.frames = kBlockFrames;
+            audio.speakers = SPEAKERS_STEREO;
+            audio.format = AUDIO_FORMAT_FLOAT;
+            audio.samples_per_sec = kRate;
+            audio.timestamp = endNs - static_cast<std::uint64_t>(kBlockFrames) * 1000000000ULL / kRate;
+            obs_source_output_audio(m_source, &audio);
+            m_blockFill = 0;
+        }
     }
 
     void onProgramCaptureNote(bool warning, const std::string& text) override {
@@ -53,7 +70,13 @@ public:
     }
 
 private:
+    static constexpr std::uint32_t kBlockFrames = 480;
+    static constexpr std::uint32_t kChannels = pulse::ProgramCapture::kChannels;
+
     obs_source_t* m_source;
+    // Only the capture's PulseAudio thread touches the block.
+    std::array<float, kBlockFrames * kChannels> m_block{};
+    std::uint32_t m_blockFill = 0;
     std::unique_ptr<pulse::ProgramCapture> m_capture;
 };
 
