@@ -1,8 +1,8 @@
 #include "capture_alloc_counter.h"
 
 #include <atomic>
-#include <cstddef>
 #include <cerrno>
+#include <cstddef>
 
 extern "C" {
 void* __libc_malloc(std::size_t size);

@@ -79,7 +79,8 @@ void direct() {
         left[i] = static_cast<float>(0.5 * std::sin(2 * M_PI * 440 * i / 48000.0));
         right[i] = left[i];
     }
-    for (int i = 0; i < 1000; ++i) manager.handleAudioData(1, left.data(), right.data(), 480, false);
+    for (int i = 0; i < 1000; ++i)
+        manager.handleAudioData(1, left.data(), right.data(), 480, false);
     constexpr int kBuffers = 200000;
     alloccount::reset();
     alloccount::watchThisThread();
@@ -90,10 +91,10 @@ void direct() {
     }
     const double ns = static_cast<double>(timer.nsecsElapsed()) / kBuffers;
     alloccount::unwatchThisThread();
-    std::printf("| capture path alone (480-frame buffers, empty callback) | %.0f ns per buffer "
-                "(%.3f%% of one core at 100 buffers/s) | %llu allocations in %d buffers |\n",
-                ns, ns * 100 / 1e9 * 100, static_cast<unsigned long long>(alloccount::count()),
-                kBuffers);
+    std::printf(
+        "| capture path alone (480-frame buffers, empty callback) | %.0f ns per buffer "
+        "(%.3f%% of one core at 100 buffers/s) | %llu allocations in %d buffers |\n",
+        ns, ns * 100 / 1e9 * 100, static_cast<unsigned long long>(alloccount::count()), kBuffers);
 }
 
 void measureDeck(OBSAudioManager& manager, const char* label, int seconds) {
@@ -131,12 +132,13 @@ void measureDeck(OBSAudioManager& manager, const char* label, int seconds) {
     manager.clearDeckAudioCallback();
 
     const double perMinute = 60.0 / wall;
-    std::printf("| %s | process %.2f s CPU per minute (%.2f%% of one core); capture thread "
-                "%.2f s per minute; %.0f frames/s in %.0f buffers/s | %llu allocations on the "
-                "capture thread in %.0f s; resident memory %+ld KiB |\n",
-                label, processCpu * perMinute, processCpu / wall * 100, threadCpu * perMinute,
-                (after.frames - before.frames) / wall, (after.buffers - before.buffers) / wall,
-                static_cast<unsigned long long>(allocations), wall, rssGrowth);
+    std::printf(
+        "| %s | process %.2f s CPU per minute (%.2f%% of one core); capture thread "
+        "%.2f s per minute; %.0f frames/s in %.0f buffers/s | %llu allocations on the "
+        "capture thread in %.0f s; resident memory %+ld KiB |\n",
+        label, processCpu * perMinute, processCpu / wall * 100, threadCpu * perMinute,
+        (after.frames - before.frames) / wall, (after.buffers - before.buffers) / wall,
+        static_cast<unsigned long long>(allocations), wall, rssGrowth);
 }
 
 }  // namespace

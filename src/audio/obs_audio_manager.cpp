@@ -85,18 +85,18 @@ void obsLogHandler(int level, const char* format, va_list args, void*) {
     char buffer[4096];
     std::vsnprintf(buffer, sizeof(buffer), format, args);
     switch (level) {
-    case LOG_ERROR:
-        qCCritical(lcObs).noquote() << buffer;
-        break;
-    case LOG_WARNING:
-        qCWarning(lcObs).noquote() << buffer;
-        break;
-    case LOG_INFO:
-        qCInfo(lcObs).noquote() << buffer;
-        break;
-    default:
-        qCDebug(lcObs).noquote() << buffer;
-        break;
+        case LOG_ERROR:
+            qCCritical(lcObs).noquote() << buffer;
+            break;
+        case LOG_WARNING:
+            qCWarning(lcObs).noquote() << buffer;
+            break;
+        case LOG_INFO:
+            qCInfo(lcObs).noquote() << buffer;
+            break;
+        default:
+            qCDebug(lcObs).noquote() << buffer;
+            break;
     }
 }
 
@@ -205,8 +205,8 @@ bool OBSAudioManager::loadOBSModules() {
     bool loaded = true;
     for (const std::string& module : platform::obsCaptureModules()) {
         const QString name = QString::fromStdString(module);
-        const QString binary =
-            m_pluginPath + QLatin1Char('/') + QString::fromStdString(platform::obsModuleFileName(module));
+        const QString binary = m_pluginPath + QLatin1Char('/') +
+                               QString::fromStdString(platform::obsModuleFileName(module));
         const QString data = m_dataPath + QStringLiteral("/obs-plugins/") + name;
         obs_module_t* handle = nullptr;
         const int result =
@@ -482,11 +482,12 @@ float OBSAudioManager::getDeckVolume(int deck) const {
 // --- enumeration ---------------------------------------------------------------------------
 
 QList<QPair<QString, QString>> OBSAudioManager::listItems(const char* sourceType,
-                                                         const char* property,
-                                                         bool verbose) const {
+                                                          const char* property,
+                                                          bool verbose) const {
     QList<QPair<QString, QString>> items;
     if (!m_initialized) {
-        if (verbose) qCWarning(lcObsAudio) << "Cannot enumerate audio devices - OBS not initialized";
+        if (verbose)
+            qCWarning(lcObsAudio) << "Cannot enumerate audio devices - OBS not initialized";
         return items;
     }
     if (verbose) {
@@ -538,8 +539,8 @@ std::vector<OBSAudioManager::CaptureDevice> OBSAudioManager::captureDevices() co
     for (const auto& item : listItems(types.inputType, kDeviceIdSetting, true)) {
         if (item.second.isEmpty()) continue;
         ids.insert(item.second);
-        devices.push_back({item.first.isEmpty() ? item.second : item.first, item.second,
-                           types.inputType});
+        devices.push_back(
+            {item.first.isEmpty() ? item.second : item.first, item.second, types.inputType});
     }
     if (!types.outputType) return devices;
     for (const auto& item : listItems(types.outputType, kDeviceIdSetting, false)) {
@@ -548,8 +549,8 @@ std::vector<OBSAudioManager::CaptureDevice> OBSAudioManager::captureDevices() co
         if (item.second.isEmpty() || ids.contains(item.second)) continue;
         ids.insert(item.second);
         const QString name = item.first.isEmpty() ? item.second : item.first;
-        devices.push_back({QStringLiteral("Monitor of %1").arg(name), item.second,
-                           types.outputType});
+        devices.push_back(
+            {QStringLiteral("Monitor of %1").arg(name), item.second, types.outputType});
     }
     return devices;
 }
@@ -651,9 +652,8 @@ void OBSAudioManager::handleAudioData(int deck, const float* left, const float* 
     const std::size_t needed = static_cast<std::size_t>(frames) * kChannels;
     std::vector<float>& buffer = slot->interleaveBuffer;
     if (buffer.size() < needed) {
-        qCWarning(lcObsAudio).nospace()
-            << "Interleaved buffer too small (" << buffer.size() << " < " << needed
-            << "), resizing on audio thread";
+        qCWarning(lcObsAudio).nospace() << "Interleaved buffer too small (" << buffer.size()
+                                        << " < " << needed << "), resizing on audio thread";
         buffer.resize(needed);
     }
     float* out = buffer.data();
@@ -753,9 +753,8 @@ void OBSAudioManager::onDiagnosticsTimer() {
         const double peak = slot.lastPeak.load(std::memory_order_relaxed);
         const double rms = slot.lastRms.load(std::memory_order_relaxed);
         if (!lcObsAudio().isDebugEnabled()) continue;
-        QDebug line =
-            QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
-                .debug(lcObsAudio());
+        QDebug line = QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC)
+                          .debug(lcObsAudio());
         line << "Deck" << deck << "audio";
         if (slot.lastMuted.load(std::memory_order_relaxed)) line << "(muted)";
         line << "peak" << peak << "(" << toLogDb(peak) << "dB)"

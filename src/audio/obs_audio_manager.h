@@ -112,7 +112,8 @@ public:
 
     // Main thread; never call from inside the callback. Replaces the callback at any time
     // without stopping capture; returns once no capture thread still runs the old one, so its
-    // receiver may go away afterwards. Waits at most about as long as one callback call takes.
+    // receiver may go away afterwards. Waits at most about as long as one callback call takes,
+    // so a callback must never wait for the thread that replaces it (try-lock, as the mixer does).
     void setDeckAudioCallback(DeckAudioCallback callback);
     void clearDeckAudioCallback();
 

@@ -9,10 +9,10 @@
 namespace platform {
 
 struct ObsCaptureTypes {
-    const char* inputType;    // input devices (microphones, line in)
-    const char* outputType;   // what a playback device plays; nullptr where not offered
-    const char* programType;  // the audio of one running program
-    const char* apiName;      // the audio system's name, for log lines
+    const char* inputType;      // input devices (microphones, line in)
+    const char* outputType;     // what a playback device plays; nullptr where not offered
+    const char* programType;    // the audio of one running program
+    const char* apiName;        // the audio system's name, for log lines
     bool inputTakesBufferSize;  // whether the input type honours a "buffer_size" setting
 };
 

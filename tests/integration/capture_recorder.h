@@ -47,8 +47,8 @@ public:
             d.recent.insert(d.recent.end(), data, data + frames * 2);
             const std::size_t keep = static_cast<std::size_t>(kKeepFrames) * 2;
             if (d.recent.size() > 2 * keep) {
-                d.recent.erase(d.recent.begin(),
-                               d.recent.begin() + static_cast<std::ptrdiff_t>(d.recent.size() - keep));
+                d.recent.erase(d.recent.begin(), d.recent.begin() + static_cast<std::ptrdiff_t>(
+                                                                        d.recent.size() - keep));
             }
         }
         while (busy.nsecsElapsed() < m_busyUs * 1000LL) {

@@ -82,8 +82,8 @@ private Q_SLOTS:
         QVERIFY(m_manager->initialize());  // a second call is a no-op
         QVERIFY(logged("OBSAudioManager already initialized"));
         QVERIFY(m_manager->pluginPath().endsWith(QStringLiteral("obs-plugins")));
-        QVERIFY(logged("OBS Source: pulse_input_capture ( Audio Input Capture (PulseAudio) )") ||
-                logged("Source: \"pulse_input_capture\""));
+        QVERIFY(logged("Source: \"pulse_input_capture\" ( \"Audio Input Capture (PulseAudio)\" )"));
+        QVERIFY(logged("Source: \"doredoradar_program_capture\""));
     }
 
     void listsInputsAndMonitorsInOneOrder() {
@@ -95,14 +95,17 @@ private Q_SLOTS:
         QVERIFY(ids.contains(QStringLiteral("mic_sink.monitor")));
         QCOMPARE(ids.count(QStringLiteral("default")), 1);
         QCOMPARE(names.at(ids.indexOf("test_mic")), QStringLiteral("Test_Microphone"));
-        QCOMPARE(names.at(ids.indexOf("test_sink.monitor")), QStringLiteral("Monitor of Test_Sink"));
+        QCOMPARE(names.at(ids.indexOf("test_sink.monitor")),
+                 QStringLiteral("Monitor of Test_Sink"));
         // Inputs first, then monitors.
         QVERIFY(ids.indexOf("test_mic") < ids.indexOf("test_sink.monitor"));
         // The raw list of the input type holds no monitors.
-        const QStringList inputs = m_manager->enumerateAudioDevices("pulse_input_capture", "device_id");
+        const QStringList inputs =
+            m_manager->enumerateAudioDevices("pulse_input_capture", "device_id");
         QVERIFY(inputs.contains("test_mic"));
         QVERIFY(!inputs.contains("test_sink.monitor"));
-        QVERIFY(m_manager->enumerateAudioDevices("pulse_input_capture", "no_such_property").isEmpty());
+        QVERIFY(
+            m_manager->enumerateAudioDevices("pulse_input_capture", "no_such_property").isEmpty());
         QVERIFY(m_manager->enumerateAudioDevices("no_such_type", "device_id").isEmpty());
 
         // Devices that appear later are listed without a restart.
@@ -133,8 +136,10 @@ private Q_SLOTS:
             const double other1 = m_recorder.toneAmplitude(1, 1000, channel);
             const double own2 = m_recorder.toneAmplitude(2, 1000, channel);
             const double other2 = m_recorder.toneAmplitude(2, 440, channel);
-            const QString values = QStringLiteral("%1 %2 %3 %4").arg(own1).arg(other1).arg(own2).arg(other2);
-            QVERIFY2(std::fabs(own1 - 0.5) < 0.05 && std::fabs(own2 - 0.5) < 0.05, qPrintable(values));
+            const QString values =
+                QStringLiteral("%1 %2 %3 %4").arg(own1).arg(other1).arg(own2).arg(other2);
+            QVERIFY2(std::fabs(own1 - 0.5) < 0.05 && std::fabs(own2 - 0.5) < 0.05,
+                     qPrintable(values));
             QVERIFY2(other1 < 0.01 && other2 < 0.01, qPrintable(values));
         }
         QCOMPARE(m_recorder.badFormat(1), 0u);

@@ -80,7 +80,8 @@ private Q_SLOTS:
         feedMeter(attack, 1.0f, 480, 25 * kMs);
         levels = attack.levels();
         QCOMPARE(levels.peakLeft, 0.0f);
-        QVERIFY2(levels.smoothedPeakLeft > -1.0f, qPrintable(QString::number(levels.smoothedPeakLeft)));
+        QVERIFY2(levels.smoothedPeakLeft > -1.0f,
+                 qPrintable(QString::number(levels.smoothedPeakLeft)));
         QVERIFY(levels.smoothedPeakRight > -1.0f);
 
         // Release: one 0.4 s time constant after the signal stops, 63 % of the way to -60 dB.
@@ -149,13 +150,12 @@ private Q_SLOTS:
             {"paplay one", "14:paplay:paplay"},
             {"paplay two", "15:paplay:paplay"},
             {"Loopback", "16:Loopback:"}};
-        const QList<OBSAudioManager::AppInfo> apps =
-            OBSAudioManager::appInfosFromListItems(items);
+        const QList<OBSAudioManager::AppInfo> apps = OBSAudioManager::appInfosFromListItems(items);
         QStringList names;
         for (const auto& app : apps) names << app.name;
         QCOMPARE(names, (QStringList{"Spotify", QString(47, QLatin1Char('x')) + "...",
-                                     QString(60, QLatin1Char('y')), "Mozilla Firefox",
-                                     "paplay one", "Loopback"}));
+                                     QString(60, QLatin1Char('y')), "Mozilla Firefox", "paplay one",
+                                     "Loopback"}));
         QCOMPARE(apps.at(0).window, QStringLiteral("Spotify:Chrome_Widget:Spotify.exe"));
         QCOMPARE(apps.at(4).window, QStringLiteral("14:paplay:paplay"));
     }
@@ -214,7 +214,8 @@ private Q_SLOTS:
     void withoutCallbackMetersButDropsAndSaysSoOnce() {
         OBSAudioManager manager;
         const std::vector<float> tone = sine(480, 0.5, 440.0);
-        for (int i = 0; i < 3; ++i) manager.handleAudioData(1, tone.data(), tone.data(), 480, false);
+        for (int i = 0; i < 3; ++i)
+            manager.handleAudioData(1, tone.data(), tone.data(), 480, false);
         QVERIFY(manager.getDeckLevels(1).peakLeft > -7.0f);
         QCOMPARE(manager.getDeckLevels(2).peakLeft, -60.0f);
         const DeckCaptureStats stats = manager.deckCaptureStats(1);
@@ -340,10 +341,9 @@ private Q_SLOTS:
             s.binary = binary;
             return s;
         };
-        const std::vector<PlayingStream> streams{make(40, "Player: Deluxe", "player"),
-                                                 make(42, "Player: Deluxe", "player"),
-                                                 make(50, "Other", "player"),
-                                                 make(51, "Player: Deluxe", "other")};
+        const std::vector<PlayingStream> streams{
+            make(40, "Player: Deluxe", "player"), make(42, "Player: Deluxe", "player"),
+            make(50, "Other", "player"), make(51, "Player: Deluxe", "other")};
         QCOMPARE(chooseStreamFor(*ref, streams)->index, 42u);  // the very stream
         const std::vector<PlayingStream> later{make(50, "Other", "player"),
                                                make(60, "Player: Deluxe", "player"),

@@ -33,7 +33,8 @@ public:
     ~ProgramSource() override { m_capture.reset(); }
 
     void update(obs_data_t* settings) {
-        m_capture->follow(pulse::parseProgramItemValue(obs_data_get_string(settings, kWindowSetting)));
+        m_capture->follow(
+            pulse::parseProgramItemValue(obs_data_get_string(settings, kWindowSetting)));
     }
 
     // PulseAudio hands over chunks of any length; libobs gets steady 10 ms blocks, so its
@@ -58,7 +59,8 @@ public:
             audio.speakers = SPEAKERS_STEREO;
             audio.format = AUDIO_FORMAT_FLOAT;
             audio.samples_per_sec = kRate;
-            audio.timestamp = endNs - static_cast<std::uint64_t>(kBlockFrames) * 1000000000ULL / kRate;
+            audio.timestamp =
+                endNs - static_cast<std::uint64_t>(kBlockFrames) * 1000000000ULL / kRate;
             obs_source_output_audio(m_source, &audio);
             m_blockFill = 0;
         }

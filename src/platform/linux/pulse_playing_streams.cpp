@@ -91,8 +91,8 @@ bool listPlayingStreams(std::vector<PlayingStream>& streams, int timeoutMs, std:
 
     // One bounded turn of the loop; false once the deadline passed or the loop broke.
     auto iterate = [&]() {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
         if (pa_mainloop_prepare(loop.get(), static_cast<int>(left.count())) < 0) return false;
         if (pa_mainloop_poll(loop.get()) < 0) return false;

@@ -42,8 +42,7 @@ std::optional<PlayingStream> chooseStreamFor(const ProgramRef& ref,
                                              const std::vector<PlayingStream>& streams);
 
 // Reads a sink input's properties into a PlayingStream; `proplist` is a pa_proplist.
-PlayingStream playingStreamFrom(std::uint32_t index, std::uint32_t sinkIndex,
-                                const void* proplist);
+PlayingStream playingStreamFrom(std::uint32_t index, std::uint32_t sinkIndex, const void* proplist);
 
 // This process's own streams (our monitor output, say) are never offered or followed.
 bool isOwnStream(const PlayingStream& stream);

@@ -24,29 +24,29 @@ struct ProgramCaptureCallbacks {
         auto* self = static_cast<ProgramCapture*>(userdata);
         if (context != self->m_context) return;
         switch (pa_context_get_state(context)) {
-        case PA_CONTEXT_READY:
-            if (self->m_reconnectNoted) self->note(false, "reconnected to PulseAudio");
-            self->m_reconnectNoted = false;
-            pa_context_set_subscribe_callback(context, &subscription, self);
-            unrefOperation(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT,
-                                                nullptr, nullptr));
-            self->m_scanInFlight = false;
-            self->rescan();
-            break;
-        case PA_CONTEXT_FAILED:
-        case PA_CONTEXT_TERMINATED:
-            if (self->m_shuttingDown) break;
-            if (!self->m_reconnectNoted) {
-                self->note(true, std::string("lost PulseAudio: ") +
-                                     pa_strerror(pa_context_errno(context)) +
-                                     "; trying again every second");
-                self->m_reconnectNoted = true;
-            }
-            self->dropStream();
-            self->scheduleReconnect();
-            break;
-        default:
-            break;
+            case PA_CONTEXT_READY:
+                if (self->m_reconnectNoted) self->note(false, "reconnected to PulseAudio");
+                self->m_reconnectNoted = false;
+                pa_context_set_subscribe_callback(context, &subscription, self);
+                unrefOperation(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT,
+                                                    nullptr, nullptr));
+                self->m_scanInFlight = false;
+                self->rescan();
+                break;
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                if (self->m_shuttingDown) break;
+                if (!self->m_reconnectNoted) {
+                    self->note(true, std::string("lost PulseAudio: ") +
+                                         pa_strerror(pa_context_errno(context)) +
+                                         "; trying again every second");
+                    self->m_reconnectNoted = true;
+                }
+                self->dropStream();
+                self->scheduleReconnect();
+                break;
+            default:
+                break;
         }
     }
 
@@ -106,22 +106,22 @@ struct ProgramCaptureCallbacks {
         auto* self = static_cast<ProgramCapture*>(userdata);
         if (stream != self->m_stream) return;
         switch (pa_stream_get_state(stream)) {
-        case PA_STREAM_READY:
-            self->m_recordingPublic.store(self->m_recordingIndex, std::memory_order_release);
-            self->note(false, "recording stream " + std::to_string(self->m_recordingIndex) +
-                                  " (" + programItemLabel(self->m_recording) + ")");
-            break;
-        case PA_STREAM_FAILED:
-        case PA_STREAM_TERMINATED:
-            // The server ends a monitor stream when its sink input moves to another sink; the
-            // sink input is still there, so looking again finds it on its new sink.
-            self->note(false, "recording of stream " + std::to_string(self->m_recordingIndex) +
-                                  " ended; looking for the program again");
-            self->dropStream();
-            self->rescan();
-            break;
-        default:
-            break;
+            case PA_STREAM_READY:
+                self->m_recordingPublic.store(self->m_recordingIndex, std::memory_order_release);
+                self->note(false, "recording stream " + std::to_string(self->m_recordingIndex) +
+                                      " (" + programItemLabel(self->m_recording) + ")");
+                break;
+            case PA_STREAM_FAILED:
+            case PA_STREAM_TERMINATED:
+                // The server ends a monitor stream when its sink input moves to another sink; the
+                // sink input is still there, so looking again finds it on its new sink.
+                self->note(false, "recording of stream " + std::to_string(self->m_recordingIndex) +
+                                      " ended; looking for the program again");
+                self->dropStream();
+                self->rescan();
+                break;
+            default:
+                break;
         }
     }
 
@@ -292,8 +292,8 @@ void ProgramCapture::createStream(const pa_sink_info& sink) {
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(m_stream, sink.monitor_source_name, &attr, flags) < 0) {
-        note(true, std::string("cannot record stream ") + std::to_string(m_recordingIndex) +
-                       ": " + pa_strerror(pa_context_errno(m_context)));
+        note(true, std::string("cannot record stream ") + std::to_string(m_recordingIndex) + ": " +
+                       pa_strerror(pa_context_errno(m_context)));
         dropStream();
     }
 }
