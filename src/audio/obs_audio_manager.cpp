@@ -319,20 +319,29 @@ obs_source* OBSAudioManager::createAppAudioSource(const QString& window) {
     return source;
 }
 
-bool OBSAudioManager::setDeckInputDevice(int deck, const QString& deviceId) {
+DeckSlot* OBSAudioManager::replaceDeckSource(int deck, const std::function<obs_source*()>& create,
+                                             const char* failure) {
     DeckSlot* slot = slotFor(deck);
     if (!slot) {
         qCWarning(lcObsAudio) << "Invalid deck number:" << deck;
-        return false;
+        return nullptr;
     }
     stopDeck(deck);
     releaseDeckSource(*slot);
-    obs_source* source = m_initialized ? createInputDeviceSource(deviceId) : nullptr;
+    obs_source* source = m_initialized ? create() : nullptr;
     if (!source) {
-        qCWarning(lcObsAudio) << "Failed to create input source for deck" << deck;
-        return false;
+        qCWarning(lcObsAudio) << failure << deck;
+        return nullptr;
     }
     slot->source.store(source);
+    return slot;
+}
+
+bool OBSAudioManager::setDeckInputDevice(int deck, const QString& deviceId) {
+    DeckSlot* slot = replaceDeckSource(
+        deck, [&] { return createInputDeviceSource(deviceId); },
+        "Failed to create input source for deck");
+    if (!slot) return false;
     slot->inputId = deviceId;
     qCInfo(lcObsAudio) << "Deck" << deck << "input device set to:" << deviceId;
     return true;
@@ -355,19 +364,10 @@ bool OBSAudioManager::setDeckInput(int deck, int index) {
 }
 
 bool OBSAudioManager::setDeckAppCapture(int deck, const QString& window) {
-    DeckSlot* slot = slotFor(deck);
-    if (!slot) {
-        qCWarning(lcObsAudio) << "Invalid deck number:" << deck;
-        return false;
-    }
-    stopDeck(deck);
-    releaseDeckSource(*slot);
-    obs_source* source = m_initialized ? createAppAudioSource(window) : nullptr;
-    if (!source) {
-        qCWarning(lcObsAudio) << "Failed to create app audio source for deck" << deck;
-        return false;
-    }
-    slot->source.store(source);
+    DeckSlot* slot = replaceDeckSource(
+        deck, [&] { return createAppAudioSource(window); },
+        "Failed to create app audio source for deck");
+    if (!slot) return false;
     slot->inputId = QLatin1String(kAppInputPrefix) + window;
     qCDebug(lcObsAudio) << "Deck" << deck << "set to capture app:" << window;
     return true;

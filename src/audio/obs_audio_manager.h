@@ -164,6 +164,10 @@ private:
     obs_source* createInputDeviceSource(const QString& deviceId);
     obs_source* createAppAudioSource(const QString& window);
     void releaseDeckSource(DeckSlot& slot);
+    // Stops the deck and gives it the source `create` makes; null, with the deck left without a
+    // source, for an invalid deck or when `create` fails.
+    DeckSlot* replaceDeckSource(int deck, const std::function<obs_source*()>& create,
+                                const char* failure);
     std::vector<CaptureDevice> captureDevices() const;
     QList<QPair<QString, QString>> listItems(const char* sourceType, const char* property,
                                              bool verbose) const;

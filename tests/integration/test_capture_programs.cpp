@@ -7,30 +7,11 @@
 #include <memory>
 
 #include "audio/obs_audio_manager.h"
-#include "capture_recorder.h"
-#include "pulse_server.h"
-#include "xvfb_server.h"
+#include "capture_test_helpers.h"
 
 namespace {
 
 constexpr int kAudioTimeoutMs = 15000;
-
-QStringList g_lines;
-QtMessageHandler g_previousHandler = nullptr;
-
-void captureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    g_lines.append(message);
-    if (type != QtDebugMsg && g_previousHandler) g_previousHandler(type, context, message);
-}
-
-bool hearsOnly(const DeckRecorder& recorder, int deck, double frequencyHz,
-               std::initializer_list<double> others) {
-    if (std::fabs(recorder.toneAmplitude(deck, frequencyHz) - 0.5) > 0.05) return false;
-    for (double other : others) {
-        if (recorder.toneAmplitude(deck, other) > 0.01) return false;
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -38,10 +19,10 @@ class TestCapturePrograms : public QObject {
     Q_OBJECT
 
 private:
-    PulseServer m_pulse;
-    XvfbServer m_xvfb;
-    std::unique_ptr<OBSAudioManager> m_manager;
-    DeckRecorder m_recorder;
+    CaptureRig m_rig;
+    PulseServer& m_pulse = m_rig.pulse;
+    std::unique_ptr<OBSAudioManager>& m_manager = m_rig.manager;
+    DeckRecorder& m_recorder = m_rig.recorder;
     std::unique_ptr<ManagedProcess> m_paplay;
     std::unique_ptr<ManagedProcess> m_gstOne;
     std::unique_ptr<ManagedProcess> m_gstTwo;
@@ -61,22 +42,13 @@ private:
 
 private Q_SLOTS:
     void initTestCase() {
-        g_previousHandler = qInstallMessageHandler(&captureHandler);
         QString error;
-        QVERIFY2(m_pulse.start(&error), qPrintable(error));
-        m_pulse.applyToProcess();
-        QVERIFY2(m_xvfb.start(&error), qPrintable(error));
-        m_xvfb.applyToProcess();
-        m_manager = std::make_unique<OBSAudioManager>();
+        QVERIFY2(m_rig.start(true, &error), qPrintable(error));
         QVERIFY(m_manager->initialize());
-        m_manager->setDeckAudioCallback(m_recorder.callback());
         QVERIFY(PulseServer::writeToneWav(tonePath("a440"), 440, 60));
     }
 
-    void cleanupTestCase() {
-        m_manager.reset();
-        qInstallMessageHandler(g_previousHandler);
-    }
+    void cleanupTestCase() { m_rig.stop(); }
 
     void listsEachPlayingProgramOnce() {
         QVERIFY(m_manager->getRunningApplications().isEmpty());
@@ -105,7 +77,8 @@ private Q_SLOTS:
         QVERIFY(m_manager->setDeckAppCapture(1, paplay));
         QCOMPARE(m_manager->deckInputId(1), QStringLiteral("app:") + paplay);
         QVERIFY(m_manager->startDeck(1));
-        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 1, 440, {1000, 1500}), kAudioTimeoutMs);
+        ToneCheck only440(m_recorder, 1, 440, {1000, 1500});
+        QTRY_VERIFY2_WITH_TIMEOUT(only440(), qPrintable(only440.detail()), kAudioTimeoutMs);
         QCOMPARE(m_recorder.badFormat(1), 0u);
 
         // The gst-launch-1.0 entry names gst-one's stream, not gst-two's.
@@ -113,12 +86,13 @@ private Q_SLOTS:
         QVERIFY(!m_manager->isDeckActive(1));
         QVERIFY(m_manager->startDeck(1));
         m_recorder.clearAudio(1);
-        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 1, 1000, {440, 1500}), kAudioTimeoutMs);
+        ToneCheck only1000(m_recorder, 1, 1000, {440, 1500});
+        QTRY_VERIFY2_WITH_TIMEOUT(only1000(), qPrintable(only1000.detail()), kAudioTimeoutMs);
 
-        // Meter and format as for devices.
-        const DeckLevels levels = m_manager->getDeckLevels(1);
-        QVERIFY2(std::fabs(levels.smoothedPeakLeft + 6.0f) < 1.0f,
-                 qPrintable(QString::number(levels.smoothedPeakLeft)));
+        // Metered as devices are: a 0.5 sine peaks at -6 dBFS.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::fabs(m_manager->getDeckLevels(1).smoothedPeakLeft + 6.0f) < 1.0f, kAudioTimeoutMs);
+        QCOMPARE(m_recorder.badFormat(1), 0u);
         m_manager->stopDeck(1);
     }
 
@@ -140,18 +114,21 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_recorder.buffers(1) > 0 && m_recorder.buffers(2) > 0,
                                  kAudioTimeoutMs);
 
+        ToneCheck only440(m_recorder, 1, 440, {700});
+        ToneCheck only700(m_recorder, 2, 700, {440});
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 3000) {
             m_manager->setDeckAudioCallback(m_recorder.callback());
             QTest::qWait(5);
+            only440();
+            only700();
         }
         m_manager->stopDeck(1);
         m_manager->stopDeck(2);
         m_recorder.setBusyMicroseconds(0);
-
-        QVERIFY(hearsOnly(m_recorder, 1, 440, {700}));
-        QVERIFY(hearsOnly(m_recorder, 2, 700, {440}));
+        QVERIFY2(only440(), qPrintable(only440.detail()));
+        QVERIFY2(only700(), qPrintable(only700.detail()));
         const DeckCaptureStats after1 = m_manager->deckCaptureStats(1);
         const DeckCaptureStats after2 = m_manager->deckCaptureStats(2);
         const auto delivered1 = after1.buffers - before1.buffers;
@@ -179,11 +156,14 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(appsOf("pacat").size(), 1, kAudioTimeoutMs);
         QVERIFY(m_manager->setDeckAppCapture(2, appsOf("pacat").first().window));
         QVERIFY(m_manager->startDeck(2));
-        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 2, 880, {660}), kAudioTimeoutMs);
+        ToneCheck only880(m_recorder, 2, 880, {660});
+        QTRY_VERIFY2_WITH_TIMEOUT(only880(), qPrintable(only880.detail()), kAudioTimeoutMs);
 
         QVERIFY(first->process()->waitForFinished(kAudioTimeoutMs));
         auto second = m_pulse.playFile("test_sink", tonePath("long660"), "Jukebox");
-        QTRY_VERIFY_WITH_TIMEOUT(hearsOnly(m_recorder, 2, 660, {880}), kAudioTimeoutMs);
+        ToneCheck only660(m_recorder, 2, 660, {880});
+        QTRY_VERIFY2_WITH_TIMEOUT(only660(), qPrintable(only660.detail()), kAudioTimeoutMs);
+        QVERIFY(CapturedLog::contains(QStringLiteral("looking for the program again")));
         QVERIFY(m_manager->isDeckActive(2));
         m_manager->stopDeck(2);
     }

@@ -177,13 +177,7 @@ ProgramCapture::~ProgramCapture() {
         m_api->time_free(m_reconnectEvent);
         m_reconnectEvent = nullptr;
     }
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
+    releaseContext();
     pa_threaded_mainloop_unlock(m_loop);
     pa_threaded_mainloop_stop(m_loop);
     pa_threaded_mainloop_free(m_loop);
@@ -198,13 +192,17 @@ void ProgramCapture::follow(std::optional<ProgramRef> ref) {
     pa_threaded_mainloop_unlock(m_loop);
 }
 
+void ProgramCapture::releaseContext() {
+    if (!m_context) return;
+    pa_context_set_state_callback(m_context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
+    pa_context_disconnect(m_context);
+    pa_context_unref(m_context);
+    m_context = nullptr;
+}
+
 void ProgramCapture::connectContext() {
-    if (m_context) {
-        pa_context_set_state_callback(m_context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-    }
+    releaseContext();
     m_scanInFlight = false;
     m_rescanWanted = false;
     m_context = pa_context_new(m_api, kClientName);

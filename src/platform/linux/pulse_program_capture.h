@@ -54,6 +54,7 @@ public:
 private:
     // Everything below runs on the capture thread or under the main loop's lock.
     void connectContext();
+    void releaseContext();
     void scheduleReconnect();
     void rescan();
     void startRecording(const PlayingStream& stream);
