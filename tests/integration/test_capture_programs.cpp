@@ -167,6 +167,30 @@ private Q_SLOTS:
         QVERIFY(m_manager->isDeckActive(2));
         m_manager->stopDeck(2);
     }
+
+    // The program source keeps trying to reach PulseAudio and picks the program up again once
+    // the server is back.
+    void reconnectsWhenPulseAudioComesBack() {
+        auto player = m_pulse.playTone("test_sink", 1200, "comeback");
+        QTRY_COMPARE_WITH_TIMEOUT(appsOf("gst-launch-1.0").size(), 1, kAudioTimeoutMs);
+        QVERIFY(m_manager->setDeckAppCapture(1, appsOf("gst-launch-1.0").first().window));
+        QVERIFY(m_manager->startDeck(1));
+        ToneCheck before(m_recorder, 1, 1200, {});
+        QTRY_VERIFY2_WITH_TIMEOUT(before(), qPrintable(before.detail()), kAudioTimeoutMs);
+
+        player.reset();
+        m_pulse.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(CapturedLog::contains(QStringLiteral("lost PulseAudio")),
+                                 kAudioTimeoutMs);
+        QString error;
+        QVERIFY2(m_pulse.start(&error), qPrintable(error));
+        player = m_pulse.playTone("test_sink", 1200, "comeback");
+        m_recorder.clearAudio(1);
+        ToneCheck after(m_recorder, 1, 1200, {});
+        QTRY_VERIFY2_WITH_TIMEOUT(after(), qPrintable(after.detail()), kAudioTimeoutMs);
+        QVERIFY(CapturedLog::contains(QStringLiteral("reconnected to PulseAudio")));
+        m_manager->stopDeck(1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCapturePrograms)
