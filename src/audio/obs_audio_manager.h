@@ -98,7 +98,8 @@ public:
     QString pluginPath() const { return m_pluginPath; }
     QString dataPath() const { return m_dataPath; }
 
-    // Each stops the deck first; the deck must be started again.
+    // Each stops the deck first; the deck must be started again. A device id may name an input
+    // or a playback monitor; either way it is created with the source type that lists it.
     bool setDeckInputDevice(int deck, const QString& deviceId);
     bool setDeckInput(int deck, int index);  // index into getInputDeviceIds(); < 0 clears
     bool setDeckAppCapture(int deck, const QString& window);
@@ -125,7 +126,8 @@ public:
     float getDeckVolume(int deck) const;
 
     // Input devices first, then (where the platform offers it) "Monitor of ..." entries for what
-    // each playback device plays. Names and ids are in the same order.
+    // each playback device plays. Names and ids are in the same order. These ask the sound
+    // server and may block briefly (the program list waits at most 2 s for PulseAudio).
     QStringList getInputDeviceNames() const;
     QStringList getInputDeviceIds() const;
     QStringList enumerateAudioDevices(const char* sourceType, const char* property) const;
