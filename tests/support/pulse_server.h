@@ -35,6 +35,23 @@ public:
                                              const QString& applicationName,
                                              double volume = 0.5) const;
 
+    // Writes a 48 kHz stereo 16-bit WAV file holding a sine tone.
+    static bool writeToneWav(const QString& path, double frequencyHz, double seconds,
+                             double volume = 0.5);
+
+    // Plays a file into a sink with paplay (PulseAudio's own player, executable "paplay"),
+    // calling itself `clientName`; it ends by itself at the end of the file, or when the
+    // handle goes.
+    std::unique_ptr<ManagedProcess> playFile(const QString& sink, const QString& path,
+                                             const QString& clientName) const;
+
+    // Adds a 48 kHz stereo null sink `name` and an input device "<name>_in" fed by its monitor,
+    // while the daemon runs (both appear to clients at once).
+    bool addSinkWithInput(const QString& name) const;
+
+    // A folder that lives as long as the fixture (for tone files and the like).
+    QString scratchPath() const { return m_dir.path(); }
+
 private:
     QTemporaryDir m_dir;
     ManagedProcess m_process;

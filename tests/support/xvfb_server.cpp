@@ -27,7 +27,10 @@ bool XvfbServer::launch(const QString& display, QString* error) {
     if (!display.isEmpty()) arguments << display;
     arguments << QStringLiteral("-displayfd") << QStringLiteral("1") << QStringLiteral("-screen")
               << QStringLiteral("0") << QStringLiteral("1280x800x24") << QStringLiteral("-nolisten")
-              << QStringLiteral("tcp");
+              << QStringLiteral("tcp")
+              // No reset when the last client leaves: a client connecting right then (libobs
+              // started again, say) would be refused.
+              << QStringLiteral("-noreset");
     if (!m_process.start(QStringLiteral("Xvfb"), arguments, env)) {
         if (error) *error = QStringLiteral("Xvfb did not start");
         return false;
@@ -50,7 +53,9 @@ bool XvfbServer::launch(const QString& display, QString* error) {
         }
     }
     if (number < 0) {
-        if (error) *error = QStringLiteral("Xvfb gave no display number: ") + QString::fromLocal8Bit(out);
+        if (error) {
+            *error = QStringLiteral("Xvfb gave no display number: ") + QString::fromLocal8Bit(out);
+        }
         stop();
         return false;
     }

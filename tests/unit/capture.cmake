@@ -1,0 +1,1 @@
+doredoradar_add_test(test_capture_core LABEL unit SOURCES test_capture_core.cpp LIBS doredoradar_core)
