@@ -187,7 +187,8 @@ bool buildMetadataRequest(const SourceRequest& request, std::string_view song, s
 
 HandshakeStatus decideHandshakeStatus(const char* response, std::size_t length) {
     // The answer is read as C text: whatever follows a NUL byte does not count.
-    const std::string_view text(response, strnlen(response, length));
+    const std::string_view text(response ? response : "",
+                                response ? strnlen(response, length) : 0);
     const std::size_t space = text.find(' ');
     if (space == std::string_view::npos) return {HandshakeVerdict::InvalidResponse, 0};
     if (text.size() - space - 1 < 3) return {HandshakeVerdict::StatusTooShort, 0};

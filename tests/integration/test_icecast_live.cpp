@@ -250,7 +250,10 @@ private Q_SLOTS:
             QCOMPARE(args.at(1).toInt(), 10);
             countdown << args.at(2).toInt();
         }
-        QCOMPARE(countdown, (QList<int>{5, 4, 3, 2, 1, 0, 0}));
+        // The last tick and the attempt fall on the same moment; a connect that is quick enough
+        // stops the countdown before its own 0.
+        QCOMPARE(countdown.mid(0, 6), (QList<int>{5, 4, 3, 2, 1, 0}));
+        QVERIFY(countdown.size() == 6 || (countdown.size() == 7 && countdown.last() == 0));
         QVERIFY(!client.isReconnecting());
         QVERIFY(streamData(client, m_mp3.mid(20000, 8192), 4096, 5));
         QTRY_VERIFY_WITH_TIMEOUT(!server.sourceStats(QStringLiteral("/again")).isEmpty(), 5000);

@@ -252,6 +252,12 @@ private Q_SLOTS:
         QCOMPARE(decided.status, status);
     }
 
+    void handshakeDecisionOfNothing() {
+        // Found by fuzzing: an empty answer may come without a buffer at all.
+        QCOMPARE(int(decideHandshakeStatus(nullptr, 0).verdict),
+                 int(HandshakeVerdict::InvalidResponse));
+    }
+
     void metadataAnswer_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<int>("reply");
