@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
     std::printf("allocation counter self-check: %ld allocation(s) for one new QByteArray\n\n",
                 g_allocations.load());
 
-    std::printf("| chunk | calls | throughput MiB/s | p50 µs | p99 µs | max µs | allocations per send |\n");
+    std::printf(
+        "| chunk | calls | throughput MiB/s | p50 µs | p99 µs | max µs | allocations per send |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     for (const int chunkBytes : {1024, 4096}) {
         IcecastClient client;

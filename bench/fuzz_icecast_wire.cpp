@@ -29,7 +29,8 @@ int hexValue(char c) {
 void fuzzHandshake(const std::uint8_t* data, std::size_t size) {
     // An exact-size heap copy, so reading past the end is caught.
     std::vector<char> copy(data, data + size);
-    const icecast::HandshakeStatus status = icecast::decideHandshakeStatus(copy.data(), copy.size());
+    const icecast::HandshakeStatus status =
+        icecast::decideHandshakeStatus(copy.data(), copy.size());
     using V = icecast::HandshakeVerdict;
     switch (status.verdict) {
         case V::Accepted:

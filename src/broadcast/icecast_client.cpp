@@ -32,7 +32,9 @@ const QString kConnectionFailed = QStringLiteral("Connection failed: ");
 
 std::string utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 }  // namespace
 
@@ -97,13 +99,10 @@ void IcecastClient::connectToServerAsync(const QString& host, quint16 port, cons
         m_reconnectAttempts = 0;
         if (!m_autoReconnect && m_wasEverConnected) m_autoReconnect = true;
     }
-    if (m_isConnected) {
+    // Also a connection whose write failed a moment ago (its loss event is still queued).
+    if (m_isConnected || m_socket.load() >= 0) {
         disconnectFromServer();
         m_shuttingDown = false;
-    } else {
-        // A socket whose write failed a moment ago (its loss event is still queued).
-        const int stale = m_socket.exchange(-1);
-        if (stale >= 0) platform::closeSocket(stale);
     }
     ++m_generation;
     abortCurrentAttempt();
@@ -305,22 +304,25 @@ IcecastClient::HandshakeResult IcecastClient::runHandshake(Attempt& attempt) {
                                   .arg(kConnectTimeoutSeconds);
                     break;
                 case platform::kSocketConnectError:
-                    message = QStringLiteral("Invalid socket. Could not establish connection to "
-                                             "'%1:%2'.")
+                    message = QStringLiteral(
+                                  "Invalid socket. Could not establish connection to "
+                                  "'%1:%2'.")
                                   .arg(host)
                                   .arg(port);
                     break;
                 case platform::kSocketLookupFailed:
-                    message = QStringLiteral("Could not resolve hostname '%1'. Check if the "
-                                             "hostname is correct and DNS is working.")
+                    message = QStringLiteral(
+                                  "Could not resolve hostname '%1'. Check if the "
+                                  "hostname is correct and DNS is working.")
                                   .arg(host);
                     break;
                 case platform::kSocketNoSocket:
                     message = QStringLiteral("Could not create network socket");
                     break;
                 default:
-                    message = QStringLiteral("Connection failed (error code: %1). Could not "
-                                             "connect to '%2:%3'.")
+                    message = QStringLiteral(
+                                  "Connection failed (error code: %1). Could not "
+                                  "connect to '%2:%3'.")
                                   .arg(socket)
                                   .arg(host)
                                   .arg(port);
@@ -424,6 +426,7 @@ void IcecastClient::finishAttempt(const std::shared_ptr<Attempt>& attempt,
 
     if (result.outcome == HandshakeResult::Outcome::Connected) {
         const int socket = attempt->socket.release();
+        if (socket < 0) return;  // aborted after all: nothing to publish
         const int previous = m_socket.exchange(socket);
         if (previous >= 0 && previous != socket) platform::closeSocket(previous);
         m_connectionGeneration = attempt->generation;
@@ -440,8 +443,8 @@ void IcecastClient::finishAttempt(const std::shared_ptr<Attempt>& attempt,
     const bool retry = m_wasEverConnected && m_autoReconnect &&
                        m_reconnectAttempts < m_maxReconnectAttempts && !m_shuttingDown;
     if (retry) {
-        qCInfo(lcIcecast)
-            << "Worker thread: Connection failed, wasEverConnected=true, scheduling retry with delay";
+        qCInfo(lcIcecast) << "Worker thread: Connection failed, wasEverConnected=true, scheduling "
+                             "retry with delay";
         if (!attempt->silent || result.reportAlways) Q_EMIT connectionError(result.error);
         scheduleRetry(attempt->generation);
         return;
@@ -462,8 +465,8 @@ bool IcecastClient::send(const QByteArray& data) {
     if (!m_isConnected.load() || socket < 0) return false;
 
     const auto start = std::chrono::steady_clock::now();
-    const std::int64_t sent = platform::tcpSendAll(socket, data.constData(),
-                                                   static_cast<std::size_t>(data.size()), kSendWaitMs);
+    const std::int64_t sent = platform::tcpSendAll(
+        socket, data.constData(), static_cast<std::size_t>(data.size()), kSendWaitMs);
     const auto end = std::chrono::steady_clock::now();
     const qint64 latencyUs =
         std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count() / 1000;
@@ -529,7 +532,8 @@ void IcecastClient::handleConnectionLostForSocket(int socket, const QString& rea
                          Qt::CaseInsensitive) ||
         message.contains(QLatin1String("an established connection was aborted"),
                          Qt::CaseInsensitive) ||
-        message.contains(QLatin1String("forcibly closed by the remote host"), Qt::CaseInsensitive) ||
+        message.contains(QLatin1String("forcibly closed by the remote host"),
+                         Qt::CaseInsensitive) ||
         message == QLatin1String("Unknown error")) {
         message = QStringLiteral("Server closed the connection");
     }
@@ -541,7 +545,8 @@ void IcecastClient::handleConnectionLostForSocket(int socket, const QString& rea
                       << ", MAX=" << m_maxReconnectAttempts
                       << ", wasEverConnected=" << m_wasEverConnected.load();
     if (m_wasEverConnected && m_autoReconnect && m_reconnectAttempts < m_maxReconnectAttempts) {
-        qCInfo(lcIcecast) << "handleConnectionLost: Starting reconnect timer (wasEverConnected=true)";
+        qCInfo(lcIcecast)
+            << "handleConnectionLost: Starting reconnect timer (wasEverConnected=true)";
         startReconnectTimer();
         return;
     }
@@ -549,8 +554,8 @@ void IcecastClient::handleConnectionLostForSocket(int socket, const QString& rea
         qCInfo(lcIcecast) << "handleConnectionLost: Initial connection failed "
                              "(wasEverConnected=false), not auto-reconnecting";
     } else {
-        qCInfo(lcIcecast)
-            << "handleConnectionLost: Auto-reconnect disabled or max attempts reached, emitting error";
+        qCInfo(lcIcecast) << "handleConnectionLost: Auto-reconnect disabled or max attempts "
+                             "reached, emitting error";
     }
     Q_EMIT connectionError(QStringLiteral("Connection lost: ") + message);
 }
@@ -783,8 +788,8 @@ bool IcecastClient::sendMetadata(const QString& title, const QString& artist) {
     const QDeadlineTimer deadline(kMetadataAnswerWaitMs);
     while (answer.size() < kMetadataAnswerMaxBytes && !deadline.hasExpired()) {
         const std::size_t room = std::min(sizeof(buffer), kMetadataAnswerMaxBytes - answer.size());
-        const int received = platform::tcpReceive(socket, buffer, room,
-                                                  static_cast<int>(deadline.remainingTime()));
+        const int received =
+            platform::tcpReceive(socket, buffer, room, static_cast<int>(deadline.remainingTime()));
         if (received <= 0) break;
         answer.append(buffer, static_cast<std::size_t>(received));
     }
@@ -792,8 +797,8 @@ bool IcecastClient::sendMetadata(const QString& title, const QString& artist) {
 
     const icecast::MetadataVerdict verdict = icecast::judgeMetadataAnswer(answer);
     if (verdict.reply == icecast::MetadataReply::Refused) {
-        qCWarning(lcIcecast).noquote() << "sendMetadata: Server refused the metadata update:"
-                                       << fromUtf8(verdict.serverText);
+        qCWarning(lcIcecast).noquote()
+            << "sendMetadata: Server refused the metadata update:" << fromUtf8(verdict.serverText);
         return false;
     }
     if (verdict.reply == icecast::MetadataReply::NoAnswer) {

@@ -92,7 +92,8 @@ int statusValue(const char* digits) {
         ++i;
     }
     int value = 0;
-    for (; i < 3 && digits[i] >= '0' && digits[i] <= '9'; ++i) value = value * 10 + (digits[i] - '0');
+    for (; i < 3 && digits[i] >= '0' && digits[i] <= '9'; ++i)
+        value = value * 10 + (digits[i] - '0');
     return negative ? -value : value;
 }
 
@@ -118,14 +119,10 @@ std::string normalizedMount(std::string_view mount) {
 
 std::string unsafeFieldReason(const SourceRequest& request) {
     const std::pair<const std::string*, const char*> fields[] = {
-        {&request.host, "The server host name"},
-        {&request.mount, "The mount point"},
-        {&request.username, "The user name"},
-        {&request.password, "The password"},
-        {&request.name, "The stream name"},
-        {&request.description, "The stream description"},
-        {&request.genre, "The stream genre"},
-        {&request.url, "The stream URL"},
+        {&request.host, "The server host name"}, {&request.mount, "The mount point"},
+        {&request.username, "The user name"},    {&request.password, "The password"},
+        {&request.name, "The stream name"},      {&request.description, "The stream description"},
+        {&request.genre, "The stream genre"},    {&request.url, "The stream URL"},
     };
     for (const auto& [value, label] : fields) {
         if (hasControlCharacter(*value)) {
@@ -187,8 +184,7 @@ bool buildMetadataRequest(const SourceRequest& request, std::string_view song, s
 
 HandshakeStatus decideHandshakeStatus(const char* response, std::size_t length) {
     // The answer is read as C text: whatever follows a NUL byte does not count.
-    const std::string_view text(response ? response : "",
-                                response ? strnlen(response, length) : 0);
+    const std::string_view text(response ? response : "", response ? strnlen(response, length) : 0);
     const std::size_t space = text.find(' ');
     if (space == std::string_view::npos) return {HandshakeVerdict::InvalidResponse, 0};
     if (text.size() - space - 1 < 3) return {HandshakeVerdict::StatusTooShort, 0};

@@ -11,13 +11,13 @@
 namespace platform {
 
 // Results of the helpers below (negative; a non-negative result is a socket or a byte count).
-inline constexpr int kSocketNoSocket = -1;          // no usable socket / other receive error
-inline constexpr int kSocketLookupFailed = -2;      // the address lookup failed
-inline constexpr int kSocketTimedOut = -3;          // nothing within the timeout (or refused)
-inline constexpr int kSocketConnectError = -4;      // the final check after connecting failed
-inline constexpr int kSocketUnknownWaitMode = -5;   // socketWaitReady with an unknown mode
-inline constexpr int kSocketAborted = -6;           // another thread aborted the socket
-inline constexpr int kSocketPeerClosed = -10;       // the peer closed or reset the connection
+inline constexpr int kSocketNoSocket = -1;         // no usable socket / other receive error
+inline constexpr int kSocketLookupFailed = -2;     // the address lookup failed
+inline constexpr int kSocketTimedOut = -3;         // nothing within the timeout (or refused)
+inline constexpr int kSocketConnectError = -4;     // the final check after connecting failed
+inline constexpr int kSocketUnknownWaitMode = -5;  // socketWaitReady with an unknown mode
+inline constexpr int kSocketAborted = -6;          // another thread aborted the socket
+inline constexpr int kSocketPeerClosed = -10;      // the peer closed or reset the connection
 
 inline constexpr int kWaitRead = 0;
 inline constexpr int kWaitWrite = 1;

@@ -45,7 +45,9 @@ struct ClientSignals {
           sendCompleted(client, &IcecastClient::sendCompleted),
           metadataSent(client, &IcecastClient::metadataSent) {}
 
-    QString lastError() const { return errors.isEmpty() ? QString() : errors.last().at(0).toString(); }
+    QString lastError() const {
+        return errors.isEmpty() ? QString() : errors.last().at(0).toString();
+    }
     QStringList allErrors() const {
         QStringList out;
         for (const auto& e : errors) out << e.at(0).toString();

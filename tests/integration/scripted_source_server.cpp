@@ -120,8 +120,7 @@ void ScriptedSourceServer::onNewConnection() {
         bool closeNow = false;
         {
             QMutexLocker lock(&m_mutex);
-            const Reply& candidate =
-                m_sourceReplies.value(m_sourceCount, m_sourceReplies.last());
+            const Reply& candidate = m_sourceReplies.value(m_sourceCount, m_sourceReplies.last());
             if (candidate.action == Reply::Action::CloseOnAccept) {
                 m_connections[id].sourceIndex = m_sourceCount++;
                 m_connections[id].replied = true;

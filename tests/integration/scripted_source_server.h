@@ -16,9 +16,9 @@ public:
     struct Reply {
         enum class Action { Answer, CloseOnAccept, NeverAnswer };
         Action action = Action::Answer;
-        QByteArray bytes;      // sent once the request's header block is complete
-        int delayMs = 0;       // before answering
-        int closeAfterMs = -1; // close this long after answering; -1 keeps the connection open
+        QByteArray bytes;       // sent once the request's header block is complete
+        int delayMs = 0;        // before answering
+        int closeAfterMs = -1;  // close this long after answering; -1 keeps the connection open
 
         static Reply answer(const QByteArray& bytes, int delayMs = 0) {
             Reply r;

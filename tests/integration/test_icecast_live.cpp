@@ -19,10 +19,14 @@ const QString kUser = QStringLiteral("source");
 QByteArray encodeTone(const QStringList& encoderChain, QString* error) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("tone"));
-    QStringList arguments{QStringLiteral("-q"), QStringLiteral("audiotestsrc"),
-                          QStringLiteral("num-buffers=470"), QStringLiteral("!"),
-                          QStringLiteral("audio/x-raw,rate=48000,channels=2"), QStringLiteral("!"),
-                          QStringLiteral("audioconvert"), QStringLiteral("!")};
+    QStringList arguments{QStringLiteral("-q"),
+                          QStringLiteral("audiotestsrc"),
+                          QStringLiteral("num-buffers=470"),
+                          QStringLiteral("!"),
+                          QStringLiteral("audio/x-raw,rate=48000,channels=2"),
+                          QStringLiteral("!"),
+                          QStringLiteral("audioconvert"),
+                          QStringLiteral("!")};
     arguments << encoderChain << QStringLiteral("!") << QStringLiteral("filesink")
               << QStringLiteral("location=") + path;
     QProcess process;

@@ -82,7 +82,7 @@ private Q_SLOTS:
 
         init();
         addWrites(10, 8000, 40000, true);
-        addWrites(1, 0, 2'000'000, true, 1);  // one slow write pulls the average up
+        addWrites(1, 0, 2'000'000, true, 1);           // one slow write pulls the average up
         QVERIFY(monitor().averageLatencyMs() == 0.0);  // published only by a recalculation
         const int score = recalculate().first;
         QCOMPARE(monitor().peakLatencyMs(), 2000.0);

@@ -102,10 +102,11 @@ int socketWaitReady(int socket, int timeoutMs, int mode) {
             return kSocketUnknownWaitMode;
     }
     pollfd entry{socket, events, 0};
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const auto deadline =
+        SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - SteadyClock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         const int result = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (result >= 0 || errno != EINTR) return result;
     }
@@ -127,8 +128,8 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
     bool anySocket = false;
     bool aborted = false;
     for (addrinfo* address = addresses; address && connectedFd < 0; address = address->ai_next) {
-        const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC,
-                                address->ai_protocol);
+        const int fd =
+            ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
         if (fd < 0) continue;
         anySocket = true;
         if (holder && !holder->adopt(fd)) {
@@ -143,9 +144,8 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
             connectedFd = fd;
             break;
         }
-        if (errno == EINPROGRESS &&
-            socketWaitReady(fd, timeoutMs, kWaitWrite) > 0 && pendingError(fd) == 0 &&
-            !(holder && holder->isAborted())) {
+        if (errno == EINPROGRESS && socketWaitReady(fd, timeoutMs, kWaitWrite) > 0 &&
+            pendingError(fd) == 0 && !(holder && holder->isAborted())) {
             connectedFd = fd;
             break;
         }
@@ -159,7 +159,8 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
 
     if (aborted) return kSocketAborted;
     if (connectedFd < 0) return anySocket ? kSocketTimedOut : kSocketNoSocket;
-    if (socketWaitReady(connectedFd, timeoutMs, kWaitWrite) <= 0 || pendingError(connectedFd) != 0) {
+    if (socketWaitReady(connectedFd, timeoutMs, kWaitWrite) <= 0 ||
+        pendingError(connectedFd) != 0) {
         closeHeld(connectedFd, holder);
         return kSocketConnectError;
     }

@@ -1,8 +1,8 @@
 #include "platform/socket.h"
 
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 
 #include <chrono>
 
