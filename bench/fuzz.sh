@@ -15,7 +15,7 @@ if ! command -v clang++ >/dev/null || ! clang++ -print-file-name=libclang_rt.fuz
 fi
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DDOREDORADAR_BUILD_TESTS=OFF -DDOREDORADAR_BUILD_FUZZERS=ON >/dev/null
+    -DDOREDORADAR_BUILD_FUZZERS=ON >/dev/null
 cmake --build build-fuzz --target fuzz_icecast_wire -j2
 
 corpus=build-fuzz/corpus/icecast_wire

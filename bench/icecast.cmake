@@ -1,10 +1,9 @@
 # Send path of the Icecast source client against a real local Icecast.
-if(DOREDORADAR_BUILD_BENCHMARKS AND TARGET doredoradar_test_support)
-    add_executable(bench_icecast_send bench_icecast_send.cpp)
-    target_link_libraries(bench_icecast_send PRIVATE doredoradar_core doredoradar_test_support)
-endif()
+add_executable(bench_icecast_send bench_icecast_send.cpp)
+target_link_libraries(bench_icecast_send PRIVATE doredoradar_core doredoradar_test_support)
 
-# The protocol's pure functions under libFuzzer (clang only; run by bench/fuzz.sh).
+# The protocol's pure functions under libFuzzer, clang only; built and run by bench/fuzz.sh.
+option(DOREDORADAR_BUILD_FUZZERS "Build the libFuzzer targets in bench/ (clang only)" OFF)
 if(DOREDORADAR_BUILD_FUZZERS)
     if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
         message(FATAL_ERROR "DOREDORADAR_BUILD_FUZZERS needs clang (CMAKE_CXX_COMPILER=clang++)")
