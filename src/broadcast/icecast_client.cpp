@@ -571,6 +571,25 @@ void IcecastClient::startReconnectTimer() {
     const int attempt = ++m_reconnectAttempts;
     qCInfo(lcIcecast) << "startReconnectTimer: Starting attempt" << attempt << "of"
                       << m_maxReconnectAttempts;
+    waitForAttempt(attempt);
+}
+
+void IcecastClient::scheduleRetry(quint64 generation) {
+    if (generation != m_generation || m_shuttingDown || m_host.isEmpty()) {
+        qCInfo(lcIcecast) << "Worker retry: Reconnection was cancelled, aborting";
+        return;
+    }
+    if (!m_isReconnecting) {
+        m_isReconnecting = true;
+        m_connectionPhase = 3;
+    }
+    const int attempt = ++m_reconnectAttempts;
+    qCInfo(lcIcecast) << "Worker retry: Scheduling attempt" << attempt << "of"
+                      << m_maxReconnectAttempts;
+    waitForAttempt(attempt);
+}
+
+void IcecastClient::waitForAttempt(int attempt) {
     m_reconnectCountdown = m_reconnectInterval;
     m_countdownTimer->start();
     const quint64 generation = m_generation;
@@ -591,31 +610,6 @@ void IcecastClient::startReconnectTimer() {
         m_reconnectTimer->start(m_reconnectInterval * 1000);
     } else {
         qCInfo(lcIcecast) << "startReconnectTimer: Timer is null or already active";
-    }
-}
-
-void IcecastClient::scheduleRetry(quint64 generation) {
-    if (generation != m_generation || m_shuttingDown || m_host.isEmpty()) {
-        qCInfo(lcIcecast) << "Worker retry: Reconnection was cancelled, aborting";
-        return;
-    }
-    if (!m_isReconnecting) {
-        m_isReconnecting = true;
-        m_connectionPhase = 3;
-    }
-    const int attempt = ++m_reconnectAttempts;
-    qCInfo(lcIcecast) << "Worker retry: Scheduling attempt" << attempt << "of"
-                      << m_maxReconnectAttempts;
-    m_reconnectCountdown = m_reconnectInterval;
-    m_countdownTimer->start();
-    Q_EMIT reconnecting(attempt, m_maxReconnectAttempts, m_reconnectCountdown);
-    if (generation != m_generation) return;
-    if (m_reconnectInterval < 2) {
-        QTimer::singleShot(kImmediateRetryMs, this, [this, generation] {
-            if (generation == m_generation) onReconnectTimer();
-        });
-    } else if (!m_reconnectTimer->isActive()) {
-        m_reconnectTimer->start(m_reconnectInterval * 1000);
     }
 }
 
@@ -677,19 +671,8 @@ void IcecastClient::endSeries() {
 void IcecastClient::cancelReconnect() {
     qCInfo(lcIcecast) << "cancelReconnect: Cancelling reconnection";
     m_shuttingDown = false;
-    ++m_generation;
-    m_reconnectTimer->stop();
-    m_countdownTimer->stop();
-    m_reconnectAttempts = 0;
-    m_reconnectCountdown = 0;
-    m_isReconnecting = false;
     m_connectionPhase = 0;
-    abortLookup();
-    if (m_connectionThread && m_connectionThread->isRunning()) {
-        qCInfo(lcIcecast) << "cancelReconnect: Stopping connection thread";
-    }
-    abortCurrentAttempt();
-    waitForConnectionThread(kCancelThreadWaitMs);
+    stopConnecting("cancelReconnect:", kCancelThreadWaitMs);
 
     m_host.clear();
     m_port = 0;
@@ -702,20 +685,8 @@ void IcecastClient::cancelReconnect() {
 void IcecastClient::disconnectFromServer() {
     qCInfo(lcIcecast) << "disconnectFromServer: Disconnecting from server";
     m_shuttingDown = true;
-    ++m_generation;
-    m_reconnectTimer->stop();
-    m_countdownTimer->stop();
-    m_reconnectAttempts = 0;
-    m_reconnectCountdown = 0;
-    m_isReconnecting = false;
     m_wasEverConnected = false;
-    abortLookup();
-
-    if (m_connectionThread && m_connectionThread->isRunning()) {
-        qCInfo(lcIcecast) << "disconnectFromServer: Stopping connection thread";
-    }
-    abortCurrentAttempt();
-    if (!waitForConnectionThread(kThreadStopWaitMs)) {
+    if (!stopConnecting("disconnectFromServer:", kThreadStopWaitMs)) {
         qCWarning(lcIcecast)
             << "disconnectFromServer: Connection thread did not finish after 5s (abandoned)";
     }
@@ -729,6 +700,21 @@ void IcecastClient::disconnectFromServer() {
     const bool wasConnected = m_isConnected.exchange(false);
     m_connectionPhase = 0;
     if (wasConnected || socket >= 0) Q_EMIT disconnected();
+}
+
+bool IcecastClient::stopConnecting(const char* caller, int threadWaitMs) {
+    ++m_generation;
+    m_reconnectTimer->stop();
+    m_countdownTimer->stop();
+    m_reconnectAttempts = 0;
+    m_reconnectCountdown = 0;
+    m_isReconnecting = false;
+    abortLookup();
+    if (m_connectionThread && m_connectionThread->isRunning()) {
+        qCInfo(lcIcecast) << caller << "Stopping connection thread";
+    }
+    abortCurrentAttempt();
+    return waitForConnectionThread(threadWaitMs);
 }
 
 void IcecastClient::abortCurrentAttempt() {

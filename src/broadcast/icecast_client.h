@@ -91,6 +91,11 @@ private:
     void handleSendFailure(quint64 generation, int socket);
     void startReconnectTimer();
     void scheduleRetry(quint64 generation);
+    // Counts down to the given attempt of the series and then starts it.
+    void waitForAttempt(int attempt);
+    // Ends any series and connect attempt in flight; false when the connection thread did not
+    // stop within threadWaitMs (it is left to finish on its own).
+    bool stopConnecting(const char* caller, int threadWaitMs);
     void startAttempt(const QStringList& addresses);
     void finishAttempt(const std::shared_ptr<Attempt>& attempt, const HandshakeResult& result);
     void abortCurrentAttempt();

@@ -23,6 +23,12 @@ inline constexpr int kWaitRead = 0;
 inline constexpr int kWaitWrite = 1;
 inline constexpr int kWaitEither = 2;
 
+void closeSocket(int socket);
+
+// Ends both directions of a socket without closing it: every wait on it wakes at once, also a
+// pending connect.
+void shutdownSocket(int socket);
+
 // Holds the socket that one thread is working on, so that another thread can abort it: abort()
 // wakes every wait on it at once without closing it, so the socket number cannot be reused under
 // the working thread's feet. Only the holder closes it. All members may be called from any
@@ -30,21 +36,50 @@ inline constexpr int kWaitEither = 2;
 class AbortableSocket {
 public:
     AbortableSocket() = default;
-    ~AbortableSocket();
+    ~AbortableSocket() { close(); }
     AbortableSocket(const AbortableSocket&) = delete;
     AbortableSocket& operator=(const AbortableSocket&) = delete;
 
     // Takes a new socket into the holder (closing one held before). Returns false, and closes
     // the socket, when the holder was already aborted.
-    bool adopt(int socket);
+    bool adopt(int socket) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_aborted) {
+            closeSocket(socket);
+            return false;
+        }
+        if (m_socket >= 0 && m_socket != socket) closeSocket(m_socket);
+        m_socket = socket;
+        return true;
+    }
     // Marks the holder aborted and wakes any wait on the held socket.
-    void abort();
-    bool isAborted() const;
+    void abort() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_aborted = true;
+        if (m_socket >= 0) shutdownSocket(m_socket);
+    }
+    bool isAborted() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_aborted;
+    }
     // Closes the held socket, if any.
-    void close();
+    void close() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        closeSocket(m_socket);
+        m_socket = -1;
+    }
     // Hands the held socket over to the caller (-1 when none or aborted); the holder forgets it.
-    int release();
-    int socket() const;
+    int release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_aborted) return -1;
+        const int socket = m_socket;
+        m_socket = -1;
+        return socket;
+    }
+    int socket() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_socket;
+    }
 
 private:
     mutable std::mutex m_mutex;
@@ -75,8 +110,6 @@ int tcpReceive(int socket, char* buffer, std::size_t maxLength, int timeoutMs);
 // Waits for kWaitRead, kWaitWrite or kWaitEither (errors always wake it). Returns >0 when ready,
 // 0 on timeout, <0 on failure, kSocketUnknownWaitMode for another mode.
 int socketWaitReady(int socket, int timeoutMs, int mode);
-
-void closeSocket(int socket);
 
 // The operating system's text for the last socket error, or empty when there was none.
 std::string lastSocketErrorText();

@@ -40,50 +40,6 @@ void closeHeld(int fd, AbortableSocket* holder) {
 
 }  // namespace
 
-AbortableSocket::~AbortableSocket() { close(); }
-
-bool AbortableSocket::adopt(int socket) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_aborted) {
-        if (socket >= 0) ::close(socket);
-        return false;
-    }
-    if (m_socket >= 0 && m_socket != socket) ::close(m_socket);
-    m_socket = socket;
-    return true;
-}
-
-void AbortableSocket::abort() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_aborted = true;
-    // Wakes poll in the working thread (also during a pending connect); only the holder closes.
-    if (m_socket >= 0) ::shutdown(m_socket, SHUT_RDWR);
-}
-
-bool AbortableSocket::isAborted() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_aborted;
-}
-
-void AbortableSocket::close() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_socket >= 0) ::close(m_socket);
-    m_socket = -1;
-}
-
-int AbortableSocket::release() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_aborted) return -1;
-    const int socket = m_socket;
-    m_socket = -1;
-    return socket;
-}
-
-int AbortableSocket::socket() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_socket;
-}
-
 void initializeSockets() {}
 
 int socketWaitReady(int socket, int timeoutMs, int mode) {
@@ -198,6 +154,11 @@ int tcpReceive(int socket, char* buffer, std::size_t maxLength, int timeoutMs) {
 
 void closeSocket(int socket) {
     if (socket >= 0) ::close(socket);
+}
+
+void shutdownSocket(int socket) {
+    // Also wakes poll during a pending connect; the number stays ours until closeSocket.
+    if (socket >= 0) ::shutdown(socket, SHUT_RDWR);
 }
 
 std::string lastSocketErrorText() {

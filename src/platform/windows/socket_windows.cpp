@@ -41,49 +41,6 @@ void closeHeld(int fd, AbortableSocket* holder) {
 
 }  // namespace
 
-AbortableSocket::~AbortableSocket() { close(); }
-
-bool AbortableSocket::adopt(int socket) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_aborted) {
-        if (socket >= 0) ::closesocket(toHandle(socket));
-        return false;
-    }
-    if (m_socket >= 0 && m_socket != socket) ::closesocket(toHandle(m_socket));
-    m_socket = socket;
-    return true;
-}
-
-void AbortableSocket::abort() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_aborted = true;
-    if (m_socket >= 0) ::shutdown(toHandle(m_socket), SD_BOTH);
-}
-
-bool AbortableSocket::isAborted() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_aborted;
-}
-
-void AbortableSocket::close() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_socket >= 0) ::closesocket(toHandle(m_socket));
-    m_socket = -1;
-}
-
-int AbortableSocket::release() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_aborted) return -1;
-    const int socket = m_socket;
-    m_socket = -1;
-    return socket;
-}
-
-int AbortableSocket::socket() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_socket;
-}
-
 void initializeSockets() {
     // Reference counted by WinSock; started once per client and never cleaned up, as the
     // process ends with its clients.
@@ -201,6 +158,10 @@ int tcpReceive(int socket, char* buffer, std::size_t maxLength, int timeoutMs) {
 
 void closeSocket(int socket) {
     if (socket >= 0) ::closesocket(toHandle(socket));
+}
+
+void shutdownSocket(int socket) {
+    if (socket >= 0) ::shutdown(toHandle(socket), SD_BOTH);
 }
 
 std::string lastSocketErrorText() {
