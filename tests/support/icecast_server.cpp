@@ -28,6 +28,16 @@ IcecastServer::IcecastServer(const Options& options) : m_options(options) {}
 IcecastServer::~IcecastServer() { stop(); }
 
 bool IcecastServer::start(QString* error) {
+    m_port = testsupport::freePort();
+    return launch(error);
+}
+
+bool IcecastServer::restart(QString* error) {
+    stop();
+    return launch(error);
+}
+
+bool IcecastServer::launch(QString* error) {
     auto fail = [&](const QString& why) {
         if (error) *error = why + QStringLiteral("\n") + m_process.output() + errorLog();
         stop();
@@ -42,7 +52,6 @@ bool IcecastServer::start(QString* error) {
                                             QFileDevice::ExeOther);
     QFile::setPermissions(logDir, QFileDevice::Permissions(0x7777));
 
-    m_port = testsupport::freePort();
     QString mounts;
     for (auto it = m_options.mountPasswords.cbegin(); it != m_options.mountPasswords.cend(); ++it) {
         mounts += QStringLiteral("<mount><mount-name>%1</mount-name><password>%2</password></mount>")

@@ -29,6 +29,8 @@ public:
     // Starts and waits until the status page answers (at most 10 s).
     bool start(QString* error = nullptr);
     void stop();
+    // Stops and starts again on the same port (a server that goes away and comes back).
+    bool restart(QString* error = nullptr);
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
@@ -49,6 +51,8 @@ public:
     QString accessLog() const;
 
 private:
+    bool launch(QString* error);
+
     Options m_options;
     QTemporaryDir m_dir;
     quint16 m_port = 0;

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QHostInfo>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+
+class QThread;
+
+// Our own Icecast source client over a plain TCP socket: the source handshake (PUT, then SOURCE
+// for older servers) on a short-lived worker thread per attempt, the audio writes, loss detection
+// by a failed write, a fixed-delay reconnect series with a countdown, and title updates through
+// the server's metadata request.
+//
+// Every public method, slot and setter is for the thread the client lives on (the main thread).
+// connectToServerAsync returns at once; disconnectFromServer and cancelReconnect may block briefly
+// (at most 5 s and 1 s) while a connection thread winds down; send blocks at most 3 s per stall
+// of the socket; sendMetadata blocks for its own short connection (at most 5 s + 3 s + 2 s). All
+// signals are emitted on the client's thread.
+class IcecastClient : public QObject {
+    Q_OBJECT
+
+public:
+    enum class StreamFormat { Mp3 = 0, Ogg = 1, WebM = 2, Aac = 3 };
+    Q_ENUM(StreamFormat)
+
+    explicit IcecastClient(QObject* parent = nullptr);
+    ~IcecastClient() override;
+
+    void connectToServerAsync(const QString& host, quint16 port, const QString& mount,
+                              const QString& username, const QString& password);
+    void disconnectFromServer();
+    void cancelReconnect();
+
+    // Writes one encoded chunk to the source socket. False (nothing emitted) when not connected;
+    // a failed write reports the loss. Allocates nothing on success.
+    bool send(const QByteArray& data);
+
+    // Publishes "artist - title" (or the title alone) as the mount's current song. True when the
+    // request went out and the server did not refuse it within a short wait.
+    bool sendMetadata(const QString& title, const QString& artist);
+
+    void setStreamFormat(StreamFormat format) { m_streamFormat = format; }
+    void setBitrate(int kbps) { m_bitrate = kbps; }
+    void setSampleRate(int hz) { m_sampleRate = hz; }
+    void setChannels(int channels) { m_channels = channels; }
+    void setStreamName(const QString& name) { m_streamName = name; }
+    void setStreamDescription(const QString& description) { m_streamDescription = description; }
+    void setStreamGenre(const QString& genre) { m_streamGenre = genre; }
+    void setStreamUrl(const QString& url) { m_streamUrl = url; }
+    void setPublic(bool isPublic) { m_isPublic = isPublic; }
+    void setAutoReconnect(bool enabled) { m_autoReconnect = enabled; }
+    void setReconnectInterval(int seconds) { m_reconnectInterval = seconds; }
+    void setMaxReconnectAttempts(int attempts) { m_maxReconnectAttempts = attempts; }
+
+    // Any thread.
+    bool isConnected() const { return m_isConnected.load(); }
+    bool isReconnecting() const { return m_isReconnecting.load(); }
+    bool autoReconnect() const { return m_autoReconnect; }
+
+Q_SIGNALS:
+    void connected();
+    void disconnected();
+    void connectionError(const QString& error);
+    void metadataSent();
+    void reconnecting(int attempt, int maxAttempts, int countdown);
+    void sendCompleted(int bytes, qint64 latencyUs, bool success);
+
+public Q_SLOTS:
+    void onReconnectTimer();
+    void onReconnectCountdownTimer();
+    void onHostResolved(const QHostInfo& hostInfo);
+    void handleConnectionLost(const QString& reason = QString());
+    void stopReconnectTimer();
+
+protected:
+    // Starts the asynchronous lookup of `host` whose result must reach onHostResolved with the
+    // returned id. Overridden by tests that need a lookup to fail on a given attempt.
+    virtual int startHostLookup(const QString& host);
+
+private:
+    struct Attempt;
+    struct OwnerLink;
+    struct HandshakeResult;
+
+    Q_INVOKABLE void handleConnectionLostForSocket(int socket, const QString& reason);
+    void handleSendFailure(quint64 generation, int socket);
+    void startReconnectTimer();
+    void scheduleRetry(quint64 generation);
+    // Counts down to the given attempt of the series and then starts it.
+    void waitForAttempt(int attempt);
+    // Ends any series and connect attempt in flight; false when the connection thread did not
+    // stop within threadWaitMs (it is left to finish on its own).
+    bool stopConnecting(const char* caller, int threadWaitMs);
+    void startAttempt(const QStringList& addresses);
+    void finishAttempt(const std::shared_ptr<Attempt>& attempt, const HandshakeResult& result);
+    void abortCurrentAttempt();
+    bool waitForConnectionThread(int timeoutMs);
+    void abortLookup();
+    void endSeries();
+    void reportConnectError(const QString& error);
+
+    static HandshakeResult runHandshake(Attempt& attempt);
+    static void runConnectionWorker(const std::shared_ptr<Attempt>& attempt);
+
+    std::atomic<int> m_socket{-1};
+    std::atomic<bool> m_isConnected{false};
+    std::atomic<int> m_connectionPhase{0};
+    QString m_host;
+    quint16 m_port = 8000;
+    QString m_mount;
+    QString m_username;
+    QString m_password;
+    StreamFormat m_streamFormat = StreamFormat::Mp3;
+    int m_bitrate = 128;
+    int m_sampleRate = 44100;
+    int m_channels = 2;
+    QString m_streamName = QStringLiteral("Unspecified Stream");
+    QString m_streamDescription = QStringLiteral("Unspecified Stream");
+    QString m_streamGenre = QStringLiteral("Unspecified");
+    QString m_streamUrl;
+    bool m_isPublic = false;
+    bool m_autoReconnect = true;
+    int m_reconnectInterval = 5;
+    int m_maxReconnectAttempts = 10;
+    QTimer* m_reconnectTimer = nullptr;
+    QTimer* m_countdownTimer = nullptr;
+    std::atomic<int> m_reconnectAttempts{0};
+    int m_reconnectCountdown = 0;
+    std::atomic<bool> m_isReconnecting{false};
+    std::atomic<bool> m_wasEverConnected{false};
+    QString m_savedHost;
+    quint16 m_savedPort = 8000;
+    QString m_savedMount;
+    QString m_savedUsername;
+    QString m_savedPassword;
+    int m_lookupId = -1;
+    // Deletes itself when its attempt ends, so one that outlives a wait is never destroyed while
+    // running; the pointer clears itself then.
+    QPointer<QThread> m_connectionThread;
+    std::atomic<bool> m_shuttingDown{false};
+
+    // Each connect request, explicit disconnect and cancellation starts a new generation; late
+    // results, retries and loss events of an older one are dropped.
+    quint64 m_generation = 0;
+    // The generation whose handshake produced the socket in m_socket.
+    quint64 m_connectionGeneration = 0;
+    std::shared_ptr<Attempt> m_attempt;
+    std::shared_ptr<OwnerLink> m_ownerLink;
+};

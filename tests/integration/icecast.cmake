@@ -1,0 +1,13 @@
+# The Icecast source client: against scripted servers, against a real Icecast, and the sockets.
+add_library(icecast_test_fakes STATIC
+    scripted_source_server.cpp scripted_source_server.h icecast_test_client.h)
+target_link_libraries(icecast_test_fakes PUBLIC doredoradar_test_support Qt6::Network Qt6::Test)
+
+doredoradar_add_test(test_icecast_client LABEL integration
+    SOURCES test_icecast_client.cpp LIBS icecast_test_fakes)
+doredoradar_add_test(test_icecast_client_timeouts LABEL integration
+    SOURCES test_icecast_client_timeouts.cpp LIBS icecast_test_fakes)
+doredoradar_add_test(test_icecast_sockets LABEL integration
+    SOURCES test_icecast_sockets.cpp LIBS doredoradar_core)
+doredoradar_add_test(test_icecast_live LABEL integration
+    SOURCES test_icecast_live.cpp LIBS icecast_test_fakes)

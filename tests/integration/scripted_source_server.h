@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QThread>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A stand-in for a streaming server that answers exactly as scripted, on purpose also wrongly,
+// for what a real Icecast will not do. It runs on a thread of its own, so it keeps answering while
+// the test's thread is blocked in a client call. Listens on 127.0.0.1 only, on a free port.
+class ScriptedSourceServer {
+public:
+    struct Reply {
+        enum class Action { Answer, CloseOnAccept, NeverAnswer };
+        Action action = Action::Answer;
+        QByteArray bytes;       // sent once the request's header block is complete
+        int delayMs = 0;        // before answering
+        int closeAfterMs = -1;  // close this long after answering; -1 keeps the connection open
+
+        static Reply answer(const QByteArray& bytes, int delayMs = 0) {
+            Reply r;
+            r.bytes = bytes;
+            r.delayMs = delayMs;
+            return r;
+        }
+        static Reply closeOnAccept() {
+            Reply r;
+            r.action = Action::CloseOnAccept;
+            return r;
+        }
+        static Reply neverAnswer() {
+            Reply r;
+            r.action = Action::NeverAnswer;
+            return r;
+        }
+    };
+
+    ScriptedSourceServer();
+    ~ScriptedSourceServer();
+    ScriptedSourceServer(const ScriptedSourceServer&) = delete;
+    ScriptedSourceServer& operator=(const ScriptedSourceServer&) = delete;
+
+    quint16 port() const { return m_port; }
+
+    // Replies to source connections in order of arrival; the last one repeats.
+    void setSourceReplies(const QList<Reply>& replies);
+    // Reply to every title request (a connection whose request starts with "GET ").
+    void setMetadataReply(const Reply& reply);
+
+    // Source connections (title requests are counted apart).
+    int connectionCount() const;
+    int metadataRequestCount() const;
+    // Everything received on source connection `index` (request and audio).
+    QByteArray received(int index) const;
+    QByteArray metadataRequest(int index) const;
+    // Whether the client closed source connection `index`.
+    bool closedByClient(int index) const;
+    // Closes every open source connection from the server side.
+    void closeAll();
+
+private:
+    struct Connection {
+        QTcpSocket* socket = nullptr;
+        QByteArray data;
+        bool isMetadata = false;
+        bool replied = false;
+        bool closedByClient = false;
+        bool closedByServer = false;
+        int sourceIndex = -1;
+    };
+
+    void onNewConnection();
+    void onReadyRead(int id);
+    void onDisconnected(int id);
+    void reply(int id, const Reply& reply);
+
+    QThread m_thread;
+    QObject* m_context = nullptr;  // lives on m_thread
+    QTcpServer* m_server = nullptr;
+    quint16 m_port = 0;
+    mutable QMutex m_mutex;
+    QList<Reply> m_sourceReplies{Reply::answer("HTTP/1.0 200 OK\r\n\r\n")};
+    Reply m_metadataReply = Reply::answer(
+        "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n"
+        "<iceresponse><message>Metadata update successful</message><return>1</return>"
+        "</iceresponse>\n",
+        0);
+    QList<Connection> m_connections;
+    int m_sourceCount = 0;
+    int m_metadataCount = 0;
+};
