@@ -3,8 +3,8 @@
 // port's TLS side show them. Stopping the account's server closes the port; starting it through
 // the client opens it again.
 //
-// The source is a real source client run as a process (GStreamer's shout2send); the application's
-// own Icecast client is exercised through the same port in the broadcast tests.
+// The sources are a real source client run as a process (GStreamer's shout2send) and the
+// application's own IcecastClient.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include "broadcast/icecast_client.h"
 #include "cloud/ondaro_api_client.h"
 #include "dev_cloud_server.h"
 #include "icecast_server.h"
@@ -86,7 +87,8 @@ private Q_SLOTS:
         m_cloud = std::make_unique<DevCloudServer>(m_icecast.get());
         DevCloudServer::Account account;
         account.channels = {{QStringLiteral("/live"), kSourcePassword},
-                            {QStringLiteral("/second"), kSourcePassword}};
+                            {QStringLiteral("/second"), kSourcePassword},
+                            {QStringLiteral("/client"), kSourcePassword}};
         account.bootMs = 300;
         m_token = m_cloud->addAccount(account);
         QVERIFY2(m_cloud->start(&error), qPrintable(error));
@@ -177,6 +179,56 @@ private Q_SLOTS:
         QCOMPARE(live.value(QStringLiteral("title")).toString(), kTitle);
         QTRY_VERIFY_WITH_TIMEOUT(publicOnly.output().contains(QStringLiteral("public status")),
                                  5000);
+    }
+
+    // The application's own source client through the account's address: handshake, audio and a
+    // title, all read back through the statistics.
+    void applicationClientStreamsThroughThePort() {
+        QTemporaryDir dir;
+        const QString mp3 = dir.filePath(QStringLiteral("tone.mp3"));
+        ManagedProcess encoder;
+        QVERIFY(encoder.start(QStringLiteral("gst-launch-1.0"),
+                              QProcess::splitCommand(
+                                  QStringLiteral("-q audiotestsrc num-buffers=400 ! audioconvert ! "
+                                                 "lamemp3enc bitrate=64 ! filesink location=") +
+                                  mp3)));
+        QTRY_VERIFY_WITH_TIMEOUT(!encoder.isRunning(), 20000);
+        QFile file(mp3);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray audio = file.readAll();
+        QVERIFY(audio.size() > 32000);
+
+        IcecastClient client;
+        client.setStreamFormat(IcecastClient::StreamFormat::Mp3);
+        client.setBitrate(64);
+        client.setAutoReconnect(false);
+        QSignalSpy connected(&client, &IcecastClient::connected);
+        QSignalSpy failed(&client, &IcecastClient::connectionError);
+        client.connectToServerAsync(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("/client"),
+                                    QStringLiteral("source"), kSourcePassword);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 10000);
+        QCOMPARE(failed.count(), 0);
+
+        // Real time, roughly: 8 KiB at 64 kbit/s is one second.
+        for (int offset = 0; offset < audio.size(); offset += 4096) {
+            QVERIFY(client.send(audio.mid(offset, 4096)));
+            QTest::qWait(400);
+            if (offset == 16384) {
+                QVERIFY(client.sendMetadata(QStringLiteral("Own Client"),
+                                            QStringLiteral("Doredoradar")));
+            }
+        }
+        OndaroApiClient cloud;
+        const ServerStats stats =
+            pollUntil(cloud, QStringLiteral("/client"), [](const ServerStats& s) {
+                return s.isBroadcastActive &&
+                       s.currentSong == QStringLiteral("Doredoradar - Own Client");
+            });
+        QVERIFY(stats.isBroadcastActive);
+        QCOMPARE(stats.currentSong, QStringLiteral("Doredoradar - Own Client"));
+        client.disconnectFromServer();
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(QStringLiteral("/client")).isEmpty(),
+                                 10000);
     }
 
     void stoppedServerRefusesUntilStartedAgain() {
