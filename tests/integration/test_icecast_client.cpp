@@ -480,6 +480,10 @@ private Q_SLOTS:
     }
 
     void localhostReachesAServerOnIpv4Only() {
+        // Some minimal systems have no /etc/hosts, and then nothing resolves "localhost".
+        if (QHostInfo::fromName(QStringLiteral("localhost")).addresses().isEmpty()) {
+            QSKIP("this machine does not resolve \"localhost\" at all");
+        }
         ScriptedSourceServer server;  // listens on 127.0.0.1 only
         IcecastClient client;
         ClientSignals sig(&client);
