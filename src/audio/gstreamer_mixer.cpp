@@ -150,15 +150,16 @@ const char* aacProfileCapsName(int profile) {
     }
 }
 
-// Waits on the main thread until a pad is idle and then keeps it blocked, so the elements
-// behind it can change state without a buffer running into them.
+// Lets the main thread wait until the streaming thread is parked at a pad with its next item:
+// then nothing is on its way through the elements behind that pad, and nothing will be until
+// the probe goes.
 struct PadBlock {
     std::mutex mutex;
     std::condition_variable blocked;
     bool isBlocked = false;
 };
 
-GstPadProbeReturn onPadIdle(GstPad*, GstPadProbeInfo*, gpointer userData) {
+GstPadProbeReturn onPadBlocked(GstPad*, GstPadProbeInfo*, gpointer userData) {
     auto* block = static_cast<PadBlock*>(userData);
     {
         std::lock_guard<std::mutex> lock(block->mutex);
@@ -535,8 +536,12 @@ bool GStreamerMixer::buildPipeline() {
                      static_cast<guint64>(100000000), "leaky", 2, nullptr);
     }
     if (mixer) {
+        // The deck buffers are stamped on arrival, so a capture or queue thread that is late by
+        // a few milliseconds (a busy machine) would miss a zero-latency deadline: the mixer then
+        // plays silence and drops the late audio, for up to a second until it resyncs. 50 ms
+        // of slack absorbs ordinary scheduling jitter.
         g_object_set(mixer, "start-time-selection", 1, "output-buffer-duration",
-                     static_cast<guint64>(20000000), "latency", static_cast<guint64>(0), nullptr);
+                     static_cast<guint64>(20000000), "latency", static_cast<guint64>(50000000), nullptr);
     }
 
     GstElement* encoderQueue = nullptr;
@@ -1264,16 +1269,17 @@ void GStreamerMixer::restartMonitorSink() {
     if (!queueSrc) return;
 
     // Hold the monitor queue while the sink closes and reopens: a buffer reaching a closed sink
-    // would come back as "flushing" and stop the tee, and with it the broadcast.
+    // would come back as "flushing" and stop the queue for good. The queue has room for the
+    // moment this takes, so the tee and the encoder branch go on undisturbed.
     auto* block = new PadBlock;
     const gulong probe = gst_pad_add_probe(
-        queueSrc, GST_PAD_PROBE_TYPE_IDLE, onPadIdle, block,
+        queueSrc, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, onPadBlocked, block,
         [](gpointer data) { delete static_cast<PadBlock*>(data); });
     {
         std::unique_lock<std::mutex> lock(block->mutex);
         if (!block->blocked.wait_for(lock, std::chrono::milliseconds(kMonitorBlockTimeoutMs),
                                      [block] { return block->isBlocked; })) {
-            MIXER_WARN << "Monitor branch did not go idle, restarting the sink anyway";
+            MIXER_WARN << "No audio reached the monitor sink, restarting it anyway";
         }
     }
     gst_element_set_state(sink, GST_STATE_NULL);
@@ -1457,6 +1463,11 @@ void GStreamerMixer::handleBusMessage(void* rawMessage) {
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
             MIXER_INFO << "End of stream";
+            break;
+        case GST_MESSAGE_LATENCY:
+            // A sink that (re)opened knows its latency only now; without the recalculation it
+            // would treat every buffer as late and play silence.
+            if (m_pipeline) gst_bin_recalculate_latency(GST_BIN(m_pipeline.get()));
             break;
         case GST_MESSAGE_ERROR: {
             GError* error = nullptr;

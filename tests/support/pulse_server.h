@@ -35,6 +35,10 @@ public:
                                              const QString& applicationName,
                                              double volume = 0.5) const;
 
+    // Records what a sink plays (its monitor) into `rawFile` as signed 16-bit little-endian
+    // stereo at 48 kHz; stopped by PID when the handle goes.
+    std::unique_ptr<ManagedProcess> record(const QString& sink, const QString& rawFile) const;
+
 private:
     QTemporaryDir m_dir;
     ManagedProcess m_process;
