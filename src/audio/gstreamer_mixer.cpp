@@ -309,22 +309,32 @@ GstElement* GStreamerMixer::makeMonitorSink() {
     const std::vector<std::string> factories = platform::monitorSinkFactoryNames();
     for (size_t i = 0; i < factories.size(); ++i) {
         const char* factory = factories[i].c_str();
-        GstElement* sink = makeElement(factory, "monitor_sink");
         const bool last = i + 1 == factories.size();
-        // A sink that cannot reach the audio service (no sound server, no device) would fail
-        // the whole pipeline; try it now and fall back while we still can.
-        if (sink && !last && gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
-            MIXER_WARN << joined(factory, "cannot open an audio device, trying the next sink...");
-            gst_element_set_state(sink, GST_STATE_NULL);
-            gst_bin_remove(GST_BIN(m_pipeline.get()), sink);
+        ElementHandle sink;
+        if (!m_unavailableFactories.contains(QLatin1String(factory))) {
+            sink = ElementHandle::sink(gst_element_factory_make(factory, "monitor_sink"));
+        }
+        if (!sink) {
+            if (!last) {
+                MIXER_WARN << "Failed to create platform-specific audio sink, trying autoaudiosink...";
+            }
             continue;
         }
-        if (sink) {
-            if (!last) gst_element_set_state(sink, GST_STATE_NULL);
-            m_monitorSinkFactory = QString::fromLatin1(factory);
-            return sink;
+        // A sink that cannot reach the audio service (no sound server, no device) would fail the
+        // whole pipeline, and with it the broadcast: try it out of the bin, where its error
+        // reaches no one, and fall back while we still can.
+        if (!last) {
+            const bool opens = gst_element_set_state(sink.get(), GST_STATE_READY) !=
+                               GST_STATE_CHANGE_FAILURE;
+            gst_element_set_state(sink.get(), GST_STATE_NULL);
+            if (!opens) {
+                MIXER_WARN << joined(factory, "cannot open an audio device, trying the next sink...");
+                continue;
+            }
         }
-        if (!last) MIXER_WARN << "Failed to create platform-specific audio sink, trying autoaudiosink...";
+        gst_bin_add(GST_BIN(m_pipeline.get()), sink.get());
+        m_monitorSinkFactory = QString::fromLatin1(factory);
+        return sink.get();  // the bin holds it now
     }
     return nullptr;
 }

@@ -8,6 +8,7 @@
 #include "audio/gstreamer_mixer.h"
 #include "audio_probe.h"
 #include "deck_feeder.h"
+#include "gst_leaks.h"
 #include "pulse_server.h"
 #include "test_environment.h"
 #include "tone.h"
@@ -46,6 +47,11 @@ class TestAudioEngine : public QObject {
 
     TestEnvironment m_env;
     PulseServer m_pulse;
+    QSet<quintptr> m_gstSingletons;
+
+    QString leftovers() const {
+        return gstleaks::liveObjects(m_gstSingletons).join(QStringLiteral("; "));
+    }
 
     // Feeds both decks for `seconds`, collecting what the encoder branch hands out.
     Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1,
@@ -76,7 +82,12 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(m_pulse.start(&error), qPrintable(error));
         m_pulse.applyToProcess();
+        gstleaks::enable();
         QVERIFY(GStreamerMixer::initializeGStreamer());
+        QVERIFY(gstleaks::isActive());
+        // Device providers are process-wide and keep a bus each: not ours to free.
+        QVERIFY(GStreamerMixer().getMonitorDevices().size() > 1);
+        m_gstSingletons = gstleaks::snapshot();
         QVERIFY(QFile::exists(m_env.dataHome()));
     }
 
@@ -286,6 +297,8 @@ private Q_SLOTS:
         QVERIFY(!mixer.start(true));
         QVERIFY(errors.last().first().toString().startsWith(
             QStringLiteral("AAC encoder not available.")));
+        // The failed builds left nothing behind.
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
         mixer.shutdown();
     }
 
@@ -310,6 +323,7 @@ private Q_SLOTS:
             QVERIFY(decks.deck1.buffersFed() > 50);
             QVERIFY(decks.deck2.buffersFed() > 50);
         }
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
         // Restarting after a shutdown builds afresh.
         QVERIFY(mixer.initialize());
         QVERIFY(mixer.start(false));
@@ -503,6 +517,12 @@ private Q_SLOTS:
         QVERIFY(qAbs(tone::ratioDb(toneOn(QStringLiteral("test_sink")), expected)) < 1.0);
         feeder.stop();
         mixer.shutdown();
+    }
+
+    // Every element, pad and bus of every mixer above is gone.
+    void noGStreamerObjectOutlivesItsMixer() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
     }
 };
 
