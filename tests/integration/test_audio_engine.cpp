@@ -15,6 +15,15 @@
 
 namespace {
 
+// Sanitized builds run several times slower than real time: the pipelines still run (that is
+// what the sanitizers check), but the audio they make is not measured.
+#ifdef DOREDORADAR_SANITIZED_BUILD
+constexpr bool kRealTimeBuild = false;
+#else
+constexpr bool kRealTimeBuild = true;
+#endif
+constexpr char kNotRealTime[] = "levels need real-time speed; this build checks memory and threads";
+
 constexpr double kDeck1Hz = 500.0;
 constexpr double kDeck2Hz = 1700.0;
 constexpr double kHeadroom = 0.70794576;
@@ -153,6 +162,13 @@ private Q_SLOTS:
         const int expectedRate = codec == QLatin1String("opus") ? 48000 : rate;
         QCOMPARE(encoded.probe.sampleRate, expectedRate);
         QCOMPARE(encoded.probe.channels, expectedChannels);
+        if (codec == QLatin1String("opus") || codec == QLatin1String("vorbis")) {
+            QCOMPARE(encoded.probe.tags.value(QStringLiteral("title")),
+                     QStringLiteral("Night Train \u00e9"));
+            QCOMPARE(encoded.probe.tags.value(QStringLiteral("artist")),
+                     QStringLiteral("The Testers"));
+        }
+        if (!kRealTimeBuild) QSKIP(kNotRealTime);
         QVERIFY2(encoded.probe.decodedSeconds > 1.5,
                  qPrintable(QString::number(encoded.probe.decodedSeconds)));
 
@@ -164,13 +180,6 @@ private Q_SLOTS:
         const double error2 = tone::ratioDb(a2, 0.2 * kHeadroom * upmix);
         QVERIFY2(qAbs(error1) < 1.0, qPrintable(QStringLiteral("deck 1 off by ") + dbText(error1)));
         QVERIFY2(qAbs(error2) < 1.0, qPrintable(QStringLiteral("deck 2 off by ") + dbText(error2)));
-
-        if (codec == QLatin1String("opus") || codec == QLatin1String("vorbis")) {
-            QCOMPARE(encoded.probe.tags.value(QStringLiteral("title")),
-                     QStringLiteral("Night Train \u00e9"));
-            QCOMPARE(encoded.probe.tags.value(QStringLiteral("artist")),
-                     QStringLiteral("The Testers"));
-        }
         mixer.shutdown();
     }
 
@@ -207,6 +216,7 @@ private Q_SLOTS:
 
         const Encoded encoded = encodeFor(mixer, 2.0, amplitude1, 0.2);
         QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        if (!kRealTimeBuild) QSKIP(kNotRealTime);
         const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
         const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
         for (const auto& [measured, expected, deck] :
@@ -287,7 +297,7 @@ private Q_SLOTS:
         mixer.setDeck1Active(true);
         QVERIFY(mixer.start(true));
         QCOMPARE(mixer.activeEncoderFactory(), QStringLiteral("vorbisenc"));
-        const Encoded encoded = encodeFor(mixer, 1.0, 0.3, 0.0);
+        const Encoded encoded = encodeFor(mixer, 1.5, 0.3, 0.0);
         QCOMPARE(encoded.probe.codec, QStringLiteral("vorbis"));
 
         mixer.setUnavailableFactoriesForTesting({QStringLiteral("fdkaacenc"),
@@ -505,16 +515,19 @@ private Q_SLOTS:
         };
         // Deck 1 alone of two active decks: 0.5 at -3 dB.
         const double expected = 0.5 * kHeadroom;
+        const auto playsOn = [&](const QString& sink) {
+            return !kRealTimeBuild || qAbs(tone::ratioDb(toneOn(sink), expected)) < 1.0;
+        };
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 3000);
-        QVERIFY(qAbs(tone::ratioDb(toneOn(QStringLiteral("test_sink")), expected)) < 1.0);
+        QVERIFY(playsOn(QStringLiteral("test_sink")));
 
         QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
-        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("mic_sink"), 3000);
-        QVERIFY(qAbs(tone::ratioDb(toneOn(QStringLiteral("mic_sink")), expected)) < 1.0);
+        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("mic_sink"), 5000);
+        QVERIFY(playsOn(QStringLiteral("mic_sink")));
 
         QVERIFY(mixer.setMonitorDevice(QStringLiteral("Default")));
-        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 3000);
-        QVERIFY(qAbs(tone::ratioDb(toneOn(QStringLiteral("test_sink")), expected)) < 1.0);
+        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 5000);
+        QVERIFY(playsOn(QStringLiteral("test_sink")));
         feeder.stop();
         mixer.shutdown();
     }
