@@ -285,6 +285,7 @@ bool GStreamerMixer::initialize() {
     if (m_initialized) return true;
     if (!initializeGStreamer()) return false;
     MIXER_INFO << "Initializing pipeline...";
+    m_encodingEnabled.store(false);  // the ready state is the monitor-only graph
     if (!createPipeline()) {
         MIXER_WARN << "Failed to create pipeline";
         return false;
@@ -794,6 +795,7 @@ bool GStreamerMixer::buildPipeline() {
     GPollFD pollFd{};
     gst_bus_get_pollfd(m_bus.get(), &pollFd);
     m_busNotifier = std::make_unique<QSocketNotifier>(pollFd.fd, QSocketNotifier::Read);
+    m_busNotifier->setParent(this);  // goes with the mixer at the latest, even if never deleted later
     connect(m_busNotifier.get(), &QSocketNotifier::activated, this, &GStreamerMixer::drainBus);
     m_pipelineErrorReported = false;
 
