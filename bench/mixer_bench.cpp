@@ -99,10 +99,12 @@ Scenario runMixer(bool encoding, double seconds) {
         std::fprintf(stderr, "mixer did not start\n");
         return result;
     }
-    DeckFeeder deck1([&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-                     440.0, 0.3, g_framesPerBuffer);
-    DeckFeeder deck2([&mixer](const float* d, int f, int c, int r) { mixer.feedDeck2Audio(d, f, c, r); },
-                     1000.0, 0.3, g_framesPerBuffer);
+    DeckFeeder deck1(
+        [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); }, 440.0,
+        0.3, g_framesPerBuffer);
+    DeckFeeder deck2(
+        [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck2Audio(d, f, c, r); }, 1000.0,
+        0.3, g_framesPerBuffer);
     wait(300);  // past pipeline start-up
     const double cpuBefore = processCpuSeconds();
     deck1.start(true);
@@ -119,7 +121,8 @@ Scenario runMixer(bool encoding, double seconds) {
     result.buffers = times.size();
     if (!times.isEmpty()) {
         result.p50Us = times.at(times.size() / 2) / 1000.0;
-        result.p99Us = times.at(std::min<qsizetype>(times.size() - 1, times.size() * 99 / 100)) / 1000.0;
+        result.p99Us =
+            times.at(std::min<qsizetype>(times.size() - 1, times.size() * 99 / 100)) / 1000.0;
         result.maxUs = times.last() / 1000.0;
     }
     result.cpuPerMinute = cpu / seconds * 60.0;
@@ -150,20 +153,20 @@ int main(int argc, char** argv) {
     const Scenario monitor = runMixer(false, seconds);
     const Scenario opus = runMixer(true, seconds);
 
-    std::printf("audio per scenario: %.0f s (mixer, real time), 60 s (floor, as fast as possible)\n",
-                seconds);
-    std::printf("%-34s %10s %8s %9s %9s %9s %8s\n", "scenario", "cpu s/min", "ratio",
-                "feed p50", "feed p99", "feed max", "dropped");
+    std::printf(
+        "audio per scenario: %.0f s (mixer, real time), 60 s (floor, as fast as possible)\n",
+        seconds);
+    std::printf("%-34s %10s %8s %9s %9s %9s %8s\n", "scenario", "cpu s/min", "ratio", "feed p50",
+                "feed p99", "feed max", "dropped");
     std::printf("%-34s %10.3f %8s %9s %9s %9s %8s\n", "floor: audiotestsrc!opusenc!oggmux",
                 floorCpu, "1.00", "-", "-", "-", "-");
     std::printf("%-34s %10.3f %8.2f %9s %9s %9s %8s\n", "same floor, live (real time)",
                 liveFloorCpu, floorCpu > 0 ? liveFloorCpu / floorCpu : 0.0, "-", "-", "-", "-");
-    for (const auto& [name, s] : {std::pair{"mixer monitor-only", monitor},
-                                  std::pair{"mixer + Opus 128 kbit/s", opus}}) {
-        std::printf("%-34s %10.3f %8.2f %7.1fus %7.1fus %7.1fus %5llu/%lld\n", name,
-                    s.cpuPerMinute, floorCpu > 0 ? s.cpuPerMinute / floorCpu : 0.0, s.p50Us,
-                    s.p99Us, s.maxUs, static_cast<unsigned long long>(s.dropped),
-                    static_cast<long long>(s.buffers));
+    for (const auto& [name, s] :
+         {std::pair{"mixer monitor-only", monitor}, std::pair{"mixer + Opus 128 kbit/s", opus}}) {
+        std::printf("%-34s %10.3f %8.2f %7.1fus %7.1fus %7.1fus %5llu/%lld\n", name, s.cpuPerMinute,
+                    floorCpu > 0 ? s.cpuPerMinute / floorCpu : 0.0, s.p50Us, s.p99Us, s.maxUs,
+                    static_cast<unsigned long long>(s.dropped), static_cast<long long>(s.buffers));
     }
     std::printf("Opus bytes out: %lld (%.0f kbit/s)\n", static_cast<long long>(opus.encodedBytes),
                 opus.encodedBytes * 8 / seconds / 1000.0);

@@ -116,7 +116,8 @@ QString encoderUnavailableMessage(int type) {
                 "different encoder format in Settings.");
         case GStreamerMixerEnums::ENCODER_MP3:
             return QStringLiteral(
-                "MP3 encoder not available.\n\nThe selected MP3 encoder could not be found.\nPlease "
+                "MP3 encoder not available.\n\nThe selected MP3 encoder could not be "
+                "found.\nPlease "
                 "install GStreamer plugins with MP3 support (gst-plugins-ugly)\nor select a "
                 "different encoder format in Settings.");
         case GStreamerMixerEnums::ENCODER_AAC:
@@ -317,7 +318,8 @@ GstElement* GStreamerMixer::makeMonitorSink() {
         }
         if (!sink) {
             if (!last) {
-                MIXER_WARN << "Failed to create platform-specific audio sink, trying autoaudiosink...";
+                MIXER_WARN
+                    << "Failed to create platform-specific audio sink, trying autoaudiosink...";
             }
             continue;
         }
@@ -325,11 +327,12 @@ GstElement* GStreamerMixer::makeMonitorSink() {
         // whole pipeline, and with it the broadcast: try it out of the bin, where its error
         // reaches no one, and fall back while we still can.
         if (!last) {
-            const bool opens = gst_element_set_state(sink.get(), GST_STATE_READY) !=
-                               GST_STATE_CHANGE_FAILURE;
+            const bool opens =
+                gst_element_set_state(sink.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
             gst_element_set_state(sink.get(), GST_STATE_NULL);
             if (!opens) {
-                MIXER_WARN << joined(factory, "cannot open an audio device, trying the next sink...");
+                MIXER_WARN << joined(factory,
+                                     "cannot open an audio device, trying the next sink...");
                 continue;
             }
         }
@@ -452,8 +455,8 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
     if (!rawCaps) {
         MIXER_WARN << "Failed to create encoder raw capsfilter";
     } else {
-        GstCaps* caps = gst_caps_new_simple("audio/x-raw", "channels", G_TYPE_INT, channels,
-                                            "rate", G_TYPE_INT, rate, nullptr);
+        GstCaps* caps = gst_caps_new_simple("audio/x-raw", "channels", G_TYPE_INT, channels, "rate",
+                                            G_TYPE_INT, rate, nullptr);
         g_object_set(rawCaps, "caps", caps, nullptr);
         gst_caps_unref(caps);
         MIXER_INFO << joined("Encoder raw caps: channels=", channels, "rate=", rate, "Hz");
@@ -501,7 +504,7 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
             MIXER_INFO << joined("MP3 encoder actual bitrate readback:", readback, "kbps");
         } else {
             readbackKbps = readback / 1000;
-            MIXER_INFO << joined("Encoder actual bitrate readback:", readback, "bps (" ) +
+            MIXER_INFO << joined("Encoder actual bitrate readback:", readback, "bps (") +
                               QString::number(readbackKbps) + QStringLiteral("kbps)");
         }
     }
@@ -552,7 +555,8 @@ bool GStreamerMixer::buildPipeline() {
         // plays silence and drops the late audio, for up to a second until it resyncs. 50 ms
         // of slack absorbs ordinary scheduling jitter.
         g_object_set(mixer, "start-time-selection", 1, "output-buffer-duration",
-                     static_cast<guint64>(20000000), "latency", static_cast<guint64>(50000000), nullptr);
+                     static_cast<guint64>(20000000), "latency", static_cast<guint64>(50000000),
+                     nullptr);
     }
 
     GstElement* encoderQueue = nullptr;
@@ -593,14 +597,15 @@ bool GStreamerMixer::buildPipeline() {
     if (monitorResample) g_object_set(monitorResample, "quality", 4, nullptr);
 
     const bool coreMissing = !appsrc1 || !queue1 || !convert1 || !resample1 || !volume1 ||
-                             !appsrc2 || !queue2 || !convert2 || !resample2 || !volume2 ||
-                             !mixer || !masterVolume || !tee || !monitorQueue || !monitorVolume ||
+                             !appsrc2 || !queue2 || !convert2 || !resample2 || !volume2 || !mixer ||
+                             !masterVolume || !tee || !monitorQueue || !monitorVolume ||
                              !monitorConvert || !monitorResample || !monitorSink;
     if (coreMissing) {
         MIXER_WARN << "Failed to create one or more core elements";
         return false;
     }
-    if (encoding && (!encoderQueue || !encoderConvert || !encoderResample || !encoder || !appsink)) {
+    if (encoding &&
+        (!encoderQueue || !encoderConvert || !encoderResample || !encoder || !appsink)) {
         MIXER_WARN << "Failed to create one or more encoder elements";
         return false;
     }
@@ -623,10 +628,10 @@ bool GStreamerMixer::buildPipeline() {
     }
 
     // Deck sources: live, time-stamped on arrival, never blocking the capture thread.
-    GstCaps* deckCaps = gst_caps_new_simple(
-        "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "channels", G_TYPE_INT, m_inputChannels,
-        "rate", G_TYPE_INT, m_inputSampleRate.load(), "layout", G_TYPE_STRING, "interleaved",
-        nullptr);
+    GstCaps* deckCaps =
+        gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "channels", G_TYPE_INT,
+                            m_inputChannels, "rate", G_TYPE_INT, m_inputSampleRate.load(), "layout",
+                            G_TYPE_STRING, "interleaved", nullptr);
     for (GstElement* appsrc : {appsrc1, appsrc2}) {
         g_object_set(appsrc, "caps", deckCaps, "stream-type", 0, "format", GST_FORMAT_TIME,
                      "is-live", TRUE, "do-timestamp", TRUE, "block", FALSE, "max-bytes",
@@ -780,8 +785,8 @@ bool GStreamerMixer::buildPipeline() {
         capGain(m_monitorEnabled.load() ? m_monitorUserVolume.load() : 0.0f);
     g_object_set(monitorVolume, "volume", static_cast<gdouble>(monitorVolumeValue), nullptr);
     m_appliedMonitorVolume.store(monitorVolumeValue);
-    MIXER_INFO << joined("Monitor volume initialized to", monitorVolumeValue, "(enabled:",
-                         m_monitorEnabled.load() ? "true)" : "false)");
+    MIXER_INFO << joined("Monitor volume initialized to", monitorVolumeValue,
+                         "(enabled:", m_monitorEnabled.load() ? "true)" : "false)");
 
     setDeck1Volume(m_deck1Volume.load());
     setDeck2Volume(m_deck2Volume.load());
@@ -795,7 +800,8 @@ bool GStreamerMixer::buildPipeline() {
     GPollFD pollFd{};
     gst_bus_get_pollfd(m_bus.get(), &pollFd);
     m_busNotifier = std::make_unique<QSocketNotifier>(pollFd.fd, QSocketNotifier::Read);
-    m_busNotifier->setParent(this);  // goes with the mixer at the latest, even if never deleted later
+    m_busNotifier->setParent(
+        this);  // goes with the mixer at the latest, even if never deleted later
     connect(m_busNotifier.get(), &QSocketNotifier::activated, this, &GStreamerMixer::drainBus);
     m_pipelineErrorReported = false;
 
@@ -805,8 +811,7 @@ bool GStreamerMixer::buildPipeline() {
     } else {
         MIXER_INFO << joined("  Encoder:", m_activeEncoderFactory, "Bitrate:", m_bitrate, "kbps");
         MIXER_INFO << joined("  Sample rate:", m_targetSampleRate, "Hz",
-                             m_targetSampleRate == 48000 ? "(native)"
-                                                         : "(resampling from 48kHz)");
+                             m_targetSampleRate == 48000 ? "(native)" : "(resampling from 48kHz)");
     }
     MIXER_INFO << "  Monitor: Always linked (volume-based enable/disable)";
     return true;
@@ -920,8 +925,8 @@ bool GStreamerMixer::start(bool enableEncoding) {
     m_levelTimer.start();
     MIXER_INFO << joined("Monitor state:", m_monitorEnabled.load() ? "enabled" : "disabled",
                          "volume:", m_appliedMonitorVolume.load());
-    MIXER_INFO << joined("Pipeline started (encoding:",
-                         m_encodingEnabled.load() ? "enabled" : "disabled", ")");
+    MIXER_INFO << joined(
+        "Pipeline started (encoding:", m_encodingEnabled.load() ? "enabled" : "disabled", ")");
     return true;
 }
 
@@ -969,8 +974,8 @@ void GStreamerMixer::feedDeck2Audio(const float* data, int frames, int channels,
 void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int channels,
                               int sampleRate) {
     const qint64 now = nowMs();
-    const bool validFormat = frames > 0 && channels > 0 && channels <= kMaxDeckChannels &&
-                             sampleRate > 0;
+    const bool validFormat =
+        frames > 0 && channels > 0 && channels <= kMaxDeckChannels && sampleRate > 0;
     const qint64 sampleCount = data && validFormat ? qint64(frames) * channels : 0;
     float peak = 0.0f;
     for (qint64 i = 0; i < sampleCount; ++i) {
@@ -983,7 +988,8 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     if (now - lastLog.load(std::memory_order_relaxed) >= kHotPathLogIntervalMs) {
         lastLog.store(now, std::memory_order_relaxed);
         if (deck == 1) {
-            MIXER_DEBUG << QStringLiteral("feedDeck1Audio: peak=%1, frames=%2, channels=%3, running=%4")
+            MIXER_DEBUG << QStringLiteral(
+                               "feedDeck1Audio: peak=%1, frames=%2, channels=%3, running=%4")
                                .arg(QString::number(peak, 'f', 6))
                                .arg(frames)
                                .arg(channels)
@@ -1008,10 +1014,11 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     };
     // A zero rate would divide by zero below; a wrong channel count would misread the samples.
     if (!validFormat) {
-        dropWithWarning(QStringLiteral("invalid buffer (frames=%1, channels=%2, rate=%3), dropping buffer")
-                            .arg(frames)
-                            .arg(channels)
-                            .arg(sampleRate));
+        dropWithWarning(
+            QStringLiteral("invalid buffer (frames=%1, channels=%2, rate=%3), dropping buffer")
+                .arg(frames)
+                .arg(channels)
+                .arg(sampleRate));
         return;
     }
     if (!m_mutex.tryLock(kFeedLockTimeoutMs)) {
@@ -1032,10 +1039,9 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     int& capsChannels = deck == 1 ? m_deck1CapsChannels : m_deck2CapsChannels;
     int& capsRate = deck == 1 ? m_deck1CapsRate : m_deck2CapsRate;
     if (channels != capsChannels || sampleRate != capsRate) {
-        GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE",
-                                            "channels", G_TYPE_INT, channels, "rate", G_TYPE_INT,
-                                            sampleRate, "layout", G_TYPE_STRING, "interleaved",
-                                            nullptr);
+        GstCaps* caps = gst_caps_new_simple(
+            "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "channels", G_TYPE_INT, channels,
+            "rate", G_TYPE_INT, sampleRate, "layout", G_TYPE_STRING, "interleaved", nullptr);
         gst_app_src_set_caps(GST_APP_SRC(appsrc), caps);
         gst_caps_unref(caps);
         capsChannels = channels;
@@ -1053,8 +1059,8 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     std::memcpy(map.data, data, bytes);
     gst_buffer_unmap(buffer, &map);
     // No time stamp: the live appsrc stamps each buffer with the running time on arrival.
-    GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale_int(static_cast<guint64>(frames),
-                                                            GST_SECOND, sampleRate);
+    GST_BUFFER_DURATION(buffer) =
+        gst_util_uint64_scale_int(static_cast<guint64>(frames), GST_SECOND, sampleRate);
     const GstFlowReturn result = gst_app_src_push_buffer(GST_APP_SRC(appsrc), buffer);
     if (result != GST_FLOW_OK) {
         dropWithWarning(QStringLiteral("appsrc push failed, dropping buffer (ret=%1)")
@@ -1088,9 +1094,8 @@ void GStreamerMixer::applyDeckGain(int deck, bool advanceDucking) {
     if (m_ducker.isEnabled() && deck == m_ducker.duckedDeck()) {
         if (advanceDucking) {
             const bool deck1Triggers = m_ducker.triggerDeck() == 1;
-            const float triggerLevel = deck1Triggers
-                                           ? m_deck1Peak.load() * m_deck1Volume.load()
-                                           : m_deck2Peak.load() * m_deck2Volume.load();
+            const float triggerLevel = deck1Triggers ? m_deck1Peak.load() * m_deck1Volume.load()
+                                                     : m_deck2Peak.load() * m_deck2Volume.load();
             m_ducker.smoothDuckGain(
                 m_ducker.computeDuckTarget(VoiceDucker::levelToDb(triggerLevel)));
         }
@@ -1284,9 +1289,9 @@ void GStreamerMixer::restartMonitorSink() {
     // would come back as "flushing" and stop the queue for good. The queue has room for the
     // moment this takes, so the tee and the encoder branch go on undisturbed.
     auto* block = new PadBlock;
-    const gulong probe = gst_pad_add_probe(
-        queueSrc, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, onPadBlocked, block,
-        [](gpointer data) { delete static_cast<PadBlock*>(data); });
+    const gulong probe =
+        gst_pad_add_probe(queueSrc, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, onPadBlocked, block,
+                          [](gpointer data) { delete static_cast<PadBlock*>(data); });
     {
         std::unique_lock<std::mutex> lock(block->mutex);
         if (!block->blocked.wait_for(lock, std::chrono::milliseconds(kMonitorBlockTimeoutMs),
@@ -1415,12 +1420,14 @@ QString GStreamerMixer::formatLabel() const {
 }
 
 QString GStreamerMixer::formatLabelFor(int encoderType, int bitrateKbps, int targetSampleRateHz) {
-    const QString rate =
-        targetSampleRateHz == 48000
-            ? QStringLiteral("%1kHz").arg(targetSampleRateHz / 1000)
-            : QStringLiteral("48kHz \u2192 %1kHz")
-                  .arg(QString::number(targetSampleRateHz / 1000.0, 'g', 3));
-    return QStringLiteral("%1 %2kbps @ %3").arg(encoderShortName(encoderType)).arg(bitrateKbps).arg(rate);
+    const QString rate = targetSampleRateHz == 48000
+                             ? QStringLiteral("%1kHz").arg(targetSampleRateHz / 1000)
+                             : QStringLiteral("48kHz \u2192 %1kHz")
+                                   .arg(QString::number(targetSampleRateHz / 1000.0, 'g', 3));
+    return QStringLiteral("%1 %2kbps @ %3")
+        .arg(encoderShortName(encoderType))
+        .arg(bitrateKbps)
+        .arg(rate);
 }
 
 // ---- Stream tags ----
@@ -1451,8 +1458,8 @@ bool GStreamerMixer::applyPendingTags() {
     }
     gst_tag_setter_merge_tags(GST_TAG_SETTER(m_encoder.get()), tags, GST_TAG_MERGE_REPLACE);
     gst_tag_list_unref(tags);
-    MIXER_INFO << joined("Applied initial stream tags - title:", m_pendingTitle, "artist:",
-                         m_pendingArtist);
+    MIXER_INFO << joined("Applied initial stream tags - title:", m_pendingTitle,
+                         "artist:", m_pendingArtist);
     return true;
 }
 
@@ -1488,7 +1495,8 @@ void GStreamerMixer::handleBusMessage(void* rawMessage) {
             const QString text = error && error->message ? QString::fromUtf8(error->message)
                                                          : QStringLiteral("Unknown error");
             MIXER_WARN << joined("Pipeline error:", text);
-            if (debug && *debug) MIXER_WARN << joined("Pipeline error debug:", QString::fromUtf8(debug));
+            if (debug && *debug)
+                MIXER_WARN << joined("Pipeline error debug:", QString::fromUtf8(debug));
             g_clear_error(&error);
             g_free(debug);
             // One failure tends to raise a burst of follow-up errors; the user hears of the
@@ -1503,9 +1511,9 @@ void GStreamerMixer::handleBusMessage(void* rawMessage) {
             GError* error = nullptr;
             gchar* debug = nullptr;
             gst_message_parse_warning(message, &error, &debug);
-            MIXER_WARN << joined("Pipeline warning:",
-                                 error && error->message ? QString::fromUtf8(error->message)
-                                                         : QStringLiteral("Unknown warning"));
+            MIXER_WARN << joined("Pipeline warning:", error && error->message
+                                                          ? QString::fromUtf8(error->message)
+                                                          : QStringLiteral("Unknown warning"));
             if (debug && *debug) {
                 MIXER_WARN << joined("Pipeline warning debug:", QString::fromUtf8(debug));
             }

@@ -127,7 +127,9 @@ public:
 
     // Test seams: factories to treat as not installed; the ducking wall clock.
     void setUnavailableFactoriesForTesting(const QStringList& factories);
-    void setDuckingClockForTesting(VoiceDucker::Clock clock) { m_ducker.setClock(std::move(clock)); }
+    void setDuckingClockForTesting(VoiceDucker::Clock clock) {
+        m_ducker.setClock(std::move(clock));
+    }
 
 Q_SIGNALS:
     void encodedDataReady(const QByteArray& data);

@@ -37,7 +37,8 @@ void VoiceDucker::setConfig(const Config& config) {
                    .arg(config.releaseMs)
                    .arg(oneDecimal(config.kneeDb));
     } else if (wasEnabled) {
-        qCInfo(lcDucking).noquote() << QStringLiteral("Config set: enabled=false — ducking disabled");
+        qCInfo(lcDucking).noquote()
+            << QStringLiteral("Config set: enabled=false — ducking disabled");
     }
     // A gain computed for the other deck must not carry over to this one.
     if (!config.enabled || directionChanged || !wasEnabled) reset();
@@ -75,8 +76,7 @@ void VoiceDucker::smoothDuckGain(float target) {
     const float dt = static_cast<float>(now - last);
     if (dt <= 0.0f) return;
     const float current = m_gain.load();
-    const float tau =
-        static_cast<float>(current > target ? m_config.attackMs : m_config.releaseMs);
+    const float tau = static_cast<float>(current > target ? m_config.attackMs : m_config.releaseMs);
     const float next = tau > 0.0f ? std::exp(-dt / tau) * (current - target) + target : target;
     m_gain.store(std::clamp(next, 0.0f, 1.0f));
 }
@@ -89,8 +89,9 @@ void VoiceDucker::logTick(float previousGain, float currentGain, float triggerDb
     const float gainDb = 20.0f * std::log10(std::max(currentGain, 0.0001f));
     if (previousGain >= kIdleGain && currentGain < kIdleGain) {
         qCInfo(lcDucking).noquote()
-            << QStringLiteral("Kicked in: triggerLevel=%1dB threshold=%2dB gain=%3dB (Deck%4 ducks "
-                              "Deck%5)")
+            << QStringLiteral(
+                   "Kicked in: triggerLevel=%1dB threshold=%2dB gain=%3dB (Deck%4 ducks "
+                   "Deck%5)")
                    .arg(oneDecimal(triggerDb), oneDecimal(m_config.thresholdDb), oneDecimal(gainDb))
                    .arg(triggerDeck())
                    .arg(duckedDeck());

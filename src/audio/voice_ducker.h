@@ -81,15 +81,14 @@ struct DuckingPreset {
 
 inline constexpr int kDuckingPresetAdvanced = 6;
 inline constexpr std::array<DuckingPreset, 7> kDuckingPresets = {{
-    {"Balanced Broadcast (Default)", "Professional broadcast-style ducking", -35.0f, 6.0f, 10,
-     500, 6.0f},
+    {"Balanced Broadcast (Default)", "Professional broadcast-style ducking", -35.0f, 6.0f, 10, 500,
+     6.0f},
     {"Light Voice Over", "Gentle and natural voice-over", -32.0f, 3.0f, 15, 450, 8.0f},
     {"Strong Ducking (Radio Talkover)", "Classic radio talkover effect", -38.0f, 10.0f, 5, 600,
      4.0f},
-    {"Fast Speech (Gaming / Streaming)", "Quick response for fast commentary", -34.0f, 5.0f, 3,
-     250, 6.0f},
-    {"Background Ambience Mode", "Transparent, keeps music present", -30.0f, 2.5f, 20, 700,
-     10.0f},
+    {"Fast Speech (Gaming / Streaming)", "Quick response for fast commentary", -34.0f, 5.0f, 3, 250,
+     6.0f},
+    {"Background Ambience Mode", "Transparent, keeps music present", -30.0f, 2.5f, 20, 700, 10.0f},
     {"Studio Smooth", "Smooth studio-style transitions", -36.0f, 4.0f, 8, 400, 12.0f},
     // Values of "Advanced" are the controls' own; these are the advanced controls' defaults.
     {"Advanced", "Manual control of all parameters", -20.0f, 4.0f, 10, 100, 6.0f},

@@ -63,8 +63,7 @@ class TestAudioEngine : public QObject {
     }
 
     // Feeds both decks for `seconds`, collecting what the encoder branch hands out.
-    Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1,
-                      double amplitude2) {
+    Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1, double amplitude2) {
         Encoded encoded;
         const QMetaObject::Connection connection =
             connect(&mixer, &GStreamerMixer::encodedDataReady, this,
@@ -110,24 +109,25 @@ private Q_SLOTS:
         QTest::addColumn<QString>("codec");
         QTest::addColumn<int>("expectedChannels");
         QTest::newRow("opus 48k stereo")
-            << int(GStreamerMixer::ENCODER_OPUS) << 48000 << 2 << 0 << QStringList()
-            << "opusenc" << "opus" << 2;
-        QTest::newRow("vorbis 44.1k mono")
-            << int(GStreamerMixer::ENCODER_VORBIS) << 44100 << 1 << 0 << QStringList()
-            << "vorbisenc" << "vorbis" << 1;
+            << int(GStreamerMixer::ENCODER_OPUS) << 48000 << 2 << 0 << QStringList() << "opusenc"
+            << "opus" << 2;
+        QTest::newRow("vorbis 44.1k mono") << int(GStreamerMixer::ENCODER_VORBIS) << 44100 << 1 << 0
+                                           << QStringList() << "vorbisenc"
+                                           << "vorbis" << 1;
         QTest::newRow("mp3 44.1k stereo")
-            << int(GStreamerMixer::ENCODER_MP3) << 44100 << 2 << 0 << QStringList()
-            << "lamemp3enc" << "mp3" << 2;
+            << int(GStreamerMixer::ENCODER_MP3) << 44100 << 2 << 0 << QStringList() << "lamemp3enc"
+            << "mp3" << 2;
         QTest::newRow("aac voaacenc 48k")
-            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 2 << 1 << QStringList()
-            << "voaacenc" << "aac" << 2;
+            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 2 << 1 << QStringList() << "voaacenc"
+            << "aac" << 2;
         QTest::newRow("aac ffmpeg 44.1k mono")
             << int(GStreamerMixer::ENCODER_AAC) << 44100 << 1 << 0
-            << QStringList{QStringLiteral("voaacenc")} << "avenc_aac" << "aac" << 1;
+            << QStringList{QStringLiteral("voaacenc")} << "avenc_aac"
+            << "aac" << 1;
         // HE-AAC v2 needs stereo; voaacenc only makes LC, which must still play.
         QTest::newRow("aac he-v2 asked of voaacenc")
-            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 1 << 3 << QStringList()
-            << "voaacenc" << "aac" << 2;
+            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 1 << 3 << QStringList() << "voaacenc"
+            << "aac" << 2;
     }
 
     // Right codec, rate and channels; both deck tones at the -3 dB two-deck level.
@@ -156,7 +156,8 @@ private Q_SLOTS:
         QCOMPARE(mixer.activeEncoderFactory(), factory);
 
         const Encoded encoded = encodeFor(mixer, 2.2, 0.4, 0.2);
-        QVERIFY2(errors.isEmpty(), errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
+        QVERIFY2(errors.isEmpty(),
+                 errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
         QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
         QCOMPARE(encoded.probe.codec, codec);
         const int expectedRate = codec == QLatin1String("opus") ? 48000 : rate;
@@ -194,8 +195,7 @@ private Q_SLOTS:
         QTest::newRow("crossfader -1 silences deck 2")
             << -1.0f << 1.0f << 0.4 << 0.4 * kHeadroom << 0.0;
         // Capped after the headroom: the element plays exactly 10.
-        QTest::newRow("volume 20 applies as 10")
-            << 0.0f << 20.0f << 0.02 << 0.2 << 0.2 * kHeadroom;
+        QTest::newRow("volume 20 applies as 10") << 0.0f << 20.0f << 0.02 << 0.2 << 0.2 * kHeadroom;
     }
     void gainLawShowsInTheMix() {
         QFETCH(float, crossfader);
@@ -222,14 +222,13 @@ private Q_SLOTS:
         for (const auto& [measured, expected, deck] :
              {std::tuple{a1, expected1, 1}, std::tuple{a2, expected2, 2}}) {
             if (expected == 0.0) {
-                QVERIFY2(measured < 0.001, qPrintable(QStringLiteral("deck %1 audible: %2")
-                                                          .arg(deck)
-                                                          .arg(measured)));
+                QVERIFY2(measured < 0.001,
+                         qPrintable(QStringLiteral("deck %1 audible: %2").arg(deck).arg(measured)));
             } else {
                 const double error = tone::ratioDb(measured, expected);
-                QVERIFY2(qAbs(error) < 1.0, qPrintable(QStringLiteral("deck %1 off by %2")
-                                                           .arg(deck)
-                                                           .arg(dbText(error))));
+                QVERIFY2(
+                    qAbs(error) < 1.0,
+                    qPrintable(QStringLiteral("deck %1 off by %2").arg(deck).arg(dbText(error))));
             }
         }
         mixer.shutdown();
@@ -273,9 +272,9 @@ private Q_SLOTS:
     // next start with another codec simply works.
     void missingEncoderFailsCleanly() {
         GStreamerMixer mixer;
-        mixer.setUnavailableFactoriesForTesting(
-            {QStringLiteral("lamemp3enc"), QStringLiteral("avenc_mp3lame"),
-             QStringLiteral("avenc_libmp3lame")});
+        mixer.setUnavailableFactoriesForTesting({QStringLiteral("lamemp3enc"),
+                                                 QStringLiteral("avenc_mp3lame"),
+                                                 QStringLiteral("avenc_libmp3lame")});
         QVERIFY(mixer.initialize());
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
 
@@ -300,9 +299,8 @@ private Q_SLOTS:
         const Encoded encoded = encodeFor(mixer, 1.5, 0.3, 0.0);
         QCOMPARE(encoded.probe.codec, QStringLiteral("vorbis"));
 
-        mixer.setUnavailableFactoriesForTesting({QStringLiteral("fdkaacenc"),
-                                                 QStringLiteral("voaacenc"),
-                                                 QStringLiteral("avenc_aac")});
+        mixer.setUnavailableFactoriesForTesting(
+            {QStringLiteral("fdkaacenc"), QStringLiteral("voaacenc"), QStringLiteral("avenc_aac")});
         mixer.setEncoderType(GStreamerMixer::ENCODER_AAC);
         QVERIFY(!mixer.start(true));
         QVERIFY(errors.last().first().toString().startsWith(
@@ -472,20 +470,21 @@ private Q_SLOTS:
         mixer.setMonitorEnabled(true);
         QVERIFY(mixer.start(false));
         QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
-        DeckFeeder feeder([&mixer](const float* d, int f, int c, int r) {
-            mixer.feedDeck1Audio(d, f, c, r);
-        }, 1000.0, 0.5);
+        DeckFeeder feeder(
+            [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
+            1000.0, 0.5);
         feeder.start();
 
         // Where our stream plays (the only one on this server), and what a sink plays.
         const auto streamSink = [this] {
-            const QString input = m_pulse.pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                                 QStringLiteral("sink-inputs")})
+            const QString input = m_pulse
+                                      .pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                              QStringLiteral("sink-inputs")})
                                       .section(QLatin1Char('\n'), 0, 0);
             const QString sinkIndex = input.section(QLatin1Char('\t'), 1, 1);
-            const QStringList sinks = m_pulse.pactl({QStringLiteral("list"),
-                                                     QStringLiteral("short"),
-                                                     QStringLiteral("sinks")})
+            const QStringList sinks = m_pulse
+                                          .pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                                  QStringLiteral("sinks")})
                                           .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             for (const QString& sink : sinks) {
                 if (!sinkIndex.isEmpty() && sink.section(QLatin1Char('\t'), 0, 0) == sinkIndex) {
@@ -499,7 +498,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         int recordings = 0;
         const auto toneOn = [&](const QString& sink) {
-            const QString file = dir.filePath(QStringLiteral("%1-%2.raw").arg(++recordings).arg(sink));
+            const QString file =
+                dir.filePath(QStringLiteral("%1-%2.raw").arg(++recordings).arg(sink));
             auto recorder = m_pulse.record(sink, file);
             QElapsedTimer waited;
             waited.start();

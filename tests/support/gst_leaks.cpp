@@ -41,7 +41,6 @@ void forEachLiveObject(Visit visit) {
     gst_object_unref(tracer);
 }
 
-
 }  // namespace
 
 void enable() {

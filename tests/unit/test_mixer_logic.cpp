@@ -64,10 +64,8 @@ private Q_SLOTS:
         QTest::newRow("both active: -3 dB") << 1 << 1.0f << 1.0f << true << 0.0f << 0.70794576f;
         QTest::newRow("one active: full") << 1 << 1.0f << 1.0f << false << 0.0f << 1.0f;
         QTest::newRow("other deck inaudible") << 1 << 1.0f << 0.0005f << true << 0.0f << 1.0f;
-        QTest::newRow("crossfader 0.5 cuts deck 1")
-            << 1 << 0.8f << 1.0f << false << 0.5f << 0.4f;
-        QTest::newRow("crossfader 0.5 leaves deck 2")
-            << 2 << 0.8f << 1.0f << false << 0.5f << 0.8f;
+        QTest::newRow("crossfader 0.5 cuts deck 1") << 1 << 0.8f << 1.0f << false << 0.5f << 0.4f;
+        QTest::newRow("crossfader 0.5 leaves deck 2") << 2 << 0.8f << 1.0f << false << 0.5f << 0.8f;
         QTest::newRow("crossfader -1 silences deck 2")
             << 2 << 1.0f << 1.0f << true << -1.0f << 0.0f;
         QTest::newRow("crossfader 1 silences deck 1") << 1 << 1.0f << 1.0f << true << 1.0f << 0.0f;
@@ -99,8 +97,8 @@ private Q_SLOTS:
         QTest::newRow("hard knee at threshold") << -20.0f << 4.0f << 0.0f << -20.0f << 0.0f;
         QTest::newRow("hard knee above") << -20.0f << 4.0f << 0.0f << -19.0f << 0.75f;
         QTest::newRow("ratio 1 never ducks") << -20.0f << 1.0f << 6.0f << 0.0f << 0.0f;
-        QTest::newRow("silence floor") << -20.0f << 4.0f << 6.0f
-                                       << VoiceDucker::levelToDb(0.0f) << 0.0f;
+        QTest::newRow("silence floor")
+            << -20.0f << 4.0f << 6.0f << VoiceDucker::levelToDb(0.0f) << 0.0f;
     }
     void duckingGainCurve() {
         QFETCH(float, threshold);
@@ -153,7 +151,7 @@ private Q_SLOTS:
         ducker.smoothDuckGain(0.5f);
         QCOMPARE(ducker.gain(), 0.25f);  // no time has passed
         now += 50;
-        ducker.smoothDuckGain(0.5f);     // rising towards 0.5 with the release constant
+        ducker.smoothDuckGain(0.5f);  // rising towards 0.5 with the release constant
         QVERIFY(qAbs(ducker.gain() - (0.5f - 0.25f * std::exp(-0.1f))) < 1e-5f);
 
         VoiceDucker release;
