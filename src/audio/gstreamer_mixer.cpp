@@ -1136,18 +1136,16 @@ void GStreamerMixer::setCrossfader(float position) {
     setDeck2Volume(m_deck2Volume.load());
 }
 
-void GStreamerMixer::setDeck1Active(bool active) {
-    if (m_deck1Active.exchange(active) == active) return;
-    MIXER_INFO << joined("Deck 1", active ? "active" : "inactive", "- headroom:",
-                         m_deck1Active.load() && m_deck2Active.load() ? "-3dB" : "0dB");
-    setDeck1Volume(m_deck1Volume.load());
-    setDeck2Volume(m_deck2Volume.load());
-}
+void GStreamerMixer::setDeck1Active(bool active) { setDeckActive(1, active); }
 
-void GStreamerMixer::setDeck2Active(bool active) {
-    if (m_deck2Active.exchange(active) == active) return;
-    MIXER_INFO << joined("Deck 2", active ? "active" : "inactive", "- headroom:",
-                         m_deck1Active.load() && m_deck2Active.load() ? "-3dB" : "0dB");
+void GStreamerMixer::setDeck2Active(bool active) { setDeckActive(2, active); }
+
+void GStreamerMixer::setDeckActive(int deck, bool active) {
+    if ((deck == 1 ? m_deck1Active : m_deck2Active).exchange(active) == active) return;
+    MIXER_INFO << joined(
+        deck == 1 ? "Deck 1" : "Deck 2", active ? "active" : "inactive",
+        "- headroom:", m_deck1Active.load() && m_deck2Active.load() ? "-3dB" : "0dB");
+    // The headroom depends on both decks.
     setDeck1Volume(m_deck1Volume.load());
     setDeck2Volume(m_deck2Volume.load());
 }

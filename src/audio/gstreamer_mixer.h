@@ -153,6 +153,7 @@ private:
 
     void feedDeck(int deck, const float* data, int frames, int channels, int sampleRate);
 
+    void setDeckActive(int deck, bool active);
     void applyDeckGain(int deck, bool advanceDucking);
     float plainDeckGain(int deck) const;
     void applyBothDeckGains();
