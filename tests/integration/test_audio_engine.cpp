@@ -234,6 +234,41 @@ private Q_SLOTS:
         mixer.shutdown();
     }
 
+    // Capture in another layout is converted, not misread; nonsense formats are dropped.
+    void deckFormatIsFollowed() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        mixer.setDeck2Active(false);
+        QVERIFY(mixer.start(true));
+        const std::vector<float> samples = SineGenerator(440.0, 0.5).next(480);
+        for (const auto& [channels, rate] :
+             {std::pair{0, 48000}, std::pair{2, 0}, std::pair{-1, 48000}, std::pair{9, 48000}}) {
+            mixer.feedDeck1Audio(samples.data(), 240, channels, rate);
+        }
+        mixer.feedDeck1Audio(samples.data(), -5, 2, 48000);
+        QCOMPARE(mixer.droppedBufferCount(), quint64(5));
+
+        Encoded encoded;
+        connect(&mixer, &GStreamerMixer::encodedDataReady, this,
+                [&encoded](const QByteArray& data) { encoded.bytes += data; });
+        {
+            // Mono at 44.1 kHz: still a 700 Hz tone in the 48 kHz stereo mix, at full level.
+            DeckFeeder mono(
+                [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
+                700.0, 0.4, 441, 1, 44100);
+            mono.start();
+            QTest::qWait(2000);
+        }
+        mixer.stop();
+        QCoreApplication::processEvents();
+        encoded.probe = AudioProbe::of(encoded.bytes);
+        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        if (!kRealTimeBuild) QSKIP(kNotRealTime);
+        const double a = tone::amplitudeS16(encoded.probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
+        QVERIFY2(qAbs(tone::ratioDb(a, 0.4)) < 1.0, qPrintable(QString::number(a)));
+        mixer.shutdown();
+    }
+
     void startKeepsOrRebuildsThePipeline() {
         GStreamerMixer mixer;
         QVERIFY(!mixer.start(false));  // not initialised yet

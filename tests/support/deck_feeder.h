@@ -7,13 +7,14 @@
 #include <thread>
 
 // Plays the part of a capture thread: calls `feed` with `framesPerBuffer` frames of a sine
-// (interleaved float32, 2 channels, 48 kHz) at real-time pace from a thread of its own, until
-// stopped. Optionally records how long each feed call took.
+// (interleaved float32, by default 2 channels at 48 kHz) at real-time pace from a thread of its
+// own, until stopped. Optionally records how long each feed call took.
 class DeckFeeder {
 public:
     using Feed = std::function<void(const float* data, int frames, int channels, int sampleRate)>;
 
-    DeckFeeder(Feed feed, double frequencyHz, double amplitude, int framesPerBuffer = 480);
+    DeckFeeder(Feed feed, double frequencyHz, double amplitude, int framesPerBuffer = 480,
+               int channels = 2, int sampleRate = 48000);
     ~DeckFeeder();
     DeckFeeder(const DeckFeeder&) = delete;
     DeckFeeder& operator=(const DeckFeeder&) = delete;
@@ -31,6 +32,8 @@ private:
     double m_frequencyHz;
     double m_amplitude;
     int m_framesPerBuffer;
+    int m_channels;
+    int m_sampleRate;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_buffers{0};
