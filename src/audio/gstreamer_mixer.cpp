@@ -40,6 +40,8 @@ constexpr int kMonitorRestartDelayMs = 100;
 constexpr int kMonitorBlockTimeoutMs = 1000;
 constexpr int kMaxDeckChannels = 8;
 constexpr char kDefaultDevice[] = "Default";
+constexpr int kMixRateHz = 48000;
+constexpr int kMixChannels = 2;
 
 // Opus only encodes these rates; any other request is encoded at 48 kHz.
 constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
@@ -541,6 +543,9 @@ bool GStreamerMixer::buildPipeline() {
     GstElement* resample2 = makeElement("audioresample", "resample2");
     GstElement* volume2 = makeElement("volume", "volume2");
     GstElement* mixer = makeElement("audiomixer", "mixer");
+    // The mix always runs in the capture format, whatever a deck delivers: pinned here, the
+    // mixer converts a deviating deck instead of renegotiating its output under the encoder.
+    GstElement* mixFormat = makeElement("capsfilter", "mix_format");
     GstElement* masterVolume = makeElement("volume", "master_volume");
     GstElement* tee = makeElement("tee", "tee");
     for (GstElement* queue : {queue1, queue2}) {
@@ -596,10 +601,17 @@ bool GStreamerMixer::buildPipeline() {
     }
     if (monitorResample) g_object_set(monitorResample, "quality", 4, nullptr);
 
-    const bool coreMissing = !appsrc1 || !queue1 || !convert1 || !resample1 || !volume1 ||
-                             !appsrc2 || !queue2 || !convert2 || !resample2 || !volume2 || !mixer ||
-                             !masterVolume || !tee || !monitorQueue || !monitorVolume ||
-                             !monitorConvert || !monitorResample || !monitorSink;
+    if (mixFormat) {
+        GstCaps* caps = gst_caps_new_simple(
+            "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "rate", G_TYPE_INT, kMixRateHz,
+            "channels", G_TYPE_INT, kMixChannels, "layout", G_TYPE_STRING, "interleaved", nullptr);
+        g_object_set(mixFormat, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+    }
+    const bool coreMissing = !mixFormat || !appsrc1 || !queue1 || !convert1 || !resample1 ||
+                             !volume1 || !appsrc2 || !queue2 || !convert2 || !resample2 ||
+                             !volume2 || !mixer || !masterVolume || !tee || !monitorQueue ||
+                             !monitorVolume || !monitorConvert || !monitorResample || !monitorSink;
     if (coreMissing) {
         MIXER_WARN << "Failed to create one or more core elements";
         return false;
@@ -699,7 +711,7 @@ bool GStreamerMixer::buildPipeline() {
             return false;  // the clean-up releases both request pads
         }
     }
-    if (!link(mixer, masterVolume, tee)) {
+    if (!link(mixer, mixFormat, masterVolume, tee)) {
         MIXER_WARN << "Failed to link mixer to tee";
         return false;
     }

@@ -248,6 +248,7 @@ private Q_SLOTS:
         mixer.feedDeck1Audio(samples.data(), -5, 2, 48000);
         QCOMPARE(mixer.droppedBufferCount(), quint64(5));
 
+        QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
         Encoded encoded;
         connect(&mixer, &GStreamerMixer::encodedDataReady, this,
                 [&encoded](const QByteArray& data) { encoded.bytes += data; });
@@ -261,6 +262,7 @@ private Q_SLOTS:
         }
         mixer.stop();
         QCoreApplication::processEvents();
+        QVERIFY(errors.isEmpty());
         encoded.probe = AudioProbe::of(encoded.bytes);
         QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
