@@ -8,6 +8,7 @@
 #include "audio/gstreamer_mixer.h"
 #include "audio_probe.h"
 #include "deck_feeder.h"
+#include "encoded_collector.h"
 #include "gst_leaks.h"
 #include "pulse_server.h"
 #include "test_environment.h"
@@ -23,6 +24,14 @@ constexpr bool kRealTimeBuild = false;
 constexpr bool kRealTimeBuild = true;
 #endif
 constexpr char kNotRealTime[] = "levels need real-time speed; this build checks memory and threads";
+// ThreadSanitizer stops checking a threaded process that forks: no helper programs (PulseAudio,
+// decoders, recorders) there; the pipelines run against the fallback sink instead.
+#ifdef DOREDORADAR_THREAD_SANITIZER
+constexpr bool kHelperProgramsAllowed = false;
+#else
+constexpr bool kHelperProgramsAllowed = true;
+#endif
+constexpr char kNoHelperPrograms[] = "needs helper programs, which this build cannot start";
 
 constexpr double kDeck1Hz = 500.0;
 constexpr double kDeck2Hz = 1700.0;
@@ -65,17 +74,14 @@ class TestAudioEngine : public QObject {
     // Feeds both decks for `seconds`, collecting what the encoder branch hands out.
     Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1, double amplitude2) {
         Encoded encoded;
-        const QMetaObject::Connection connection =
-            connect(&mixer, &GStreamerMixer::encodedDataReady, this,
-                    [&encoded](const QByteArray& data) { encoded.bytes += data; });
+        EncodedCollector collector(mixer);
         {
             TwoDecks decks(mixer, amplitude1, amplitude2);
             QTest::qWait(int(seconds * 1000));
         }
         mixer.stop();
-        QCoreApplication::processEvents();
-        disconnect(connection);
-        encoded.probe = AudioProbe::of(encoded.bytes);
+        encoded.bytes = collector.bytes();
+        if (kHelperProgramsAllowed) encoded.probe = AudioProbe::of(encoded.bytes);
         return encoded;
     }
 
@@ -87,14 +93,22 @@ class TestAudioEngine : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QString error;
-        QVERIFY2(m_pulse.start(&error), qPrintable(error));
-        m_pulse.applyToProcess();
+        if (kHelperProgramsAllowed) {
+            QString error;
+            QVERIFY2(m_pulse.start(&error), qPrintable(error));
+            m_pulse.applyToProcess();
+        } else {
+            // Nowhere, so that nothing spawns a sound server either.
+            qputenv("PULSE_SERVER",
+                    (QStringLiteral("unix:") + m_env.root() + QStringLiteral("/no-sound-server"))
+                        .toLocal8Bit());
+        }
+        qputenv("JACK_NO_START_SERVER", "1");  // the automatic sink must not start a JACK server
         gstleaks::enable();
         QVERIFY(GStreamerMixer::initializeGStreamer());
         QVERIFY(gstleaks::isActive());
         // Device providers are process-wide and keep a bus each: not ours to free.
-        QVERIFY(GStreamerMixer().getMonitorDevices().size() > 1);
+        QVERIFY(!GStreamerMixer().getMonitorDevices().isEmpty());
         m_gstSingletons = gstleaks::snapshot();
         QVERIFY(QFile::exists(m_env.dataHome()));
     }
@@ -156,6 +170,7 @@ private Q_SLOTS:
         QCOMPARE(mixer.activeEncoderFactory(), factory);
 
         const Encoded encoded = encodeFor(mixer, 2.2, 0.4, 0.2);
+        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         QVERIFY2(errors.isEmpty(),
                  errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
         QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
@@ -215,6 +230,7 @@ private Q_SLOTS:
         QCOMPARE(mixer.deck1Volume(), deck1Volume);
 
         const Encoded encoded = encodeFor(mixer, 2.0, amplitude1, 0.2);
+        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
         const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
@@ -249,9 +265,7 @@ private Q_SLOTS:
         QCOMPARE(mixer.droppedBufferCount(), quint64(5));
 
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
-        Encoded encoded;
-        connect(&mixer, &GStreamerMixer::encodedDataReady, this,
-                [&encoded](const QByteArray& data) { encoded.bytes += data; });
+        EncodedCollector collector(mixer);
         {
             // Mono at 44.1 kHz: still a 700 Hz tone in the 48 kHz stereo mix, at full level.
             DeckFeeder mono(
@@ -263,7 +277,9 @@ private Q_SLOTS:
         mixer.stop();
         QCoreApplication::processEvents();
         QVERIFY(errors.isEmpty());
-        encoded.probe = AudioProbe::of(encoded.bytes);
+        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
+        Encoded encoded;
+        encoded.probe = AudioProbe::of(collector.bytes());
         QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
         const double a = tone::amplitudeS16(encoded.probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
@@ -333,8 +349,17 @@ private Q_SLOTS:
         mixer.setDeck1Active(true);
         QVERIFY(mixer.start(true));
         QCOMPARE(mixer.activeEncoderFactory(), QStringLiteral("vorbisenc"));
-        const Encoded encoded = encodeFor(mixer, 1.5, 0.3, 0.0);
-        QCOMPARE(encoded.probe.codec, QStringLiteral("vorbis"));
+        {
+            EncodedCollector vorbis(mixer);
+            TwoDecks decks(mixer, 0.3, 0.0);
+            // Headers and a page or two; a sanitized build is glad of the headers.
+            QTRY_VERIFY_WITH_TIMEOUT(vorbis.size() > (kRealTimeBuild ? 8000 : 0), 30000);
+            QVERIFY(vorbis.bytes().startsWith("OggS"));
+            if (kHelperProgramsAllowed && kRealTimeBuild) {
+                QCOMPARE(AudioProbe::of(vorbis.bytes()).codec, QStringLiteral("vorbis"));
+            }
+        }
+        mixer.stop();
 
         mixer.setUnavailableFactoriesForTesting(
             {QStringLiteral("fdkaacenc"), QStringLiteral("voaacenc"), QStringLiteral("avenc_aac")});
@@ -453,6 +478,7 @@ private Q_SLOTS:
     }
 
     void monitorSwitchingAndVolumes() {
+        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         GStreamerMixer mixer;
         prepare(mixer);
         const QStringList devices = mixer.getMonitorDevices();
@@ -502,6 +528,7 @@ private Q_SLOTS:
 
     // The sink reopens on the new device: the tone moves from one null sink to the other.
     void monitorDeviceChangeReachesTheNewSink() {
+        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         GStreamerMixer mixer;
         prepare(mixer);
         mixer.setMonitorEnabled(true);
