@@ -38,6 +38,8 @@ constexpr int kFeedLockTimeoutMs = 5;
 constexpr qint64 kHotPathLogIntervalMs = 1000;
 constexpr int kMonitorRestartDelayMs = 100;
 constexpr int kMonitorBlockTimeoutMs = 1000;
+// Longer than any buffer can take to pass the monitor sink (its latency is about 250 ms).
+constexpr qint64 kMonitorIdleAfterMs = 500;
 constexpr int kMaxDeckChannels = 8;
 constexpr char kDefaultDevice[] = "Default";
 constexpr int kMixRateHz = 48000;
@@ -1074,6 +1076,7 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     GST_BUFFER_DURATION(buffer) =
         gst_util_uint64_scale_int(static_cast<guint64>(frames), GST_SECOND, sampleRate);
     const GstFlowReturn result = gst_app_src_push_buffer(GST_APP_SRC(appsrc), buffer);
+    m_lastPushMs.store(now, std::memory_order_relaxed);
     if (result != GST_FLOW_OK) {
         dropWithWarning(QStringLiteral("appsrc push failed, dropping buffer (ret=%1)")
                             .arg(static_cast<int>(result)));
@@ -1302,7 +1305,10 @@ void GStreamerMixer::restartMonitorSink() {
     const gulong probe =
         gst_pad_add_probe(queueSrc, GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, onPadBlocked, block,
                           [](gpointer data) { delete static_cast<PadBlock*>(data); });
-    {
+    // With audio flowing, wait until the streaming thread parks at the probe: then nothing is
+    // on its way into the sink. Without any for a while, nothing can be, and the probe holds
+    // whatever comes next; no need to keep the user waiting.
+    if (nowMs() - m_lastPushMs.load(std::memory_order_relaxed) < kMonitorIdleAfterMs) {
         std::unique_lock<std::mutex> lock(block->mutex);
         if (!block->blocked.wait_for(lock, std::chrono::milliseconds(kMonitorBlockTimeoutMs),
                                      [block] { return block->isBlocked; })) {

@@ -214,6 +214,7 @@ private:
     std::atomic<qint64> m_lastDeck1DropWarnMs{0};
     std::atomic<qint64> m_lastDeck2DropWarnMs{0};
     std::atomic<quint64> m_droppedBuffers{0};
+    std::atomic<qint64> m_lastPushMs{0};
 
     std::atomic<float> m_deck1Volume{1.0f};
     std::atomic<float> m_deck2Volume{1.0f};

@@ -2,6 +2,7 @@
 
 // clang-format off
 #include <windows.h>
+#include <initguid.h>  // defines the property key below in this file instead of needing a library
 #include <mmdeviceapi.h>
 #include <functiondiscoverykeys_devpkey.h>
 // clang-format on
