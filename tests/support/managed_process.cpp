@@ -1,5 +1,8 @@
 #include "managed_process.h"
 
+#include <signal.h>
+#include <sys/prctl.h>
+
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -12,6 +15,8 @@ bool ManagedProcess::start(const QString& program, const QStringList& arguments,
     m_process = new QProcess;
     m_process->setProcessEnvironment(environment);
     m_process->setProcessChannelMode(QProcess::MergedChannels);
+    // A test that crashes never reaches stop(): its helpers must not outlive it.
+    m_process->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process->start(program, arguments);
     return m_process->waitForStarted(startTimeoutMs);
 }
