@@ -18,6 +18,7 @@
 #include "audio/voice_ducker.h"
 
 class QSocketNotifier;
+typedef struct _GstBuffer GstBuffer;
 
 // Mixes the two decks (interleaved float32 stereo at 48 kHz) with deck gains, crossfader, the
 // -3 dB two-deck headroom and voice ducking; plays the mix on a local monitor device and, while
@@ -56,8 +57,17 @@ public:
 
     // Capture threads (one per deck). Never blocks for more than 5 ms: a buffer that cannot get
     // the lock in time is dropped. data: frames × channels interleaved float32 samples.
+    // Buffers shorter than the feed block are gathered and enter the pipeline a block at a time.
     void feedDeck1Audio(const float* data, int frames, int channels, int sampleRate);
     void feedDeck2Audio(const float* data, int frames, int channels, int sampleRate);
+
+    // How much of a deck's audio is gathered before it enters the pipeline. Every block wakes
+    // the deck's source, queue and mixer threads once, so short capture buffers would cost a
+    // round of thread wake-ups each; the block adds at most its own length to the delay.
+    // 0 passes every buffer on as it comes. Main thread; takes effect at the next start.
+    static constexpr int kDefaultFeedBlockMs = 40;
+    void setFeedBlockMs(int blockMs);
+    int feedBlockMs() const { return m_feedBlockMs; }
 
     // Linear gains. Main thread.
     void setDeck1Volume(float volume);
@@ -151,7 +161,18 @@ private:
     GstElement* makeMonitorSink();
     bool setPipelineState(int state);
 
+    // One deck's block in the making. Guarded by m_mutex.
+    struct PendingBlock {
+        GstBuffer* buffer = nullptr;  // owned; null while no block is open
+        int frames = 0;
+        int capacityFrames = 0;
+        qint64 lastAppendMs = 0;
+    };
+
     void feedDeck(int deck, const float* data, int frames, int channels, int sampleRate);
+    // Both under m_mutex. pushBlock hands the block over (or drops it, with a warning).
+    bool pushBlock(int deck, PendingBlock& block, int sampleRate, qint64 nowMs);
+    void releasePendingBlocks();
 
     void setDeckActive(int deck, bool active);
     void applyDeckGain(int deck, bool advanceDucking);
@@ -208,6 +229,10 @@ private:
     int m_deck1CapsRate = 0;
     int m_deck2CapsChannels = 0;
     int m_deck2CapsRate = 0;
+    PendingBlock m_pending1;
+    PendingBlock m_pending2;
+    int m_feedBlockMs = kDefaultFeedBlockMs;
+    std::atomic<int> m_activeFeedBlockMs{kDefaultFeedBlockMs};  // the running pipeline's
 
     std::atomic<qint64> m_lastDeck1LogMs{0};
     std::atomic<qint64> m_lastDeck2LogMs{0};

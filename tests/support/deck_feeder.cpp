@@ -1,5 +1,7 @@
 #include "deck_feeder.h"
 
+#include <pthread.h>
+
 #include <chrono>
 
 #include "tone.h"
@@ -28,6 +30,7 @@ void DeckFeeder::stop() {
 }
 
 void DeckFeeder::run(bool recordCallTimes) {
+    pthread_setname_np(pthread_self(), "deck-feeder");  // told apart in per-thread accounts
     using Clock = std::chrono::steady_clock;
     SineGenerator sine(m_frequencyHz, m_amplitude, m_sampleRate, m_channels);
     const auto period =
