@@ -23,7 +23,7 @@
 #include "core/logger.h"
 #include "platform/audio_output_devices.h"
 #include "platform/gstreamer_runtime.h"
-#include "platform/thread_vector_state.h"
+#include "platform/audio_threads.h"
 
 #define MIXER_INFO qCInfo(lcGStreamer).noquote().nospace()
 #define MIXER_DEBUG qCDebug(lcGStreamer).noquote().nospace()
@@ -48,6 +48,7 @@ constexpr qint64 kStaleBlockMs = 100;
 constexpr char kDefaultDevice[] = "Default";
 constexpr int kMixRateHz = 48000;
 constexpr int kMixChannels = 2;
+constexpr guint64 kMixBufferNs = 20000000;
 
 // Opus only encodes these rates; any other request is encoded at 48 kHz.
 constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
@@ -182,15 +183,15 @@ GstPadProbeReturn onPadBlocked(GstPad*, GstPadProbeInfo*, gpointer userData) {
 
 // GStreamer calls these on its streaming threads.
 struct GStreamerMixerCallbacks {
-    // Every streaming thread announces itself here first, on that thread: the one moment to
-    // give it clean vector registers (a thread inherits its creator's, and the main thread's
-    // are often left dirty). Nothing else reads these announcements, so they stop here rather
-    // than wake the main thread.
+    // Every streaming thread announces here, on itself, that it starts and ends its work: the
+    // moments to set it up for the live path (platform/audio_threads.h). Nothing else reads
+    // these announcements, so they stop here rather than wake the main thread.
     static GstBusSyncReply onSyncMessage(GstBus*, GstMessage* message, gpointer) {
         if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_STREAM_STATUS) return GST_BUS_PASS;
         GstStreamStatusType type;
         gst_message_parse_stream_status(message, &type, nullptr);
-        if (type == GST_STREAM_STATUS_TYPE_ENTER) platform::clearUpperVectorState();
+        if (type == GST_STREAM_STATUS_TYPE_ENTER) platform::enterStreamingThread();
+        if (type == GST_STREAM_STATUS_TYPE_LEAVE) platform::leaveStreamingThread();
         gst_message_unref(message);  // a dropped message is ours to release
         return GST_BUS_DROP;
     }
@@ -579,7 +580,7 @@ bool GStreamerMixer::buildPipeline() {
         // plays silence and drops the late audio, for up to a second until it resyncs. 50 ms
         // of slack absorbs ordinary scheduling jitter.
         g_object_set(mixer, "start-time-selection", 1, "output-buffer-duration",
-                     static_cast<guint64>(20000000), "latency", static_cast<guint64>(50000000),
+                     static_cast<guint64>(kMixBufferNs), "latency", static_cast<guint64>(50000000),
                      nullptr);
     }
 
@@ -1009,7 +1010,7 @@ void GStreamerMixer::feedDeck2Audio(const float* data, int frames, int channels,
 
 void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int channels,
                               int sampleRate) {
-    platform::clearUpperVectorState();  // see thread_vector_state.h: capture threads are born dirty
+    platform::clearUpperVectorState();  // capture threads may be born dirty (audio_threads.h)
     const qint64 now = nowMs();
     const bool validFormat =
         frames > 0 && channels > 0 && channels <= kMaxDeckChannels && sampleRate > 0;

@@ -22,7 +22,7 @@
 #include "core/log_categories.h"
 #include "core/logger.h"
 #include "platform/obs_capture.h"
-#include "platform/thread_vector_state.h"
+#include "platform/audio_threads.h"
 
 // The installed callback, published as one immutable object: the capture path only loads a
 // pointer, so it never waits for a setter and never copies (or allocates) a std::function.
@@ -631,7 +631,7 @@ QList<OBSAudioManager::AppInfo> OBSAudioManager::appInfosFromListItems(
 void OBSAudioManager::audioCallback(void* param, obs_source* source, const audio_data* data,
                                     bool muted) {
     // The capture thread may have been born with dirty vector registers (see
-    // thread_vector_state.h); cleared here, libobs's own work on this thread gains as well.
+    // platform/audio_threads.h); cleared here, libobs's own work on this thread gains as well.
     platform::clearUpperVectorState();
     if (!g_firstAudioCallbackLogged.exchange(true)) {
         qCInfo(lcObsAudio) << "First audio callback received (muted:" << muted << ")";

@@ -1,4 +1,4 @@
-#include "platform/thread_vector_state.h"
+#include "platform/audio_threads.h"
 
 #include <immintrin.h>
 #include <intrin.h>
@@ -27,5 +27,10 @@ bool hasAvx() {
 void clearUpperVectorState() {
     if (hasAvx()) _mm256_zeroupper();
 }
+
+// Windows has no batch policy; its scheduler boosts the woken thread's priority only briefly.
+void enterStreamingThread() { clearUpperVectorState(); }
+
+void leaveStreamingThread() {}
 
 }  // namespace platform
