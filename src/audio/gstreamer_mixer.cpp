@@ -1091,6 +1091,7 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     // A block left open when the deck paused holds audio from before the pause; stamped now it
     // would play late, so it goes (the deck queue would not keep it that long either).
     if (block.buffer && now - block.lastAppendMs > kStaleBlockMs) {
+        m_staleFrames.fetch_add(static_cast<quint64>(block.frames), std::memory_order_relaxed);
         gst_buffer_unref(block.buffer);
         block = PendingBlock{};
     }
@@ -1143,7 +1144,11 @@ bool GStreamerMixer::pushBlock(int deck, PendingBlock& block, int sampleRate, qi
     GST_BUFFER_DURATION(buffer) =
         gst_util_uint64_scale_int(static_cast<guint64>(frames), GST_SECOND, sampleRate);
     const GstFlowReturn result = gst_app_src_push_buffer(GST_APP_SRC(appsrc), buffer);
-    if (result == GST_FLOW_OK) return true;
+    if (result == GST_FLOW_OK) {
+        m_pushedBlocks.fetch_add(1, std::memory_order_relaxed);
+        m_pushedFrames.fetch_add(static_cast<quint64>(frames), std::memory_order_relaxed);
+        return true;
+    }
     m_droppedBuffers.fetch_add(1, std::memory_order_relaxed);
     std::atomic<qint64>& lastWarn = deck == 1 ? m_lastDeck1DropWarnMs : m_lastDeck2DropWarnMs;
     if (now - lastWarn.load(std::memory_order_relaxed) >= kHotPathLogIntervalMs) {

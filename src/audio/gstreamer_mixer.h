@@ -128,6 +128,11 @@ public:
 
     // Diagnostics. Any thread.
     quint64 droppedBufferCount() const { return m_droppedBuffers.load(); }
+    // Deck audio handed to the pipeline since construction: blocks, and the frames in them;
+    // frames of a block that was let go because its deck paused before filling it.
+    quint64 pushedBlockCount() const { return m_pushedBlocks.load(); }
+    quint64 pushedFrameCount() const { return m_pushedFrames.load(); }
+    quint64 staleFrameCount() const { return m_staleFrames.load(); }
     // Counts pipelines built, so callers can tell a rebuild from a kept pipeline.
     quint64 pipelineSerial() const { return m_pipelineSerial; }
 
@@ -239,6 +244,9 @@ private:
     std::atomic<qint64> m_lastDeck1DropWarnMs{0};
     std::atomic<qint64> m_lastDeck2DropWarnMs{0};
     std::atomic<quint64> m_droppedBuffers{0};
+    std::atomic<quint64> m_pushedBlocks{0};
+    std::atomic<quint64> m_pushedFrames{0};
+    std::atomic<quint64> m_staleFrames{0};
     std::atomic<qint64> m_lastPushMs{0};
 
     std::atomic<float> m_deck1Volume{1.0f};
