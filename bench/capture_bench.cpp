@@ -1,6 +1,11 @@
 // CPU and allocations of deck capture. Starts its own PulseAudio and Xvfb (the test fixtures),
-// plays a tone from a separate process, and measures one capturing deck delivering to an empty
-// callback. Usage: capture_bench [seconds per scenario, default 30]
+// plays tones from separate processes, and measures one capturing deck delivering to an empty
+// callback, then the whole live path of a broadcast: two capturing decks (an input device and
+// a program) feeding the mixer, which mixes, plays the monitor branch and encodes Opus at
+// 128 kbit/s into its appsink. Usage:
+//   capture_bench [seconds per scenario, default 30] [--only=direct,idle,device,program,path]
+//       [--threads]
+// --threads adds each thread's CPU and wake-ups per scenario (see thread_stats.h).
 #include <pthread.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -16,12 +21,22 @@
 #include <cstdio>
 #include <vector>
 
+#include "audio/gstreamer_mixer.h"
 #include "audio/obs_audio_manager.h"
 #include "capture_alloc_counter.h"
 #include "pulse_server.h"
+#include "test_environment.h"
+#include "thread_stats.h"
 #include "xvfb_server.h"
 
 namespace {
+
+bool g_threadTable = false;
+
+void printThreads(const QList<threadstats::Thread>& before, double seconds) {
+    if (!g_threadTable) return;
+    threadstats::print(threadstats::difference(before, threadstats::snapshot()), seconds);
+}
 
 double processCpuSeconds() {
     rusage usage{};
@@ -119,10 +134,12 @@ void measureDeck(OBSAudioManager& manager, const char* label, int seconds) {
     const DeckCaptureStats before = manager.deckCaptureStats(1);
     const double processBefore = processCpuSeconds();
     const double threadBefore = threadCpuSeconds(receiver.thread);
+    const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
     QElapsedTimer timer;
     timer.start();
     runEventLoopFor(seconds * 1000);
     const double wall = timer.elapsed() / 1000.0;
+    const QList<threadstats::Thread> threadsAfter = threadstats::snapshot();
     const double processCpu = processCpuSeconds() - processBefore;
     const double threadCpu = threadCpuSeconds(receiver.thread) - threadBefore;
     const std::uint64_t allocations = alloccount::count();
@@ -139,15 +156,116 @@ void measureDeck(OBSAudioManager& manager, const char* label, int seconds) {
         label, processCpu * perMinute, processCpu / wall * 100, threadCpu * perMinute,
         (after.frames - before.frames) / wall, (after.buffers - before.buffers) / wall,
         static_cast<unsigned long long>(allocations), wall, rssGrowth);
+    if (g_threadTable) threadstats::print(threadstats::difference(threadsBefore, threadsAfter), wall);
+}
+
+// The live path of a broadcast, from the sound server to the encoded bytes: deck 1 records an
+// input device, deck 2 a program; the mixer gets both through the deck callback, as the
+// broadcast controller installs it, and encodes Opus with the monitor branch running muted.
+void measureBroadcastPath(OBSAudioManager& manager, const PulseServer& pulse, int seconds) {
+    const char* label = "two decks (input device + program) -> mixer -> Opus 128 kbit/s";
+    // A microphone stand-in: a long tone file played into the sink that feeds "test_mic".
+    const QString wav = pulse.scratchPath() + QStringLiteral("/mic-tone.wav");
+    PulseServer::writeToneWav(wav, 440.0, seconds + 30.0);
+    auto mic = pulse.playFile(QStringLiteral("mic_sink"), wav, QStringLiteral("bench-mic"));
+    auto program =
+        pulse.playTone(QStringLiteral("test_sink"), 1000.0, QStringLiteral("bench-program"));
+
+    QString window;
+    QElapsedTimer wait;
+    wait.start();
+    while (window.isEmpty() && wait.elapsed() < 10000) {
+        for (const auto& appInfo : manager.getRunningApplications()) {
+            if (appInfo.window.endsWith(QStringLiteral(":gst-launch-1.0"))) window = appInfo.window;
+        }
+        if (window.isEmpty()) runEventLoopFor(200);
+    }
+    if (!manager.setDeckInputDevice(1, QStringLiteral("test_mic")) ||
+        !manager.setDeckAppCapture(2, window)) {
+        std::printf("| %s | decks could not be set up | |\n", label);
+        return;
+    }
+
+    GStreamerMixer mixer;
+    mixer.initialize();
+    mixer.setEncoderType(GStreamerMixer::ENCODER_OPUS);
+    mixer.setBitrate(128);
+    mixer.setDeck1Active(true);
+    mixer.setDeck2Active(true);
+    qint64 encodedBytes = 0;
+    QObject::connect(&mixer, &GStreamerMixer::encodedDataReady,
+                     [&encodedBytes](const QByteArray& data) { encodedBytes += data.size(); });
+    manager.setDeckAudioCallback(
+        [&mixer](int deck, const float* data, int frames, int channels, int sampleRate) {
+            if (deck == 1) {
+                mixer.feedDeck1Audio(data, frames, channels, sampleRate);
+            } else {
+                mixer.feedDeck2Audio(data, frames, channels, sampleRate);
+            }
+        });
+    if (!mixer.start(true) || !manager.startDeck(1) || !manager.startDeck(2)) {
+        std::printf("| %s | did not start | |\n", label);
+        manager.clearDeckAudioCallback();
+        return;
+    }
+    runEventLoopFor(3000);  // past start-up and the first Ogg pages
+
+    const DeckCaptureStats deck1Before = manager.deckCaptureStats(1);
+    const DeckCaptureStats deck2Before = manager.deckCaptureStats(2);
+    const qint64 bytesBefore = encodedBytes;
+    const long rssBefore = residentKiB();
+    const double processBefore = processCpuSeconds();
+    const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
+    QElapsedTimer timer;
+    timer.start();
+    runEventLoopFor(seconds * 1000);
+    const double wall = timer.elapsed() / 1000.0;
+    const QList<threadstats::Thread> threadsAfter = threadstats::snapshot();
+    const double processCpu = processCpuSeconds() - processBefore;
+    const long rssGrowth = residentKiB() - rssBefore;
+    const DeckCaptureStats deck1After = manager.deckCaptureStats(1);
+    const DeckCaptureStats deck2After = manager.deckCaptureStats(2);
+    const qint64 bytes = encodedBytes - bytesBefore;
+    const quint64 dropped = mixer.droppedBufferCount();
+
+    manager.stopDeck(1);
+    manager.stopDeck(2);
+    manager.clearDeckAudioCallback();
+    mixer.shutdown();
+
+    std::printf(
+        "| %s | process %.2f s CPU per minute (%.2f%% of one core); deck 1 %.0f buffers/s, "
+        "deck 2 %.0f buffers/s; %.0f kbit/s out; %llu feeds dropped | resident memory %ld KiB, "
+        "%+ld KiB over the run |\n",
+        label, processCpu * 60.0 / wall, processCpu / wall * 100,
+        (deck1After.forwarded - deck1Before.forwarded) / wall,
+        (deck2After.forwarded - deck2Before.forwarded) / wall, bytes * 8 / wall / 1000.0,
+        static_cast<unsigned long long>(dropped), residentKiB(), rssGrowth);
+    if (g_threadTable) threadstats::print(threadstats::difference(threadsBefore, threadsAfter), wall);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int seconds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 30;
-    qputenv("QT_LOGGING_RULES", "*.debug=false;OBS.info=false;OBS_AUDIO.info=false");
+    int seconds = 30;
+    QStringList only;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument.startsWith(QLatin1String("--only="))) {
+            only = argument.mid(7).split(QLatin1Char(','));
+        } else if (argument == QLatin1String("--threads")) {
+            g_threadTable = true;
+        } else {
+            seconds = std::max(5, argument.toInt());
+        }
+    }
+    const auto wanted = [&only](const char* name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
+    qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false");
 
+    TestEnvironment environment;  // GStreamer's registry and the like stay out of the user's folders
     PulseServer pulse;
     XvfbServer xvfb;
     QString error;
@@ -159,38 +277,55 @@ int main(int argc, char** argv) {
     xvfb.applyToProcess();
 
     std::printf("| scenario | CPU | allocations, memory |\n|---|---|---|\n");
-    direct();
+    if (wanted("direct")) direct();
 
     OBSAudioManager manager;
     if (!manager.initialize()) {
         std::fprintf(stderr, "libobs did not start\n");
         return 1;
     }
-    {
+    if (wanted("idle")) {
         const double before = processCpuSeconds();
+        const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
         QElapsedTimer timer;
         timer.start();
         runEventLoopFor(seconds * 1000);
         const double cpu = processCpuSeconds() - before;
+        const double wall = timer.elapsed() / 1000.0;
         std::printf("| libobs started, no deck running | process %.2f s CPU per minute | |\n",
-                    cpu * 60.0 / (timer.elapsed() / 1000.0));
+                    cpu * 60.0 / wall);
+        printThreads(threadsBefore, wall);
     }
 
-    auto tone = pulse.playTone(QStringLiteral("test_sink"), 440, QStringLiteral("bench-tone"));
-    manager.setDeckInputDevice(1, QStringLiteral("test_sink.monitor"));
-    measureDeck(manager, "one deck on a playback monitor (libobs PulseAudio plug-in)", seconds);
+    if (wanted("device")) {
+        auto tone = pulse.playTone(QStringLiteral("test_sink"), 440, QStringLiteral("bench-tone"));
+        manager.setDeckInputDevice(1, QStringLiteral("test_sink.monitor"));
+        measureDeck(manager, "one deck on a playback monitor (libobs PulseAudio plug-in)",
+                    seconds);
+    }
 
-    QString window;
-    QElapsedTimer wait;
-    wait.start();
-    while (window.isEmpty() && wait.elapsed() < 10000) {
-        for (const auto& appInfo : manager.getRunningApplications()) {
-            if (appInfo.window.endsWith(QStringLiteral(":gst-launch-1.0"))) window = appInfo.window;
+    if (wanted("program")) {
+        auto tone = pulse.playTone(QStringLiteral("test_sink"), 440, QStringLiteral("bench-tone"));
+        QString window;
+        QElapsedTimer wait;
+        wait.start();
+        while (window.isEmpty() && wait.elapsed() < 10000) {
+            for (const auto& appInfo : manager.getRunningApplications()) {
+                if (appInfo.window.endsWith(QStringLiteral(":gst-launch-1.0"))) {
+                    window = appInfo.window;
+                }
+            }
+            runEventLoopFor(200);
         }
-        runEventLoopFor(200);
+        manager.setDeckAppCapture(1, window);
+        measureDeck(manager, "one deck on a program (our program capture source)", seconds);
     }
-    manager.setDeckAppCapture(1, window);
-    measureDeck(manager, "one deck on a program (our program capture source)", seconds);
+
+    if (wanted("path")) {
+        manager.setDeckInput(1, -1);
+        GStreamerMixer::initializeGStreamer();
+        measureBroadcastPath(manager, pulse, seconds);
+    }
 
     manager.shutdown();
     return 0;

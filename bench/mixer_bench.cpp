@@ -5,6 +5,8 @@
 //  - the feed call's p50/p99 time and the buffers dropped.
 // Runs against a private PulseAudio (the monitor needs a sink). Usage:
 //   doredoradar_mixer_bench [seconds per scenario, default 20] [frames per buffer, default 480]
+//       [--only=floor,monitor,opus] [--threads]
+// --threads adds, per scenario, each thread's CPU and wake-ups (see thread_stats.h).
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,6 +23,7 @@
 #include "deck_feeder.h"
 #include "pulse_server.h"
 #include "test_environment.h"
+#include "thread_stats.h"
 
 extern char** environ;
 
@@ -74,6 +77,8 @@ struct Scenario {
     quint64 dropped = 0;
     qint64 buffers = 0;
     qint64 encodedBytes = 0;
+    double feederCpuPerMinute = 0;  // the two feeding threads, part of cpuPerMinute
+    QList<threadstats::Thread> threads;
 };
 
 void wait(int ms) {
@@ -83,6 +88,7 @@ void wait(int ms) {
 }
 
 int g_framesPerBuffer = 480;
+bool g_threadTable = false;
 
 Scenario runMixer(bool encoding, double seconds) {
     Scenario result;
@@ -107,12 +113,21 @@ Scenario runMixer(bool encoding, double seconds) {
         0.3, g_framesPerBuffer);
     wait(300);  // past pipeline start-up
     const double cpuBefore = processCpuSeconds();
+    const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
     deck1.start(true);
     deck2.start(true);
     wait(int(seconds * 1000));
+    // Read while the feeders still exist: a thread's account goes with it.
+    const QList<threadstats::Thread> threadsAfter = threadstats::snapshot();
     deck1.stop();
     deck2.stop();
     const double cpu = processCpuSeconds() - cpuBefore;
+    result.threads = threadstats::difference(threadsBefore, threadsAfter);
+    for (const threadstats::Thread& thread : result.threads) {
+        if (thread.name == QLatin1String("deck-feeder")) {
+            result.feederCpuPerMinute = thread.cpuNs / 1e9 / seconds * 60.0;
+        }
+    }
     result.dropped = mixer.droppedBufferCount();
     mixer.shutdown();
 
@@ -133,8 +148,24 @@ Scenario runMixer(bool encoding, double seconds) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const double seconds = argc > 1 ? QString::fromLocal8Bit(argv[1]).toDouble() : 20.0;
-    if (argc > 2) g_framesPerBuffer = QString::fromLocal8Bit(argv[2]).toInt();
+    double seconds = 20.0;
+    QStringList only;
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument.startsWith(QLatin1String("--only="))) {
+            only = argument.mid(7).split(QLatin1Char(','));
+        } else if (argument == QLatin1String("--threads")) {
+            g_threadTable = true;
+        } else if (positional++ == 0) {
+            seconds = argument.toDouble();
+        } else {
+            g_framesPerBuffer = argument.toInt();
+        }
+    }
+    const auto wanted = [&only](const char* name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
     TestEnvironment environment;
     PulseServer pulse;
     QString error;
@@ -147,28 +178,56 @@ int main(int argc, char** argv) {
     QLoggingCategory::setFilterRules(QStringLiteral("*.info=false\n*.debug=false"));
     GStreamerMixer::initializeGStreamer();
 
-    floorCpuSeconds(1.0);  // warm the registry cache
-    const double floorCpu = floorCpuSeconds(60.0);
-    const double liveFloorCpu = floorCpuSeconds(seconds, true) / seconds * 60.0;
-    const Scenario monitor = runMixer(false, seconds);
-    const Scenario opus = runMixer(true, seconds);
+    double floorCpu = 0;
+    double liveFloorCpu = 0;
+    if (wanted("floor")) {
+        floorCpuSeconds(1.0);  // warm the registry cache
+        floorCpu = floorCpuSeconds(60.0);
+        liveFloorCpu = floorCpuSeconds(seconds, true) / seconds * 60.0;
+    }
+    // In the order asked for (a scenario named twice runs twice), by default monitor then Opus.
+    QList<std::pair<const char*, Scenario>> scenarios;
+    for (const QString& name :
+         only.isEmpty() ? QStringList{QStringLiteral("monitor"), QStringLiteral("opus")} : only) {
+        if (name == QLatin1String("monitor")) {
+            scenarios.append({"mixer monitor-only", runMixer(false, seconds)});
+        } else if (name == QLatin1String("opus")) {
+            scenarios.append({"mixer + Opus 128 kbit/s", runMixer(true, seconds)});
+        }
+    }
 
     std::printf(
-        "audio per scenario: %.0f s (mixer, real time), 60 s (floor, as fast as possible)\n",
-        seconds);
-    std::printf("%-34s %10s %8s %9s %9s %9s %8s\n", "scenario", "cpu s/min", "ratio", "feed p50",
-                "feed p99", "feed max", "dropped");
-    std::printf("%-34s %10.3f %8s %9s %9s %9s %8s\n", "floor: audiotestsrc!opusenc!oggmux",
-                floorCpu, "1.00", "-", "-", "-", "-");
-    std::printf("%-34s %10.3f %8.2f %9s %9s %9s %8s\n", "same floor, live (real time)",
-                liveFloorCpu, floorCpu > 0 ? liveFloorCpu / floorCpu : 0.0, "-", "-", "-", "-");
-    for (const auto& [name, s] :
-         {std::pair{"mixer monitor-only", monitor}, std::pair{"mixer + Opus 128 kbit/s", opus}}) {
-        std::printf("%-34s %10.3f %8.2f %7.1fus %7.1fus %7.1fus %5llu/%lld\n", name, s.cpuPerMinute,
-                    floorCpu > 0 ? s.cpuPerMinute / floorCpu : 0.0, s.p50Us, s.p99Us, s.maxUs,
-                    static_cast<unsigned long long>(s.dropped), static_cast<long long>(s.buffers));
+        "audio per scenario: %.0f s (mixer, real time, %d-frame buffers), 60 s (floor, as fast "
+        "as possible)\n",
+        seconds, g_framesPerBuffer);
+    std::printf("%-34s %10s %8s %9s %9s %9s %8s %9s\n", "scenario", "cpu s/min", "ratio",
+                "feed p50", "feed p99", "feed max", "dropped", "feeders");
+    if (wanted("floor")) {
+        std::printf("%-34s %10.3f %8s %9s %9s %9s %8s\n", "floor: audiotestsrc!opusenc!oggmux",
+                    floorCpu, "1.00", "-", "-", "-", "-");
+        std::printf("%-34s %10.3f %8.2f %9s %9s %9s %8s\n", "same floor, live (real time)",
+                    liveFloorCpu, floorCpu > 0 ? liveFloorCpu / floorCpu : 0.0, "-", "-", "-",
+                    "-");
     }
-    std::printf("Opus bytes out: %lld (%.0f kbit/s)\n", static_cast<long long>(opus.encodedBytes),
-                opus.encodedBytes * 8 / seconds / 1000.0);
+    for (const auto& [name, s] : scenarios) {
+        std::printf("%-34s %10.3f %8.2f %7.1fus %7.1fus %7.1fus %5llu/%lld %9.3f\n", name,
+                    s.cpuPerMinute, floorCpu > 0 ? s.cpuPerMinute / floorCpu : 0.0, s.p50Us,
+                    s.p99Us, s.maxUs, static_cast<unsigned long long>(s.dropped),
+                    static_cast<long long>(s.buffers), s.feederCpuPerMinute);
+    }
+    for (const auto& [name, s] : scenarios) {
+        if (s.encodedBytes > 0) {
+            std::printf("Opus bytes out: %lld (%.0f kbit/s)\n",
+                        static_cast<long long>(s.encodedBytes),
+                        s.encodedBytes * 8 / seconds / 1000.0);
+        }
+    }
+    if (g_threadTable) {
+        for (const auto& [name, s] : scenarios) {
+            std::printf("\n%s, per thread:\n", name);
+            threadstats::print(s.threads, seconds);
+        }
+    }
     return 0;
 }
+

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -22,6 +23,7 @@
 #include "core/logger.h"
 #include "platform/audio_output_devices.h"
 #include "platform/gstreamer_runtime.h"
+#include "platform/audio_threads.h"
 
 #define MIXER_INFO qCInfo(lcGStreamer).noquote().nospace()
 #define MIXER_DEBUG qCDebug(lcGStreamer).noquote().nospace()
@@ -41,9 +43,12 @@ constexpr int kMonitorBlockTimeoutMs = 1000;
 // Longer than any buffer can take to pass the monitor sink (its latency is about 250 ms).
 constexpr qint64 kMonitorIdleAfterMs = 500;
 constexpr int kMaxDeckChannels = 8;
+// A deck that delivered nothing for this long has paused; matches the deck queues' limit.
+constexpr qint64 kStaleBlockMs = 100;
 constexpr char kDefaultDevice[] = "Default";
 constexpr int kMixRateHz = 48000;
 constexpr int kMixChannels = 2;
+constexpr guint64 kMixBufferNs = 20000000;
 
 // Opus only encodes these rates; any other request is encoded at 48 kHz.
 constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
@@ -178,6 +183,19 @@ GstPadProbeReturn onPadBlocked(GstPad*, GstPadProbeInfo*, gpointer userData) {
 
 // GStreamer calls these on its streaming threads.
 struct GStreamerMixerCallbacks {
+    // Every streaming thread announces here, on itself, that it starts and ends its work: the
+    // moments to set it up for the live path (platform/audio_threads.h). Nothing else reads
+    // these announcements, so they stop here rather than wake the main thread.
+    static GstBusSyncReply onSyncMessage(GstBus*, GstMessage* message, gpointer) {
+        if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_STREAM_STATUS) return GST_BUS_PASS;
+        GstStreamStatusType type;
+        gst_message_parse_stream_status(message, &type, nullptr);
+        if (type == GST_STREAM_STATUS_TYPE_ENTER) platform::enterStreamingThread();
+        if (type == GST_STREAM_STATUS_TYPE_LEAVE) platform::leaveStreamingThread();
+        gst_message_unref(message);  // a dropped message is ours to release
+        return GST_BUS_DROP;
+    }
+
     static GstFlowReturn onNewSample(GstElement* appsink, gpointer userData) {
         auto* mixer = static_cast<GStreamerMixer*>(userData);
         if (!mixer) return GST_FLOW_ERROR;
@@ -562,7 +580,7 @@ bool GStreamerMixer::buildPipeline() {
         // plays silence and drops the late audio, for up to a second until it resyncs. 50 ms
         // of slack absorbs ordinary scheduling jitter.
         g_object_set(mixer, "start-time-selection", 1, "output-buffer-duration",
-                     static_cast<guint64>(20000000), "latency", static_cast<guint64>(50000000),
+                     static_cast<guint64>(kMixBufferNs), "latency", static_cast<guint64>(50000000),
                      nullptr);
     }
 
@@ -654,6 +672,7 @@ bool GStreamerMixer::buildPipeline() {
     gst_caps_unref(deckCaps);
     m_deck1CapsChannels = m_deck2CapsChannels = m_inputChannels;
     m_deck1CapsRate = m_deck2CapsRate = m_inputSampleRate.load();
+    m_activeFeedBlockMs.store(m_feedBlockMs);
 
     if (encoding) {
         g_object_set(appsink, "emit-signals", TRUE, "sync", FALSE, nullptr);
@@ -811,6 +830,8 @@ bool GStreamerMixer::buildPipeline() {
     // Bus messages are drained here on the main thread, whatever event dispatcher Qt runs:
     // the bus's poll descriptor is readable while messages wait.
     m_bus = BusHandle::adopt(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
+    gst_bus_set_sync_handler(m_bus.get(), GStreamerMixerCallbacks::onSyncMessage, nullptr,
+                             nullptr);
     GPollFD pollFd{};
     gst_bus_get_pollfd(m_bus.get(), &pollFd);
     m_busNotifier = std::make_unique<QSocketNotifier>(pollFd.fd, QSocketNotifier::Read);
@@ -837,6 +858,7 @@ void GStreamerMixer::destroyPipeline() {
     QMutexLocker locker(&m_mutex);
     MIXER_INFO << "destroyPipeline() - mutex acquired";
     m_running.store(false);
+    releasePendingBlocks();
     m_levelTimer.stop();
     m_monitorReenableTimer.stop();
     if (m_busNotifier) {
@@ -957,6 +979,7 @@ void GStreamerMixer::stop() {
         QMutexLocker locker(&m_mutex);
         MIXER_INFO << "stop() - mutex acquired, setting m_running=false";
         m_running.store(false);
+        releasePendingBlocks();
     }
     MIXER_INFO << "stop() - mutex released";
     if (m_pipeline) {
@@ -987,6 +1010,7 @@ void GStreamerMixer::feedDeck2Audio(const float* data, int frames, int channels,
 
 void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int channels,
                               int sampleRate) {
+    platform::clearUpperVectorState();  // capture threads may be born dirty (audio_threads.h)
     const qint64 now = nowMs();
     const bool validFormat =
         frames > 0 && channels > 0 && channels <= kMaxDeckChannels && sampleRate > 0;
@@ -1049,10 +1073,13 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     if (deck == 1 && sampleRate != m_inputSampleRate.load()) m_inputSampleRate.store(sampleRate);
     (deck == 1 ? m_deck1Peak : m_deck2Peak).store(peak);
 
+    PendingBlock& block = deck == 1 ? m_pending1 : m_pending2;
     // Follow the capture format instead of letting a different rate or layout be misread.
     int& capsChannels = deck == 1 ? m_deck1CapsChannels : m_deck2CapsChannels;
     int& capsRate = deck == 1 ? m_deck1CapsRate : m_deck2CapsRate;
     if (channels != capsChannels || sampleRate != capsRate) {
+        // What was gathered so far is in the old format and goes out under the old caps.
+        if (block.buffer) pushBlock(deck, block, capsRate, now);
         GstCaps* caps = gst_caps_new_simple(
             "audio/x-raw", "format", G_TYPE_STRING, "F32LE", "channels", G_TYPE_INT, channels,
             "rate", G_TYPE_INT, sampleRate, "layout", G_TYPE_STRING, "interleaved", nullptr);
@@ -1061,27 +1088,86 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
         capsChannels = channels;
         capsRate = sampleRate;
     }
+    // A block left open when the deck paused holds audio from before the pause; stamped now it
+    // would play late, so it goes (the deck queue would not keep it that long either).
+    if (block.buffer && now - block.lastAppendMs > kStaleBlockMs) {
+        m_staleFrames.fetch_add(static_cast<quint64>(block.frames), std::memory_order_relaxed);
+        gst_buffer_unref(block.buffer);
+        block = PendingBlock{};
+    }
 
     const gsize bytes = static_cast<gsize>(sampleCount) * sizeof(float);
-    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, bytes, nullptr);
-    GstMapInfo map;
-    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
-        if (buffer) gst_buffer_unref(buffer);
+    const int blockFrames =
+        static_cast<int>(qint64(sampleRate) * m_activeFeedBlockMs.load(std::memory_order_relaxed) /
+                         1000);
+    if (block.buffer && block.frames + frames > block.capacityFrames) {
+        pushBlock(deck, block, sampleRate, now);
+    }
+    if (!block.buffer) {
+        // One allocation per block, sized for the whole block up front.
+        block.capacityFrames = std::max(blockFrames, frames);
+        block.buffer = gst_buffer_new_allocate(
+            nullptr, static_cast<gsize>(block.capacityFrames) * channels * sizeof(float), nullptr);
+        block.frames = 0;
+        if (!block.buffer) {
+            block = PendingBlock{};
+            dropWithWarning(QStringLiteral("gst_buffer_map failed, dropping buffer"));
+            return;
+        }
+    }
+    const gsize offset = static_cast<gsize>(block.frames) * channels * sizeof(float);
+    if (gst_buffer_fill(block.buffer, offset, data, bytes) != bytes) {
         dropWithWarning(QStringLiteral("gst_buffer_map failed, dropping buffer"));
         return;
     }
-    std::memcpy(map.data, data, bytes);
-    gst_buffer_unmap(buffer, &map);
-    // No time stamp: the live appsrc stamps each buffer with the running time on arrival.
+    block.frames += frames;
+    block.lastAppendMs = now;
+    m_lastPushMs.store(now, std::memory_order_relaxed);
+    // Out as soon as the next buffer of this size would not fit: a block never waits for one
+    // more capture buffer than it needs.
+    if (block.capacityFrames - block.frames < frames) pushBlock(deck, block, sampleRate, now);
+}
+
+bool GStreamerMixer::pushBlock(int deck, PendingBlock& block, int sampleRate, qint64 now) {
+    GstBuffer* buffer = std::exchange(block.buffer, nullptr);
+    const int frames = block.frames;
+    block = PendingBlock{};
+    if (!buffer) return false;
+    GstElement* appsrc = deck == 1 ? m_appsrc1.get() : m_appsrc2.get();
+    if (frames <= 0 || sampleRate <= 0 || !appsrc) {
+        gst_buffer_unref(buffer);
+        return false;
+    }
+    const int channels = deck == 1 ? m_deck1CapsChannels : m_deck2CapsChannels;
+    gst_buffer_set_size(buffer, static_cast<gssize>(frames) * channels * sizeof(float));
+    // No time stamp: the live appsrc stamps each block with the running time on arrival.
     GST_BUFFER_DURATION(buffer) =
         gst_util_uint64_scale_int(static_cast<guint64>(frames), GST_SECOND, sampleRate);
     const GstFlowReturn result = gst_app_src_push_buffer(GST_APP_SRC(appsrc), buffer);
-    m_lastPushMs.store(now, std::memory_order_relaxed);
-    if (result != GST_FLOW_OK) {
-        dropWithWarning(QStringLiteral("appsrc push failed, dropping buffer (ret=%1)")
-                            .arg(static_cast<int>(result)));
+    if (result == GST_FLOW_OK) {
+        m_pushedBlocks.fetch_add(1, std::memory_order_relaxed);
+        m_pushedFrames.fetch_add(static_cast<quint64>(frames), std::memory_order_relaxed);
+        return true;
+    }
+    m_droppedBuffers.fetch_add(1, std::memory_order_relaxed);
+    std::atomic<qint64>& lastWarn = deck == 1 ? m_lastDeck1DropWarnMs : m_lastDeck2DropWarnMs;
+    if (now - lastWarn.load(std::memory_order_relaxed) >= kHotPathLogIntervalMs) {
+        lastWarn.store(now, std::memory_order_relaxed);
+        MIXER_WARN << (deck == 1 ? "feedDeck1Audio: " : "feedDeck2Audio: ")
+                   << QStringLiteral("appsrc push failed, dropping buffer (ret=%1)")
+                          .arg(static_cast<int>(result));
+    }
+    return false;
+}
+
+void GStreamerMixer::releasePendingBlocks() {
+    for (PendingBlock* block : {&m_pending1, &m_pending2}) {
+        if (block->buffer) gst_buffer_unref(block->buffer);
+        *block = PendingBlock{};
     }
 }
+
+void GStreamerMixer::setFeedBlockMs(int blockMs) { m_feedBlockMs = std::clamp(blockMs, 0, 100); }
 
 // ---- Gains ----
 

@@ -18,6 +18,7 @@
 #include "audio/voice_ducker.h"
 
 class QSocketNotifier;
+typedef struct _GstBuffer GstBuffer;
 
 // Mixes the two decks (interleaved float32 stereo at 48 kHz) with deck gains, crossfader, the
 // -3 dB two-deck headroom and voice ducking; plays the mix on a local monitor device and, while
@@ -56,8 +57,17 @@ public:
 
     // Capture threads (one per deck). Never blocks for more than 5 ms: a buffer that cannot get
     // the lock in time is dropped. data: frames × channels interleaved float32 samples.
+    // Buffers shorter than the feed block are gathered and enter the pipeline a block at a time.
     void feedDeck1Audio(const float* data, int frames, int channels, int sampleRate);
     void feedDeck2Audio(const float* data, int frames, int channels, int sampleRate);
+
+    // How much of a deck's audio is gathered before it enters the pipeline. Every block wakes
+    // the deck's source, queue and mixer threads once, so short capture buffers would cost a
+    // round of thread wake-ups each; the block adds at most its own length to the delay.
+    // 0 passes every buffer on as it comes. Main thread; takes effect at the next start.
+    static constexpr int kDefaultFeedBlockMs = 40;
+    void setFeedBlockMs(int blockMs);
+    int feedBlockMs() const { return m_feedBlockMs; }
 
     // Linear gains. Main thread.
     void setDeck1Volume(float volume);
@@ -118,6 +128,11 @@ public:
 
     // Diagnostics. Any thread.
     quint64 droppedBufferCount() const { return m_droppedBuffers.load(); }
+    // Deck audio handed to the pipeline since construction: blocks, and the frames in them;
+    // frames of a block that was let go because its deck paused before filling it.
+    quint64 pushedBlockCount() const { return m_pushedBlocks.load(); }
+    quint64 pushedFrameCount() const { return m_pushedFrames.load(); }
+    quint64 staleFrameCount() const { return m_staleFrames.load(); }
     // Counts pipelines built, so callers can tell a rebuild from a kept pipeline.
     quint64 pipelineSerial() const { return m_pipelineSerial; }
 
@@ -151,7 +166,18 @@ private:
     GstElement* makeMonitorSink();
     bool setPipelineState(int state);
 
+    // One deck's block in the making. Guarded by m_mutex.
+    struct PendingBlock {
+        GstBuffer* buffer = nullptr;  // owned; null while no block is open
+        int frames = 0;
+        int capacityFrames = 0;
+        qint64 lastAppendMs = 0;
+    };
+
     void feedDeck(int deck, const float* data, int frames, int channels, int sampleRate);
+    // Both under m_mutex. pushBlock hands the block over (or drops it, with a warning).
+    bool pushBlock(int deck, PendingBlock& block, int sampleRate, qint64 nowMs);
+    void releasePendingBlocks();
 
     void setDeckActive(int deck, bool active);
     void applyDeckGain(int deck, bool advanceDucking);
@@ -208,12 +234,19 @@ private:
     int m_deck1CapsRate = 0;
     int m_deck2CapsChannels = 0;
     int m_deck2CapsRate = 0;
+    PendingBlock m_pending1;
+    PendingBlock m_pending2;
+    int m_feedBlockMs = kDefaultFeedBlockMs;
+    std::atomic<int> m_activeFeedBlockMs{kDefaultFeedBlockMs};  // the running pipeline's
 
     std::atomic<qint64> m_lastDeck1LogMs{0};
     std::atomic<qint64> m_lastDeck2LogMs{0};
     std::atomic<qint64> m_lastDeck1DropWarnMs{0};
     std::atomic<qint64> m_lastDeck2DropWarnMs{0};
     std::atomic<quint64> m_droppedBuffers{0};
+    std::atomic<quint64> m_pushedBlocks{0};
+    std::atomic<quint64> m_pushedFrames{0};
+    std::atomic<quint64> m_staleFrames{0};
     std::atomic<qint64> m_lastPushMs{0};
 
     std::atomic<float> m_deck1Volume{1.0f};

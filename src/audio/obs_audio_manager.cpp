@@ -22,6 +22,7 @@
 #include "core/log_categories.h"
 #include "core/logger.h"
 #include "platform/obs_capture.h"
+#include "platform/audio_threads.h"
 
 // The installed callback, published as one immutable object: the capture path only loads a
 // pointer, so it never waits for a setter and never copies (or allocates) a std::function.
@@ -181,6 +182,8 @@ bool OBSAudioManager::initializeOBS() {
     }
     // Installed before start-up, so libobs's own account of a failed start reaches our log.
     base_set_log_handler(&obsLogHandler, nullptr);
+    // libobs starts its threads here and in obs_reset_audio: hand them clean vector registers.
+    platform::clearUpperVectorState();
     if (!obs_startup("en-US", nullptr, nullptr)) {
         qCWarning(lcObsAudio) << "Failed to start up libobs";
         return false;
@@ -190,6 +193,7 @@ bool OBSAudioManager::initializeOBS() {
     obs_audio_info audioInfo = {};
     audioInfo.samples_per_sec = kSampleRateHz;
     audioInfo.speakers = SPEAKERS_STEREO;
+    platform::clearUpperVectorState();
     if (!obs_reset_audio(&audioInfo)) {
         qCWarning(lcObsAudio) << "Failed to reset OBS audio subsystem";
         obs_shutdown();
@@ -626,6 +630,9 @@ QList<OBSAudioManager::AppInfo> OBSAudioManager::appInfosFromListItems(
 
 void OBSAudioManager::audioCallback(void* param, obs_source* source, const audio_data* data,
                                     bool muted) {
+    // The capture thread may have been born with dirty vector registers (see
+    // platform/audio_threads.h); cleared here, libobs's own work on this thread gains as well.
+    platform::clearUpperVectorState();
     if (!g_firstAudioCallbackLogged.exchange(true)) {
         qCInfo(lcObsAudio) << "First audio callback received (muted:" << muted << ")";
     }

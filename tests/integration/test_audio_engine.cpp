@@ -287,6 +287,67 @@ private Q_SLOTS:
         mixer.shutdown();
     }
 
+    // Short capture buffers enter the pipeline a block (40 ms) at a time, with every frame
+    // accounted for: a longer buffer goes alone, a format change sends the gathered audio
+    // under its own format, and a block left open by a pause is not played late.
+    void deckAudioEntersThePipelineInBlocks() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        QCOMPARE(mixer.feedBlockMs(), GStreamerMixer::kDefaultFeedBlockMs);
+        QVERIFY(mixer.start(false));
+        const std::vector<float> samples = SineGenerator(440.0, 0.3).next(2400);
+        quint64 blocks = mixer.pushedBlockCount();
+        quint64 frames = mixer.pushedFrameCount();
+        const auto pushed = [&](quint64 expectedBlocks, quint64 expectedFrames) {
+            const quint64 newBlocks = mixer.pushedBlockCount() - blocks;
+            const quint64 newFrames = mixer.pushedFrameCount() - frames;
+            blocks = mixer.pushedBlockCount();
+            frames = mixer.pushedFrameCount();
+            return newBlocks == expectedBlocks && newFrames == expectedFrames;
+        };
+
+        for (int i = 0; i < 8; ++i) mixer.feedDeck1Audio(samples.data(), 480, 2, 48000);
+        QVERIFY(pushed(2, 3840));
+        for (int i = 0; i < 3; ++i) mixer.feedDeck2Audio(samples.data(), 480, 2, 48000);
+        QVERIFY(pushed(0, 0));  // gathering
+        mixer.feedDeck2Audio(samples.data(), 480, 2, 48000);
+        QVERIFY(pushed(1, 1920));
+
+        mixer.feedDeck1Audio(samples.data(), 2400, 2, 48000);
+        QVERIFY(pushed(1, 2400));
+
+        // Uneven buffers: out before the next one of the same size would overflow the block.
+        mixer.feedDeck1Audio(samples.data(), 1200, 2, 48000);
+        QVERIFY(pushed(1, 1200));
+        mixer.feedDeck1Audio(samples.data(), 21, 2, 48000);
+        mixer.feedDeck1Audio(samples.data(), 1179, 2, 48000);
+        QVERIFY(pushed(1, 1200));
+
+        mixer.feedDeck1Audio(samples.data(), 480, 2, 48000);
+        QVERIFY(pushed(0, 0));
+        mixer.feedDeck1Audio(samples.data(), 441, 1, 44100);  // mono 44.1 kHz from now on
+        QVERIFY(pushed(1, 480));
+
+        QTest::qWait(250);  // the deck pauses
+        const quint64 stale = mixer.staleFrameCount();
+        mixer.feedDeck1Audio(samples.data(), 441, 1, 44100);
+        QCOMPARE(mixer.staleFrameCount() - stale, quint64(441));
+        for (int i = 0; i < 3; ++i) mixer.feedDeck1Audio(samples.data(), 441, 1, 44100);
+        QVERIFY(pushed(1, 1764));  // 40 ms at 44.1 kHz
+        QCOMPARE(mixer.droppedBufferCount(), quint64(0));
+
+        // Without gathering every buffer goes in as it comes.
+        mixer.stop();
+        mixer.setFeedBlockMs(0);
+        QVERIFY(mixer.start(false));
+        blocks = mixer.pushedBlockCount();
+        frames = mixer.pushedFrameCount();
+        mixer.feedDeck1Audio(samples.data(), 480, 2, 48000);
+        mixer.feedDeck2Audio(samples.data(), 480, 2, 48000);
+        QVERIFY(pushed(2, 960));
+        mixer.shutdown();
+    }
+
     void startKeepsOrRebuildsThePipeline() {
         GStreamerMixer mixer;
         QVERIFY(!mixer.start(false));  // not initialised yet

@@ -1,7 +1,10 @@
 #include "deck_feeder.h"
 
+#include <pthread.h>
+
 #include <chrono>
 
+#include "platform/audio_threads.h"
 #include "tone.h"
 
 DeckFeeder::DeckFeeder(Feed feed, double frequencyHz, double amplitude, int framesPerBuffer,
@@ -28,6 +31,9 @@ void DeckFeeder::stop() {
 }
 
 void DeckFeeder::run(bool recordCallTimes) {
+    pthread_setname_np(pthread_self(), "deck-feeder");  // told apart in per-thread accounts
+    // Whatever its creator left in the vector registers, the tone is made at its true cost.
+    platform::clearUpperVectorState();
     using Clock = std::chrono::steady_clock;
     SineGenerator sine(m_frequencyHz, m_amplitude, m_sampleRate, m_channels);
     const auto period =

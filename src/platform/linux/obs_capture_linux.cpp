@@ -37,8 +37,10 @@ public:
             pulse::parseProgramItemValue(obs_data_get_string(settings, kWindowSetting)));
     }
 
-    // PulseAudio hands over chunks of any length; libobs gets steady 10 ms blocks, so its
-    // buffers and resampler settle at one size instead of growing with every larger chunk.
+    // PulseAudio hands over chunks of any length; libobs gets steady 40 ms blocks (the size the
+    // recorder asks the server for), so its buffers and resampler settle at one size instead of
+    // growing with every larger chunk, and each block costs one round through libobs and the
+    // mixer's feed.
     void onProgramAudio(const float* interleaved, std::uint32_t frames) override {
         constexpr std::uint32_t kRate = pulse::ProgramCapture::kSampleRateHz;
         const std::uint64_t arrivedNs = os_gettime_ns();
@@ -72,7 +74,7 @@ public:
     }
 
 private:
-    static constexpr std::uint32_t kBlockFrames = 480;
+    static constexpr std::uint32_t kBlockFrames = 1920;
     static constexpr std::uint32_t kChannels = pulse::ProgramCapture::kChannels;
 
     obs_source_t* m_source;

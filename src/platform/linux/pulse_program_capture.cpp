@@ -9,7 +9,9 @@ namespace {
 constexpr char kClientName[] = "Ondaro Doredoradar";
 constexpr char kStreamName[] = "Program capture";
 constexpr std::uint32_t kNoStream = PA_INVALID_INDEX;
-constexpr pa_usec_t kFragmentUsec = 10 * PA_USEC_PER_MSEC;
+// The server hands over what it recorded at most this often. Every hand-over wakes this thread,
+// libobs and the mixer's feed; a broadcast does not mind 40 ms, the wake-ups cost real CPU.
+constexpr pa_usec_t kFragmentUsec = 40 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kReconnectDelayUsec = 1000 * PA_USEC_PER_MSEC;
 
 void unrefOperation(pa_operation* operation) {
