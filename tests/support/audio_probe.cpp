@@ -46,6 +46,13 @@ AudioProbe AudioProbe::of(const QByteArray& encoded) {
     probe.channels = stream.value(QStringLiteral("channels")).toInt();
     probe.container =
         root.value(QStringLiteral("format")).toObject().value(QStringLiteral("format_name")).toString();
+    for (const QJsonObject& owner :
+         {root.value(QStringLiteral("format")).toObject(), stream}) {
+        const QJsonObject tags = owner.value(QStringLiteral("tags")).toObject();
+        for (auto it = tags.begin(); it != tags.end(); ++it) {
+            probe.tags.insert(it.key().toLower(), it.value().toString());
+        }
+    }
 
     // Decode everything to raw samples and count them.
     const QByteArray pcm =
@@ -56,6 +63,7 @@ AudioProbe AudioProbe::of(const QByteArray& encoded) {
              QStringLiteral("-")},
             nullptr);
     probe.decodedSeconds = pcm.size() / (48000.0 * 2 * 2);
+    probe.pcm = pcm;
     probe.ok = !probe.codec.isEmpty() && probe.sampleRate > 0 && probe.channels > 0;
     return probe;
 }

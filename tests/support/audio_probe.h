@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 
 // What a real decoder (ffprobe, then a full decode with ffmpeg) makes of some encoded bytes.
@@ -11,6 +12,8 @@ struct AudioProbe {
     int sampleRate = 0;
     int channels = 0;
     double decodedSeconds = 0;  // audio that decoded cleanly
+    QMap<QString, QString> tags;  // stream and container tags, names in lower case
+    QByteArray pcm;               // the decoded audio: s16le, 48 kHz, stereo
     QString error;
 
     static AudioProbe of(const QByteArray& encoded);

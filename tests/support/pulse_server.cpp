@@ -176,3 +176,16 @@ bool PulseServer::addSinkWithInput(const QString& name) const {
                QStringLiteral("rate=48000"), QStringLiteral("channels=2")});
     return !source.trimmed().isEmpty();
 }
+
+std::unique_ptr<ManagedProcess> PulseServer::record(const QString& sink,
+                                                    const QString& rawFile) const {
+    auto recorder = std::make_unique<ManagedProcess>();
+    // Without a short latency parec hands over almost nothing before it is stopped.
+    recorder->start(QStringLiteral("parec"),
+                    {QStringLiteral("--latency-msec=20"), QStringLiteral("-d"),
+                     sink + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
+                     QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
+                     QStringLiteral("--raw"), rawFile},
+                    environment());
+    return recorder;
+}

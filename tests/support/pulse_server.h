@@ -52,6 +52,10 @@ public:
     // A folder that lives as long as the fixture (for tone files and the like).
     QString scratchPath() const { return m_dir.path(); }
 
+    // Records what a sink plays (its monitor) into `rawFile` as signed 16-bit little-endian
+    // stereo at 48 kHz; stopped by PID when the handle goes.
+    std::unique_ptr<ManagedProcess> record(const QString& sink, const QString& rawFile) const;
+
 private:
     QTemporaryDir m_dir;
     ManagedProcess m_process;

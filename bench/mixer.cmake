@@ -1,0 +1,2 @@
+add_executable(doredoradar_mixer_bench mixer_bench.cpp)
+target_link_libraries(doredoradar_mixer_bench PRIVATE doredoradar_core doredoradar_test_support)

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Local playback devices for the mixer's monitor output, and the audio sink that plays on them.
+namespace platform {
+
+struct AudioOutputDevice {
+    std::string name;  // what the user sees, UTF-8
+    std::string id;    // what the monitor sink's "device" property takes, UTF-8
+};
+
+struct AudioOutputDeviceList {
+    std::vector<AudioOutputDevice> devices;  // active playback devices, in system order
+    std::string error;                       // why the list is empty, when it could not be read
+};
+
+// Main thread (it may talk to the audio service; normally a few milliseconds). GStreamer must
+// be initialised. Names may repeat; callers keep the first of each.
+AudioOutputDeviceList listAudioOutputDevices();
+
+// GStreamer factory names of the monitor sink, best first. Each takes a device id in its
+// "device" property; an unset (null) device means the system default.
+std::vector<std::string> monitorSinkFactoryNames();
+
+}  // namespace platform

@@ -1,0 +1,580 @@
+// The mixer against real GStreamer pipelines and a private PulseAudio: two capture-like threads
+// feed tones, a real decoder reads back what the encoders made, and the null sinks show where
+// the monitor plays.
+#include <QtTest>
+
+#include <memory>
+
+#include "audio/gstreamer_mixer.h"
+#include "audio_probe.h"
+#include "deck_feeder.h"
+#include "gst_leaks.h"
+#include "pulse_server.h"
+#include "test_environment.h"
+#include "tone.h"
+
+namespace {
+
+// Sanitized builds run several times slower than real time: the pipelines still run (that is
+// what the sanitizers check), but the audio they make is not measured.
+#ifdef DOREDORADAR_SANITIZED_BUILD
+constexpr bool kRealTimeBuild = false;
+#else
+constexpr bool kRealTimeBuild = true;
+#endif
+constexpr char kNotRealTime[] = "levels need real-time speed; this build checks memory and threads";
+
+constexpr double kDeck1Hz = 500.0;
+constexpr double kDeck2Hz = 1700.0;
+constexpr double kHeadroom = 0.70794576;
+
+// Two capture threads feeding one mixer for as long as the object lives.
+struct TwoDecks {
+    TwoDecks(GStreamerMixer& mixer, double amplitude1, double amplitude2)
+        : deck1([&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
+                kDeck1Hz, amplitude1),
+          deck2([&mixer](const float* d, int f, int c, int r) { mixer.feedDeck2Audio(d, f, c, r); },
+                kDeck2Hz, amplitude2) {
+        deck1.start();
+        deck2.start();
+    }
+    DeckFeeder deck1;
+    DeckFeeder deck2;
+};
+
+struct Encoded {
+    QByteArray bytes;
+    AudioProbe probe;
+};
+
+QString dbText(double value) { return QString::number(value, 'f', 2) + QStringLiteral(" dB"); }
+
+}  // namespace
+
+class TestAudioEngine : public QObject {
+    Q_OBJECT
+
+    TestEnvironment m_env;
+    PulseServer m_pulse;
+    QSet<quintptr> m_gstSingletons;
+
+    QString leftovers() const {
+        return gstleaks::liveObjects(m_gstSingletons).join(QStringLiteral("; "));
+    }
+
+    // Feeds both decks for `seconds`, collecting what the encoder branch hands out.
+    Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1, double amplitude2) {
+        Encoded encoded;
+        const QMetaObject::Connection connection =
+            connect(&mixer, &GStreamerMixer::encodedDataReady, this,
+                    [&encoded](const QByteArray& data) { encoded.bytes += data; });
+        {
+            TwoDecks decks(mixer, amplitude1, amplitude2);
+            QTest::qWait(int(seconds * 1000));
+        }
+        mixer.stop();
+        QCoreApplication::processEvents();
+        disconnect(connection);
+        encoded.probe = AudioProbe::of(encoded.bytes);
+        return encoded;
+    }
+
+    static void prepare(GStreamerMixer& mixer) {
+        QVERIFY(mixer.initialize());
+        mixer.setDeck1Active(true);
+        mixer.setDeck2Active(true);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_pulse.start(&error), qPrintable(error));
+        m_pulse.applyToProcess();
+        gstleaks::enable();
+        QVERIFY(GStreamerMixer::initializeGStreamer());
+        QVERIFY(gstleaks::isActive());
+        // Device providers are process-wide and keep a bus each: not ours to free.
+        QVERIFY(GStreamerMixer().getMonitorDevices().size() > 1);
+        m_gstSingletons = gstleaks::snapshot();
+        QVERIFY(QFile::exists(m_env.dataHome()));
+    }
+
+    void encodersMakeTheStreamTheyAreAskedFor_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("profile");
+        QTest::addColumn<QStringList>("unavailable");
+        QTest::addColumn<QString>("factory");
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("expectedChannels");
+        QTest::newRow("opus 48k stereo")
+            << int(GStreamerMixer::ENCODER_OPUS) << 48000 << 2 << 0 << QStringList() << "opusenc"
+            << "opus" << 2;
+        QTest::newRow("vorbis 44.1k mono") << int(GStreamerMixer::ENCODER_VORBIS) << 44100 << 1 << 0
+                                           << QStringList() << "vorbisenc"
+                                           << "vorbis" << 1;
+        QTest::newRow("mp3 44.1k stereo")
+            << int(GStreamerMixer::ENCODER_MP3) << 44100 << 2 << 0 << QStringList() << "lamemp3enc"
+            << "mp3" << 2;
+        QTest::newRow("aac voaacenc 48k")
+            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 2 << 1 << QStringList() << "voaacenc"
+            << "aac" << 2;
+        QTest::newRow("aac ffmpeg 44.1k mono")
+            << int(GStreamerMixer::ENCODER_AAC) << 44100 << 1 << 0
+            << QStringList{QStringLiteral("voaacenc")} << "avenc_aac"
+            << "aac" << 1;
+        // HE-AAC v2 needs stereo; voaacenc only makes LC, which must still play.
+        QTest::newRow("aac he-v2 asked of voaacenc")
+            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 1 << 3 << QStringList() << "voaacenc"
+            << "aac" << 2;
+    }
+
+    // Right codec, rate and channels; both deck tones at the -3 dB two-deck level.
+    void encodersMakeTheStreamTheyAreAskedFor() {
+        QFETCH(int, type);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(int, profile);
+        QFETCH(QStringList, unavailable);
+        QFETCH(QString, factory);
+        QFETCH(QString, codec);
+        QFETCH(int, expectedChannels);
+
+        GStreamerMixer mixer;
+        mixer.setUnavailableFactoriesForTesting(unavailable);
+        prepare(mixer);
+        mixer.setEncoderType(GStreamerMixer::EncoderType(type));
+        mixer.setBitrate(128);
+        mixer.setTargetSampleRate(rate);
+        mixer.setOutputChannels(channels);
+        mixer.setAacProfile(GStreamerMixer::AacProfile(profile));
+        mixer.setInitialStreamTags(QStringLiteral("Night Train \u00e9"),
+                                   QStringLiteral("The Testers"));
+        QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
+        QVERIFY(mixer.start(true));
+        QCOMPARE(mixer.activeEncoderFactory(), factory);
+
+        const Encoded encoded = encodeFor(mixer, 2.2, 0.4, 0.2);
+        QVERIFY2(errors.isEmpty(),
+                 errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
+        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        QCOMPARE(encoded.probe.codec, codec);
+        const int expectedRate = codec == QLatin1String("opus") ? 48000 : rate;
+        QCOMPARE(encoded.probe.sampleRate, expectedRate);
+        QCOMPARE(encoded.probe.channels, expectedChannels);
+        if (codec == QLatin1String("opus") || codec == QLatin1String("vorbis")) {
+            QCOMPARE(encoded.probe.tags.value(QStringLiteral("title")),
+                     QStringLiteral("Night Train \u00e9"));
+            QCOMPARE(encoded.probe.tags.value(QStringLiteral("artist")),
+                     QStringLiteral("The Testers"));
+        }
+        if (!kRealTimeBuild) QSKIP(kNotRealTime);
+        QVERIFY2(encoded.probe.decodedSeconds > 1.5,
+                 qPrintable(QString::number(encoded.probe.decodedSeconds)));
+
+        // The decoder's mono upmix spreads the signal over two channels at -3 dB each.
+        const double upmix = expectedChannels == 1 ? M_SQRT1_2 : 1.0;
+        const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
+        const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
+        const double error1 = tone::ratioDb(a1, 0.4 * kHeadroom * upmix);
+        const double error2 = tone::ratioDb(a2, 0.2 * kHeadroom * upmix);
+        QVERIFY2(qAbs(error1) < 1.0, qPrintable(QStringLiteral("deck 1 off by ") + dbText(error1)));
+        QVERIFY2(qAbs(error2) < 1.0, qPrintable(QStringLiteral("deck 2 off by ") + dbText(error2)));
+        mixer.shutdown();
+    }
+
+    void gainLawShowsInTheMix_data() {
+        QTest::addColumn<float>("crossfader");
+        QTest::addColumn<float>("deck1Volume");
+        QTest::addColumn<double>("amplitude1");
+        QTest::addColumn<double>("expected1");  // decoded amplitude, 0 = silent
+        QTest::addColumn<double>("expected2");
+        QTest::newRow("crossfader +1 silences deck 1")
+            << 1.0f << 1.0f << 0.4 << 0.0 << 0.2 * kHeadroom;
+        QTest::newRow("crossfader -1 silences deck 2")
+            << -1.0f << 1.0f << 0.4 << 0.4 * kHeadroom << 0.0;
+        // Capped after the headroom: the element plays exactly 10.
+        QTest::newRow("volume 20 applies as 10") << 0.0f << 20.0f << 0.02 << 0.2 << 0.2 * kHeadroom;
+    }
+    void gainLawShowsInTheMix() {
+        QFETCH(float, crossfader);
+        QFETCH(float, deck1Volume);
+        QFETCH(double, amplitude1);
+        QFETCH(double, expected1);
+        QFETCH(double, expected2);
+
+        GStreamerMixer mixer;
+        prepare(mixer);
+        mixer.setCrossfader(crossfader);
+        mixer.setDeck1Volume(deck1Volume);
+        QVERIFY(mixer.start(true));
+        const double element1 = mixer.elementProperty("volume1", "volume").toDouble();
+        QVERIFY(element1 <= 10.0);
+        if (deck1Volume > 10.0f) QCOMPARE(element1, 10.0);
+        QCOMPARE(mixer.deck1Volume(), deck1Volume);
+
+        const Encoded encoded = encodeFor(mixer, 2.0, amplitude1, 0.2);
+        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        if (!kRealTimeBuild) QSKIP(kNotRealTime);
+        const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
+        const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
+        for (const auto& [measured, expected, deck] :
+             {std::tuple{a1, expected1, 1}, std::tuple{a2, expected2, 2}}) {
+            if (expected == 0.0) {
+                QVERIFY2(measured < 0.001,
+                         qPrintable(QStringLiteral("deck %1 audible: %2").arg(deck).arg(measured)));
+            } else {
+                const double error = tone::ratioDb(measured, expected);
+                QVERIFY2(
+                    qAbs(error) < 1.0,
+                    qPrintable(QStringLiteral("deck %1 off by %2").arg(deck).arg(dbText(error))));
+            }
+        }
+        mixer.shutdown();
+    }
+
+    // Capture in another layout is converted, not misread; nonsense formats are dropped.
+    void deckFormatIsFollowed() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        mixer.setDeck2Active(false);
+        QVERIFY(mixer.start(true));
+        const std::vector<float> samples = SineGenerator(440.0, 0.5).next(480);
+        for (const auto& [channels, rate] :
+             {std::pair{0, 48000}, std::pair{2, 0}, std::pair{-1, 48000}, std::pair{9, 48000}}) {
+            mixer.feedDeck1Audio(samples.data(), 240, channels, rate);
+        }
+        mixer.feedDeck1Audio(samples.data(), -5, 2, 48000);
+        QCOMPARE(mixer.droppedBufferCount(), quint64(5));
+
+        QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
+        Encoded encoded;
+        connect(&mixer, &GStreamerMixer::encodedDataReady, this,
+                [&encoded](const QByteArray& data) { encoded.bytes += data; });
+        {
+            // Mono at 44.1 kHz: still a 700 Hz tone in the 48 kHz stereo mix, at full level.
+            DeckFeeder mono(
+                [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
+                700.0, 0.4, 441, 1, 44100);
+            mono.start();
+            QTest::qWait(2000);
+        }
+        mixer.stop();
+        QCoreApplication::processEvents();
+        QVERIFY(errors.isEmpty());
+        encoded.probe = AudioProbe::of(encoded.bytes);
+        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        if (!kRealTimeBuild) QSKIP(kNotRealTime);
+        const double a = tone::amplitudeS16(encoded.probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
+        QVERIFY2(qAbs(tone::ratioDb(a, 0.4)) < 1.0, qPrintable(QString::number(a)));
+        mixer.shutdown();
+    }
+
+    void startKeepsOrRebuildsThePipeline() {
+        GStreamerMixer mixer;
+        QVERIFY(!mixer.start(false));  // not initialised yet
+        QVERIFY(mixer.initialize());
+        QVERIFY(mixer.start(false));
+        const quint64 monitorOnly = mixer.pipelineSerial();
+        QVERIFY(mixer.start(false));
+        QCOMPARE(mixer.pipelineSerial(), monitorOnly);
+        QVERIFY(mixer.activeEncoderFactory().isEmpty());
+        QVERIFY(mixer.start(true));
+        QVERIFY(mixer.pipelineSerial() > monitorOnly);
+        QVERIFY(mixer.isEncodingEnabled());
+        QCOMPARE(mixer.activeEncoderFactory(), QStringLiteral("opusenc"));
+        mixer.stop();
+        mixer.stop();  // already stopped: nothing happens
+        QVERIFY(!mixer.isRunning());
+        mixer.shutdown();
+        QVERIFY(!mixer.isInitialized());
+    }
+
+    void opusAudioTypeFollowsTheSetting() {
+        GStreamerMixer mixer;
+        QVERIFY(mixer.initialize());
+        mixer.setOpusAudioType(GStreamerMixer::OPUS_AUDIO_SPEECH);
+        QVERIFY(mixer.start(true));
+        QCOMPARE(mixer.elementProperty("encoder", "audio-type").toInt(), 2048);
+        QCOMPARE(mixer.elementProperty("encoder", "bitrate").toInt(), 128000);
+        mixer.stop();
+        mixer.setOpusAudioType(GStreamerMixer::OPUS_AUDIO_MUSIC);
+        QVERIFY(mixer.start(true));
+        QCOMPARE(mixer.elementProperty("encoder", "audio-type").toInt(), 2049);
+        mixer.shutdown();
+    }
+
+    // A missing encoder fails the start with the user's message and leaves nothing behind: the
+    // next start with another codec simply works.
+    void missingEncoderFailsCleanly() {
+        GStreamerMixer mixer;
+        mixer.setUnavailableFactoriesForTesting({QStringLiteral("lamemp3enc"),
+                                                 QStringLiteral("avenc_mp3lame"),
+                                                 QStringLiteral("avenc_libmp3lame")});
+        QVERIFY(mixer.initialize());
+        QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
+
+        // From a running monitor-only pipeline, then from a stopped mixer.
+        QVERIFY(mixer.start(false));
+        mixer.setEncoderType(GStreamerMixer::ENCODER_MP3);
+        QVERIFY(!mixer.start(true));
+        QVERIFY(!mixer.isRunning());
+        QVERIFY(!mixer.elementProperty("volume1", "volume").isValid());
+        QVERIFY(!mixer.start(true));
+        QCOMPARE(errors.size(), 2);
+        QCOMPARE(errors.first().first().toString(),
+                 QStringLiteral("MP3 encoder not available.\n\nThe selected MP3 encoder could not "
+                                "be found.\nPlease install GStreamer plugins with MP3 support "
+                                "(gst-plugins-ugly)\nor select a different encoder format in "
+                                "Settings."));
+
+        mixer.setEncoderType(GStreamerMixer::ENCODER_VORBIS);
+        mixer.setDeck1Active(true);
+        QVERIFY(mixer.start(true));
+        QCOMPARE(mixer.activeEncoderFactory(), QStringLiteral("vorbisenc"));
+        const Encoded encoded = encodeFor(mixer, 1.5, 0.3, 0.0);
+        QCOMPARE(encoded.probe.codec, QStringLiteral("vorbis"));
+
+        mixer.setUnavailableFactoriesForTesting(
+            {QStringLiteral("fdkaacenc"), QStringLiteral("voaacenc"), QStringLiteral("avenc_aac")});
+        mixer.setEncoderType(GStreamerMixer::ENCODER_AAC);
+        QVERIFY(!mixer.start(true));
+        QVERIFY(errors.last().first().toString().startsWith(
+            QStringLiteral("AAC encoder not available.")));
+        // The failed builds left nothing behind.
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
+        mixer.shutdown();
+    }
+
+    // Stop, start and shutdown from the main thread while two capture threads keep feeding.
+    void lifecycleWhileFeeding() {
+        GStreamerMixer mixer;
+        QVERIFY(mixer.initialize());
+        mixer.setDeck1Active(true);
+        mixer.setDeck2Active(true);
+        {
+            TwoDecks decks(mixer, 0.3, 0.3);
+            for (int round = 0; round < 12; ++round) {
+                QVERIFY(mixer.start(round % 2 == 1));
+                QTest::qWait(60);
+                if (round % 3 == 2) mixer.stop();
+            }
+            QVERIFY(mixer.start(true));
+            QTest::qWait(100);
+            mixer.shutdown();
+            QTest::qWait(50);  // feeding a shut-down mixer does nothing
+            QVERIFY(!mixer.isRunning());
+            QVERIFY(decks.deck1.buffersFed() > 50);
+            QVERIFY(decks.deck2.buffersFed() > 50);
+        }
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
+        // Restarting after a shutdown builds afresh.
+        QVERIFY(mixer.initialize());
+        QVERIFY(mixer.start(false));
+        mixer.shutdown();
+    }
+
+    // Switching the ducking direction, or ducking off, gives the formerly ducked deck its plain
+    // gain at once; its own fader moved during speech keeps the duck gain.
+    void duckedDeckFollowsConfigurationAndFader() {
+        qint64 clockMs = 1000;
+        GStreamerMixer mixer;
+        mixer.setDuckingClockForTesting([&clockMs] { return clockMs; });
+        prepare(mixer);
+        QVERIFY(mixer.start(false));
+
+        GStreamerMixer::DuckingConfig ducking;
+        ducking.enabled = true;
+        ducking.sourceDeck = 0;  // deck 1 speaks, deck 2 is ducked
+        mixer.setDuckingConfig(ducking);
+        const std::vector<float> voice = SineGenerator(300.0, 0.5).next(480);
+        mixer.feedDeck1Audio(voice.data(), 480, 2, 48000);
+        QMetaObject::invokeMethod(&mixer, "onLevelTimer");
+        const float duck = mixer.duckGain();
+        QVERIFY2(duck < 0.5f, qPrintable(QString::number(duck)));
+        const auto volume2 = [&mixer] {
+            return mixer.elementProperty("volume2", "volume").toDouble();
+        };
+        QVERIFY(qAbs(volume2() - kHeadroom * duck) < 1e-4);
+
+        // The ducked deck's fader during speech: still ducked, and not pumping back to full.
+        mixer.setDeck2Volume(0.8f);
+        QVERIFY(qAbs(volume2() - 0.8 * kHeadroom * mixer.duckGain()) < 1e-4);
+        QCOMPARE(mixer.duckGain(), duck);  // the fader did not advance the envelope
+
+        // Direction switched: deck 2 back to its plain gain now, deck 1 not ducked yet.
+        ducking.sourceDeck = 1;
+        mixer.setDuckingConfig(ducking);
+        QVERIFY(qAbs(volume2() - 0.8 * kHeadroom) < 1e-4);
+        QVERIFY(qAbs(mixer.elementProperty("volume1", "volume").toDouble() - kHeadroom) < 1e-4);
+
+        // Back, ducked again, then ducking off: plain at once.
+        ducking.sourceDeck = 0;
+        mixer.setDuckingConfig(ducking);
+        mixer.feedDeck1Audio(voice.data(), 480, 2, 48000);
+        clockMs += 50;
+        QMetaObject::invokeMethod(&mixer, "onLevelTimer");
+        QVERIFY(mixer.duckGain() < 0.5f);
+        QVERIFY(volume2() < 0.8 * kHeadroom * 0.5);
+        ducking.enabled = false;
+        mixer.setDuckingConfig(ducking);
+        QCOMPARE(mixer.duckGain(), 1.0f);
+        QVERIFY(qAbs(volume2() - 0.8 * kHeadroom) < 1e-4);
+        mixer.shutdown();
+    }
+
+    // After the last buffer the meters fall by 10 % per tick.
+    void levelFollowersDecayPerTick() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        QVERIFY(mixer.start(false));
+        QSignalSpy levels(&mixer, &GStreamerMixer::levelsUpdated);
+        const std::vector<float> burst = SineGenerator(440.0, 0.5).next(480);
+        mixer.feedDeck1Audio(burst.data(), 480, 2, 48000);
+        QTRY_VERIFY_WITH_TIMEOUT(levels.size() >= 6, 3000);
+        mixer.stop();
+        int first = -1;
+        for (int i = 0; i < levels.size(); ++i) {
+            if (levels.at(i).at(0).toFloat() > 0.0f) {
+                first = i;
+                break;
+            }
+        }
+        QVERIFY(first >= 0 && first + 3 < levels.size());
+        QVERIFY(qAbs(levels.at(first).at(0).toFloat() - 0.5f) < 1e-3f);
+        for (int i = first + 1; i < first + 4; ++i) {
+            const float previous = levels.at(i - 1).at(0).toFloat();
+            QVERIFY(qAbs(levels.at(i).at(0).toFloat() - previous * 0.9f) < 1e-6f);
+            QCOMPARE(levels.at(i).at(2).toFloat(), levels.at(i).at(0).toFloat());  // master
+            QCOMPARE(levels.at(i).at(1).toFloat(), 0.0f);
+        }
+        mixer.shutdown();
+    }
+
+    void monitorSwitchingAndVolumes() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        const QStringList devices = mixer.getMonitorDevices();
+        QCOMPARE(devices.first(), QStringLiteral("Default"));
+        QVERIFY(devices.contains(QStringLiteral("Test_Sink")));
+        QVERIFY(devices.contains(QStringLiteral("Test_Mic_Feed")));
+        QCOMPARE(devices.count(QStringLiteral("Default")), 1);
+
+        QVERIFY(mixer.start(false));
+        const auto element = [&mixer] {
+            return mixer.elementProperty("monitor_volume", "volume").toDouble();
+        };
+        QCOMPARE(element(), 0.0);
+        mixer.setMonitorVolume(0.0f);
+        mixer.setMonitorEnabled(true);  // a silent user volume would make "on" inaudible
+        QCOMPARE(element(), 1.0);
+        QCOMPARE(mixer.monitorUserVolume(), 1.0f);
+        mixer.setMonitorEnabled(false);
+        mixer.setMonitorVolume(0.5f);
+        QCOMPARE(element(), 0.0);
+        mixer.setMonitorEnabled(true);
+        QCOMPARE(element(), 0.5);
+        mixer.setMonitorVolume(15.0f);
+        QCOMPARE(element(), 10.0);
+        QCOMPARE(mixer.monitorUserVolume(), 15.0f);
+        mixer.setMonitorVolume(1.0f);
+
+        // The state survives a rebuild.
+        QVERIFY(mixer.start(true));
+        QCOMPARE(element(), 1.0);
+
+        // A device change while monitoring mutes for about 100 ms.
+        QElapsedTimer muted;
+        muted.start();
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
+        QCOMPARE(element(), 0.0);
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("mic_sink"));
+        QTRY_COMPARE_WITH_TIMEOUT(element(), 1.0, 2000);
+        QVERIFY(muted.elapsed() >= 90);
+
+        // Unknown names fall back to the default device.
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("No Such Speakers")));
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
+        QVERIFY(mixer.elementProperty("monitor_sink", "device").toString().isEmpty());
+        mixer.shutdown();
+    }
+
+    // The sink reopens on the new device: the tone moves from one null sink to the other.
+    void monitorDeviceChangeReachesTheNewSink() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        mixer.setMonitorEnabled(true);
+        QVERIFY(mixer.start(false));
+        QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
+        DeckFeeder feeder(
+            [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
+            1000.0, 0.5);
+        feeder.start();
+
+        // Where our stream plays (the only one on this server), and what a sink plays.
+        const auto streamSink = [this] {
+            const QString input = m_pulse
+                                      .pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                              QStringLiteral("sink-inputs")})
+                                      .section(QLatin1Char('\n'), 0, 0);
+            const QString sinkIndex = input.section(QLatin1Char('\t'), 1, 1);
+            const QStringList sinks = m_pulse
+                                          .pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                                  QStringLiteral("sinks")})
+                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            for (const QString& sink : sinks) {
+                if (!sinkIndex.isEmpty() && sink.section(QLatin1Char('\t'), 0, 0) == sinkIndex) {
+                    return sink.section(QLatin1Char('\t'), 1, 1);
+                }
+            }
+            return QString();
+        };
+        // The last second of 2.5 s of what a sink plays: a reopened sink settles within about a
+        // second. The recorder may take a while to start on a busy machine.
+        QTemporaryDir dir;
+        int recordings = 0;
+        const auto toneOn = [&](const QString& sink) {
+            const QString file =
+                dir.filePath(QStringLiteral("%1-%2.raw").arg(++recordings).arg(sink));
+            auto recorder = m_pulse.record(sink, file);
+            QElapsedTimer waited;
+            waited.start();
+            while (QFileInfo(file).size() < 2.5 * 192000 && waited.elapsed() < 10000) {
+                QTest::qWait(100);
+            }
+            recorder.reset();
+            QFile raw(file);
+            if (!raw.open(QIODevice::ReadOnly)) return -1.0;
+            const QByteArray pcm = raw.readAll();
+            const double seconds = pcm.size() / 192000.0;
+            return tone::amplitudeS16(pcm, 2, 0, 48000, 1000.0, seconds - 1.0, 1.0);
+        };
+        // Deck 1 alone of two active decks: 0.5 at -3 dB.
+        const double expected = 0.5 * kHeadroom;
+        const auto playsOn = [&](const QString& sink) {
+            return !kRealTimeBuild || qAbs(tone::ratioDb(toneOn(sink), expected)) < 1.0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 3000);
+        QVERIFY(playsOn(QStringLiteral("test_sink")));
+
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
+        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("mic_sink"), 5000);
+        QVERIFY(playsOn(QStringLiteral("mic_sink")));
+
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Default")));
+        QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 5000);
+        QVERIFY(playsOn(QStringLiteral("test_sink")));
+        feeder.stop();
+        mixer.shutdown();
+    }
+
+    // Every element, pad and bus of every mixer above is gone.
+    void noGStreamerObjectOutlivesItsMixer() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioEngine)
+#include "test_audio_engine.moc"

@@ -1,0 +1,49 @@
+#include "deck_feeder.h"
+
+#include <chrono>
+
+#include "tone.h"
+
+DeckFeeder::DeckFeeder(Feed feed, double frequencyHz, double amplitude, int framesPerBuffer,
+                       int channels, int sampleRate)
+    : m_feed(std::move(feed)),
+      m_frequencyHz(frequencyHz),
+      m_amplitude(amplitude),
+      m_framesPerBuffer(framesPerBuffer),
+      m_channels(channels),
+      m_sampleRate(sampleRate) {}
+
+DeckFeeder::~DeckFeeder() { stop(); }
+
+void DeckFeeder::start(bool recordCallTimes) {
+    stop();
+    m_stop.store(false);
+    m_callTimesNs.clear();
+    m_thread = std::thread([this, recordCallTimes] { run(recordCallTimes); });
+}
+
+void DeckFeeder::stop() {
+    m_stop.store(true);
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void DeckFeeder::run(bool recordCallTimes) {
+    using Clock = std::chrono::steady_clock;
+    SineGenerator sine(m_frequencyHz, m_amplitude, m_sampleRate, m_channels);
+    const auto period =
+        std::chrono::nanoseconds(qint64(m_framesPerBuffer) * 1000000000 / m_sampleRate);
+    auto due = Clock::now();
+    while (!m_stop.load()) {
+        const std::vector<float> samples = sine.next(m_framesPerBuffer);
+        const auto before = Clock::now();
+        m_feed(samples.data(), m_framesPerBuffer, m_channels, m_sampleRate);
+        if (recordCallTimes) {
+            m_callTimesNs.append(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - before)
+                    .count());
+        }
+        ++m_buffers;
+        due += period;
+        std::this_thread::sleep_until(due);
+    }
+}

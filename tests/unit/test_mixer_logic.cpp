@@ -1,0 +1,235 @@
+// The mixer's arithmetic without a pipeline: format label, gain law, the ducking gain computer
+// and its envelope, and what the setters store.
+#include <QtTest>
+
+#include <cmath>
+
+#include "audio/gstreamer_mixer.h"
+#include "audio/voice_ducker.h"
+
+namespace {
+
+float reductionDb(const VoiceDucker::Config& config, float levelDb) {
+    return -20.0f * std::log10(VoiceDucker::computeDuckTarget(config, levelDb));
+}
+
+VoiceDucker::Config config(float threshold, float ratio, float knee, int attack = 10,
+                           int release = 100) {
+    VoiceDucker::Config c;
+    c.enabled = true;
+    c.thresholdDb = threshold;
+    c.ratio = ratio;
+    c.kneeDb = knee;
+    c.attackMs = attack;
+    c.releaseMs = release;
+    return c;
+}
+
+}  // namespace
+
+class TestMixerLogic : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void formatLabel_data() {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("bitrate");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("opus native") << int(GStreamerMixer::ENCODER_OPUS) << 128 << 48000
+                                     << QStringLiteral("Opus 128kbps @ 48kHz");
+        QTest::newRow("vorbis 44.1") << int(GStreamerMixer::ENCODER_VORBIS) << 96 << 44100
+                                     << QStringLiteral("Vorbis 96kbps @ 48kHz \u2192 44.1kHz");
+        QTest::newRow("mp3 22.05") << int(GStreamerMixer::ENCODER_MP3) << 64 << 22050
+                                   << QStringLiteral("MP3 64kbps @ 48kHz \u2192 22.1kHz");
+        QTest::newRow("aac 32k") << int(GStreamerMixer::ENCODER_AAC) << 320 << 32000
+                                 << QStringLiteral("AAC 320kbps @ 48kHz \u2192 32kHz");
+        QTest::newRow("unknown type") << 7 << 128 << 48000 << QStringLiteral(" 128kbps @ 48kHz");
+    }
+    void formatLabel() {
+        QFETCH(int, type);
+        QFETCH(int, bitrate);
+        QFETCH(int, rate);
+        QFETCH(QString, label);
+        QCOMPARE(GStreamerMixer::formatLabelFor(type, bitrate, rate), label);
+    }
+
+    void gainLaw_data() {
+        QTest::addColumn<int>("deck");
+        QTest::addColumn<float>("own");
+        QTest::addColumn<float>("other");
+        QTest::addColumn<bool>("bothActive");
+        QTest::addColumn<float>("crossfader");
+        QTest::addColumn<float>("gain");
+        QTest::newRow("both active: -3 dB") << 1 << 1.0f << 1.0f << true << 0.0f << 0.70794576f;
+        QTest::newRow("one active: full") << 1 << 1.0f << 1.0f << false << 0.0f << 1.0f;
+        QTest::newRow("other deck inaudible") << 1 << 1.0f << 0.0005f << true << 0.0f << 1.0f;
+        QTest::newRow("crossfader 0.5 cuts deck 1") << 1 << 0.8f << 1.0f << false << 0.5f << 0.4f;
+        QTest::newRow("crossfader 0.5 leaves deck 2") << 2 << 0.8f << 1.0f << false << 0.5f << 0.8f;
+        QTest::newRow("crossfader -1 silences deck 2")
+            << 2 << 1.0f << 1.0f << true << -1.0f << 0.0f;
+        QTest::newRow("crossfader 1 silences deck 1") << 1 << 1.0f << 1.0f << true << 1.0f << 0.0f;
+        QTest::newRow("loud stays uncapped before ducking")
+            << 1 << 20.0f << 1.0f << false << 0.0f << 20.0f;
+    }
+    void gainLaw() {
+        QFETCH(int, deck);
+        QFETCH(float, own);
+        QFETCH(float, other);
+        QFETCH(bool, bothActive);
+        QFETCH(float, crossfader);
+        QFETCH(float, gain);
+        QVERIFY(qAbs(GStreamerMixer::deckGain(deck, own, other, bothActive, crossfader) - gain) <
+                1e-6f);
+    }
+
+    void duckingGainCurve_data() {
+        QTest::addColumn<float>("threshold");
+        QTest::addColumn<float>("ratio");
+        QTest::addColumn<float>("knee");
+        QTest::addColumn<float>("level");
+        QTest::addColumn<float>("reduction");
+        QTest::newRow("below the knee") << -20.0f << 4.0f << 6.0f << -30.0f << 0.0f;
+        QTest::newRow("knee bottom edge") << -20.0f << 4.0f << 6.0f << -23.0f << 0.0f;
+        QTest::newRow("threshold, inside the knee") << -20.0f << 4.0f << 6.0f << -20.0f << 0.5625f;
+        QTest::newRow("knee top edge") << -20.0f << 4.0f << 6.0f << -17.0f << 2.25f;
+        QTest::newRow("above the knee") << -20.0f << 4.0f << 6.0f << -8.0f << 9.0f;
+        QTest::newRow("hard knee at threshold") << -20.0f << 4.0f << 0.0f << -20.0f << 0.0f;
+        QTest::newRow("hard knee above") << -20.0f << 4.0f << 0.0f << -19.0f << 0.75f;
+        QTest::newRow("ratio 1 never ducks") << -20.0f << 1.0f << 6.0f << 0.0f << 0.0f;
+        QTest::newRow("silence floor")
+            << -20.0f << 4.0f << 6.0f << VoiceDucker::levelToDb(0.0f) << 0.0f;
+    }
+    void duckingGainCurve() {
+        QFETCH(float, threshold);
+        QFETCH(float, ratio);
+        QFETCH(float, knee);
+        QFETCH(float, level);
+        QFETCH(float, reduction);
+        QVERIFY2(qAbs(reductionDb(config(threshold, ratio, knee), level) - reduction) < 1e-3f,
+                 qPrintable(QString::number(reductionDb(config(threshold, ratio, knee), level))));
+    }
+
+    // The knee joins both straight parts: a louder voice never ducks the music less.
+    void duckingCurveIsContinuousAndMonotonicForEveryPreset() {
+        QCOMPARE(VoiceDucker::levelToDb(0.0f), -100.0f);
+        for (const DuckingPreset& preset : kDuckingPresets) {
+            const VoiceDucker::Config c = config(preset.thresholdDb, preset.ratio, preset.kneeDb);
+            float previous = reductionDb(c, -100.0f);
+            for (float level = -99.99f; level <= 6.0f; level += 0.01f) {
+                const float current = reductionDb(c, level);
+                QVERIFY2(current >= previous - 1e-4f, preset.name);
+                QVERIFY2(current - previous < 0.01f, preset.name);  // no jump anywhere
+                previous = current;
+            }
+        }
+    }
+
+    void duckingPresets() {
+        QCOMPARE(int(kDuckingPresets.size()), 7);
+        QCOMPARE(QString::fromUtf8(kDuckingPresets[0].name),
+                 QStringLiteral("Balanced Broadcast (Default)"));
+        QCOMPARE(kDuckingPresets[2].ratio, 10.0f);
+        QCOMPARE(kDuckingPresets[3].attackMs, 3);
+        QCOMPARE(kDuckingPresets[5].kneeDb, 12.0f);
+        QCOMPARE(QString::fromUtf8(kDuckingPresets[kDuckingPresetAdvanced].name),
+                 QStringLiteral("Advanced"));
+    }
+
+    void duckingEnvelope() {
+        qint64 now = 1000;
+        VoiceDucker ducker;
+        ducker.setClock([&now] { return now; });
+        ducker.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));
+
+        // The first step jumps straight to its target.
+        ducker.smoothDuckGain(0.25f);
+        QCOMPARE(ducker.gain(), 0.25f);
+
+        // Release: 500 ms time constant, towards 1.0 from 0.5; 0.9 is passed at about 805 ms.
+        ducker.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));  // same direction: no reset
+        ducker.smoothDuckGain(0.5f);
+        QCOMPARE(ducker.gain(), 0.25f);  // no time has passed
+        now += 50;
+        ducker.smoothDuckGain(0.5f);  // rising towards 0.5 with the release constant
+        QVERIFY(qAbs(ducker.gain() - (0.5f - 0.25f * std::exp(-0.1f))) < 1e-5f);
+
+        VoiceDucker release;
+        release.setClock([&now] { return now; });
+        release.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));
+        release.smoothDuckGain(0.5f);
+        int elapsedMs = 0;
+        while (release.gain() < 0.9f && elapsedMs < 5000) {
+            now += 5;
+            elapsedMs += 5;
+            release.smoothDuckGain(1.0f);
+        }
+        QVERIFY2(elapsedMs >= 800 && elapsedMs <= 810, qPrintable(QString::number(elapsedMs)));
+
+        // Attack: 10 ms, one 50 ms tick from 1.0 towards 0.5.
+        VoiceDucker attack;
+        attack.setClock([&now] { return now; });
+        attack.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));
+        attack.smoothDuckGain(1.0f);
+        now += 50;
+        attack.smoothDuckGain(0.5f);
+        QVERIFY(qAbs(attack.gain() - (0.5f + 0.5f * std::exp(-5.0f))) < 1e-5f);
+        QVERIFY(qAbs(attack.gain() - 0.5034f) < 1e-4f);
+
+        // Disabling resets to 1.0, and the next enable starts by jumping again.
+        VoiceDucker::Config off = attack.config();
+        off.enabled = false;
+        attack.setConfig(off);
+        QCOMPARE(attack.gain(), 1.0f);
+        attack.smoothDuckGain(0.1f);
+        QCOMPARE(attack.gain(), 1.0f);
+        attack.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));
+        now += 50;
+        attack.smoothDuckGain(0.3f);
+        QCOMPARE(attack.gain(), 0.3f);
+
+        // A change of direction starts afresh too.
+        VoiceDucker::Config swapped = attack.config();
+        swapped.sourceDeck = 1;
+        attack.setConfig(swapped);
+        QCOMPARE(attack.gain(), 1.0f);
+        QCOMPARE(attack.duckedDeck(), 1);
+        QCOMPARE(attack.triggerDeck(), 2);
+    }
+
+    // Without a pipeline the mixer only stores; values come back as the setters shaped them.
+    void settersWithoutAPipeline() {
+        GStreamerMixer mixer;
+        QVERIFY(!mixer.start(false));  // not initialised
+        mixer.setCrossfader(2.0f);
+        QCOMPARE(mixer.crossfader(), 1.0f);
+        mixer.setCrossfader(std::nanf(""));
+        QCOMPARE(mixer.crossfader(), 0.0f);
+        mixer.setDeck1Volume(20.0f);
+        QCOMPARE(mixer.deck1Volume(), 20.0f);
+        mixer.setOutputChannels(0);
+        QCOMPARE(mixer.outputChannels(), 1);
+        mixer.setOutputChannels(6);
+        QCOMPARE(mixer.outputChannels(), 2);
+        mixer.setEncoderType(GStreamerMixer::ENCODER_VORBIS);
+        mixer.setBitrate(96);
+        mixer.setTargetSampleRate(44100);
+        QCOMPARE(mixer.formatLabel(), QStringLiteral("Vorbis 96kbps @ 48kHz \u2192 44.1kHz"));
+
+        mixer.setMonitorVolume(0.0f);
+        mixer.setMonitorEnabled(true);
+        QCOMPARE(mixer.monitorUserVolume(), 1.0f);
+        QCOMPARE(mixer.appliedMonitorVolume(), 1.0f);
+        mixer.setMonitorVolume(15.0f);
+        QCOMPARE(mixer.monitorUserVolume(), 15.0f);
+        QCOMPARE(mixer.appliedMonitorVolume(), 10.0f);
+        mixer.setMonitorEnabled(false);
+        mixer.setMonitorVolume(0.5f);
+        QCOMPARE(mixer.appliedMonitorVolume(), 0.0f);
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Default")));
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMixerLogic)
+#include "test_mixer_logic.moc"
