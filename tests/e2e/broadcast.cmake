@@ -6,3 +6,5 @@ target_link_libraries(broadcast_test_rig PUBLIC doredoradar_test_support Qt6::Te
 
 doredoradar_add_test(test_broadcast_live LABEL e2e SOURCES test_broadcast_live.cpp
     LIBS broadcast_test_rig TIMEOUT 240)
+doredoradar_add_test(test_broadcast_faults LABEL e2e SOURCES test_broadcast_faults.cpp
+    LIBS broadcast_test_rig TIMEOUT 300)

@@ -35,7 +35,29 @@ bool BroadcastRig::start(QString* error) {
         *error = QStringLiteral("the controller did not initialize");
         return false;
     }
-    return restoreDecks(error);
+    return restoreDecks(error) && warmUpDeck(1, error);
+}
+
+bool BroadcastRig::warmUpDeck(int deck, QString* error) {
+    // A capture stream takes a moment to deliver its first audio; afterwards a deck starts at
+    // once. Cases that time the start of a broadcast must not measure this.
+    OBSAudioManager* capture = m_controller->audioManager();
+    const std::uint64_t before = capture->deckCaptureStats(deck).buffers;
+    if (!capture->startDeck(deck)) {
+        *error = QStringLiteral("deck %1 does not start").arg(deck);
+        return false;
+    }
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kProgramTimeoutMs && capture->deckCaptureStats(deck).buffers == before) {
+        QTest::qWait(20);
+    }
+    capture->stopDeck(deck);
+    if (capture->deckCaptureStats(deck).buffers == before) {
+        *error = QStringLiteral("deck %1 delivers no audio").arg(deck);
+        return false;
+    }
+    return true;
 }
 
 bool BroadcastRig::addProgramOnDeck2(QString* error) {
@@ -53,7 +75,7 @@ bool BroadcastRig::addProgramOnDeck2(QString* error) {
         *error = QStringLiteral("the tone program never showed up");
         return false;
     }
-    return restoreDecks(error);
+    return restoreDecks(error) && warmUpDeck(2, error);
 }
 
 bool BroadcastRig::restoreDecks(QString* error) {

@@ -41,6 +41,8 @@ public:
 
 
 private:
+    bool warmUpDeck(int deck, QString* error);
+
     PulseServer m_pulse;
     XvfbServer m_xvfb;
     std::unique_ptr<ManagedProcess> m_programTone;

@@ -1,5 +1,7 @@
 #include "scripted_source_server.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <QMetaObject>
@@ -101,13 +103,15 @@ void ScriptedSourceServer::closeAll() {
         Qt::BlockingQueuedConnection);
 }
 
-void ScriptedSourceServer::setReceiveBufferBytes(int bytes) {
+void ScriptedSourceServer::limitReceiving(int receiveBufferBytes, int maxSegmentBytes) {
     QMetaObject::invokeMethod(
         m_context,
-        [this, bytes] {
-            // Accepted sockets inherit it from the listening one.
-            ::setsockopt(int(m_server->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &bytes,
-                         sizeof(bytes));
+        [this, receiveBufferBytes, maxSegmentBytes] {
+            // Accepted sockets inherit both from the listening one.
+            const int fd = int(m_server->socketDescriptor());
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes,
+                         sizeof(receiveBufferBytes));
+            ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &maxSegmentBytes, sizeof(maxSegmentBytes));
         },
         Qt::BlockingQueuedConnection);
 }

@@ -63,9 +63,10 @@ public:
     bool closedByClient(int index) const;
     // Closes every open source connection from the server side.
     void closeAll();
-    // The kernel's receive buffer of connections accepted from now on (bytes; the kernel may
-    // round it). Small values make a slow reader felt by the client at once.
-    void setReceiveBufferBytes(int bytes);
+    // Connections accepted from now on get a kernel receive buffer of `receiveBufferBytes` and
+    // announce segments of at most `maxSegmentBytes`, as on an ordinary network (loopback's huge
+    // segments would let the client's send buffer swallow minutes of a slow reader's backlog).
+    void limitReceiving(int receiveBufferBytes, int maxSegmentBytes = 1460);
     // Received on source connection `index` after its request's header block.
     QByteArray receivedBody(int index) const;
 
