@@ -57,7 +57,7 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
                 this,
                 [this, data, generation] {
                     m_pendingEncodedBytes.fetch_sub(data.size());
-                    handleEncodedChunk(data, generation);
+                    onEncodedChunk(data, generation);
                 },
                 Qt::QueuedConnection);
         },
@@ -475,10 +475,10 @@ void Doredoradar::onMixerError(const QString& error) {
 // ---- Encoded data ----
 
 void Doredoradar::onEncodedDataReady(const QByteArray& data) {
-    handleEncodedChunk(data, m_pipelineGeneration.load());
+    onEncodedChunk(data, m_pipelineGeneration.load());
 }
 
-void Doredoradar::handleEncodedChunk(const QByteArray& data, quint64 generation) {
+void Doredoradar::onEncodedChunk(const QByteArray& data, quint64 generation) {
     if (generation != m_pipelineGeneration.load()) {
         // Made by a pipeline that has been torn down: never part of the current stream.
         ++m_staleChunksDropped;

@@ -127,6 +127,9 @@ public Q_SLOTS:
     void onConnectionStatusChanged(bool connected);
     // A chunk handed in directly counts as one of the current pipeline.
     void onEncodedDataReady(const QByteArray& data);
+    // A chunk made by the pipeline of `generation` (see pipelineGeneration()); one of an older
+    // pipeline is dropped.
+    void onEncodedChunk(const QByteArray& data, quint64 generation);
     void onMixerError(const QString& error);
     void onLevelsUpdated(float deck1, float deck2, float master);
 
@@ -138,7 +141,6 @@ private Q_SLOTS:
     void onMonitorPrimeHoldEnded();
 
 private:
-    void handleEncodedChunk(const QByteArray& data, quint64 generation);
     void sendChunk(const QByteArray& data);
     void flushPreConnectBuffer();
     void bufferPreConnectChunk(const QByteArray& data);

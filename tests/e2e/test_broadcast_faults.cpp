@@ -153,7 +153,10 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
         QVERIFY(clock.elapsed() > 5500);
         QVERIFY(m_log->mentions(QStringLiteral("Pre-connect buffer full")));
-        QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(1).size() > 2 * kBytesPerSecond, 10000);
+        // Well past what any buffer could have held.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            server.receivedBody(1).size() > Doredoradar::kPreConnectMaxBytes + 2 * kBytesPerSecond,
+            10000);
         const QByteArray body = server.receivedBody(1);
         QVERIFY2(problemOf(body).isEmpty(), qPrintable(problemOf(body)));
         const AudioProbe probe = AudioProbe::of(body);
@@ -208,13 +211,18 @@ private Q_SLOTS:
         QTest::qWait(1000);
         const quint32 first = serialOf(server.receivedBody(0));
         QVERIFY(first != 0);
+        const quint64 oldPipeline = controller().pipelineGeneration();
 
         server.closeAll();
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, 10000);
         QCOMPARE(server.connectionCount(), 2);
         QCOMPARE(controller().healthMonitor()->reconnectCount(), 1);
+        // A packet of the old encoder that was still on its way arrives late.
+        const QByteArray stale = QByteArray("STALE-PACKET-").repeated(20);
+        controller().onEncodedChunk(stale, oldPipeline);
         QTest::qWait(800);
         const QByteArray second = server.receivedBody(1);
+        QVERIFY(!second.contains(stale));
         QVERIFY2(problemOf(second).isEmpty(), qPrintable(problemOf(second)));
         QVERIFY(serialOf(second) != first);
 
