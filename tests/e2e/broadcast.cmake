@@ -8,3 +8,9 @@ doredoradar_add_test(test_broadcast_live LABEL e2e SOURCES test_broadcast_live.c
     LIBS broadcast_test_rig TIMEOUT 240)
 doredoradar_add_test(test_broadcast_faults LABEL e2e SOURCES test_broadcast_faults.cpp
     LIBS broadcast_test_rig TIMEOUT 300)
+
+# The command-line broadcaster run as a process.
+doredoradar_add_test(test_broadcast_cli LABEL e2e SOURCES test_broadcast_cli.cpp TIMEOUT 180)
+add_dependencies(test_broadcast_cli doredoradar-cli)
+target_compile_definitions(test_broadcast_cli PRIVATE
+    DOREDORADAR_CLI_EXECUTABLE="$<TARGET_FILE:doredoradar-cli>")
