@@ -11,8 +11,12 @@
 #include "audio_probe.h"
 #include "broadcast/stream_health_monitor.h"
 #include "broadcast_rig.h"
+#include "core/app_identity.h"
 #include "core/logger.h"
 #include "deck_feeder.h"
+#include "http_receiver.h"
+#include "maintenance/crash_envelope.h"
+#include "maintenance/crash_reporting.h"
 #include "log_capture.h"
 #include "ogg_pages.h"
 #include "scripted_source_server.h"
@@ -309,6 +313,56 @@ private Q_SLOTS:
         QVERIFY2(second.ok, qPrintable(second.error));
         QVERIFY2(!second.tags.contains(QStringLiteral("title")),
                  qPrintable(second.tags.value(QStringLiteral("title"))));
+    }
+
+    // Going live reports the "broadcast.start" usage event with the encoder and the server, and
+    // leaves the connect, the connection and the stop as breadcrumbs for any later report.
+    void usageEventAndBreadcrumbs() {
+        HttpReceiver receiver;
+        QVERIFY(receiver.listen());
+        qputenv("ONDARO_CRASH_DSN",
+                QStringLiteral("http://key@127.0.0.1:%1/7").arg(receiver.port()).toUtf8());
+        appidentity::startCrashReporting();
+        QVERIFY(isCrashReportingEnabled());
+        ScriptedSourceServer server;
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        controller().stopBroadcasting();
+        captureMessage(QStringLiteral("TEST"), QStringLiteral("after the broadcast"),
+                       kCrashLevelInfo);
+
+        auto findEvent = [&receiver](const QString& message) {
+            for (const auto& request : receiver.requests()) {
+                const QJsonObject event = crash::eventFromEnvelope(request.body);
+                if (event.value(QStringLiteral("message")).toObject().value(QStringLiteral("formatted")) ==
+                    message) {
+                    return event;
+                }
+            }
+            return QJsonObject();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!findEvent(QStringLiteral("after the broadcast")).isEmpty(), 10000);
+        QCOMPARE(findEvent(QStringLiteral("broadcast.start")).value(QStringLiteral("tags")).toObject(),
+                 (QJsonObject{{"event.type", "broadcast.start"},
+                              {"encoder", "OGG Opus"},
+                              {"server", "127.0.0.1"}}));
+        QStringList crumbs;
+        for (const QJsonValue& crumb : findEvent(QStringLiteral("after the broadcast"))
+                                           .value(QStringLiteral("breadcrumbs"))
+                                           .toObject()
+                                           .value(QStringLiteral("values"))
+                                           .toArray()) {
+            const QJsonObject object = crumb.toObject();
+            if (object.value(QStringLiteral("category")) == QStringLiteral("broadcast")) {
+                crumbs << object.value(QStringLiteral("message")).toString();
+            }
+        }
+        QCOMPARE(crumbs, (QStringList{QStringLiteral("Connecting to 127.0.0.1:%1").arg(server.port()),
+                                      QStringLiteral("Connected to Icecast server"),
+                                      QStringLiteral("Broadcast stopped")}));
+        shutdownCrashReporting();
+        qunsetenv("ONDARO_CRASH_DSN");
     }
 
     // Last: it takes the sound server away. The pipeline fails under a live broadcast; the user
