@@ -115,8 +115,11 @@ int main(int argc, char** argv) {
                 },
                 15000);
             const qint64 acceptedAt = clock.nsecsElapsed();
-            const double air = waitMs(clock, acceptedAt, [&] { return firstByte; }, 15000);
-            if (firstPacket < 0) firstPacket = waitMs(clock, start, [&] { return firstChunk; }, 1);
+            const double air = waitMs(
+                clock, acceptedAt, [&] { return firstByte; }, 15000);
+            if (firstPacket < 0)
+                firstPacket = waitMs(
+                    clock, start, [&] { return firstChunk; }, 1);
             if (handshake < 0 || air < 0) {
                 std::fprintf(stderr, "connect %d did not go on air\n", i + 1);
                 return 1;
@@ -159,18 +162,21 @@ int main(int argc, char** argv) {
             }
             firstByte = false;
             const qint64 returned = clock.nsecsElapsed();
-            const double flowing = waitMs(clock, returned, [&] { return firstByte; }, 30000);
+            const double flowing = waitMs(
+                clock, returned, [&] { return firstByte; }, 30000);
             if (flowing < 0) {
-                std::fprintf(stderr, "restart %d (delay %d s) never came back on air\n", i + 1, delay);
+                std::fprintf(stderr, "restart %d (delay %d s) never came back on air\n", i + 1,
+                             delay);
                 return 1;
             }
             back.push_back(flowing);
             QTest::qWait(2000);
         }
         const Summary b = summarize(back);
-        std::printf("server back -> audio flowing, reconnect delay %d s: p50 %.0f ms, max %.0f ms"
-                    " (%d restarts)\n",
-                    delay, b.p50, b.max, restarts);
+        std::printf(
+            "server back -> audio flowing, reconnect delay %d s: p50 %.0f ms, max %.0f ms"
+            " (%d restarts)\n",
+            delay, b.p50, b.max, restarts);
         controller.stopBroadcasting();
         client->cancelReconnect();
         client->disconnectFromServer();

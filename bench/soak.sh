@@ -17,6 +17,9 @@ cmake --build build -j2 --target doredoradar-cli doredoradar-icecast-config >/de
 
 runtime=$(mktemp -d "${TMPDIR:-/tmp}/soak.XXXXXX")
 [ "$(id -u)" -eq 0 ] && chmod 711 "$runtime"
+# A copy of its own: the build may go on meanwhile.
+cp "$cli" "$runtime/doredoradar-cli"
+cli="$runtime/doredoradar-cli"
 pids=()
 icecast_pid=""
 cleanup() {

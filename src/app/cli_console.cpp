@@ -24,8 +24,7 @@ void CliConsole::install(bool verbose) {
     qInstallMessageHandler(&CliConsole::messageHandler);
 }
 
-void CliConsole::messageHandler(QtMsgType type, const QMessageLogContext&,
-                                const QString& message) {
+void CliConsole::messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
     CliConsole& console = instance();
     if (type == QtDebugMsg || (type == QtInfoMsg && !console.m_verbose)) return;
     console.write(stderr, message);

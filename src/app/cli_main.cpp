@@ -52,8 +52,8 @@ int run(int argc, char** argv) {
     Logger::instance().setFileLoggingEnabled(options.logFile);
     qCInfo(lcMain) << "Starting doredoradar-cli" << appidentity::version();
     if (options.logFile) {
-        CliConsole::instance().printLine(QStringLiteral("Log file: %1")
-                                             .arg(Logger::instance().logFilePath()));
+        CliConsole::instance().printLine(
+            QStringLiteral("Log file: %1").arg(Logger::instance().logFilePath()));
     }
 
     if (options.command == CliOptions::Command::ListDevices) return CliSession::listDevices();

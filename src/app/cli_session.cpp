@@ -89,8 +89,9 @@ bool findDevice(const DeviceList& devices, const QString& wanted, QString* id, Q
 QString deviceListText(const DeviceList& devices) {
     QStringList lines;
     for (int i = 0; i < devices.ids.size(); ++i) {
-        lines << QStringLiteral("  %1  %2  [%3]").arg(i, 2).arg(devices.names.value(i),
-                                                                   devices.ids.at(i));
+        lines << QStringLiteral("  %1  %2  [%3]")
+                     .arg(i, 2)
+                     .arg(devices.names.value(i), devices.ids.at(i));
     }
     return lines.isEmpty() ? QStringLiteral("  (none)") : lines.join(QLatin1Char('\n'));
 }
@@ -116,8 +117,9 @@ bool startCaptureForListing(OBSAudioManager& manager) {
         return false;
     }
     if (!manager.initialize()) {
-        console().printError(QStringLiteral("Cannot capture audio: libobs did not start (see the "
-                                            "log lines above)."));
+        console().printError(
+            QStringLiteral("Cannot capture audio: libobs did not start (see the "
+                           "log lines above)."));
         return false;
     }
     return true;
@@ -131,8 +133,9 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(&m_statusTimer, &QTimer::timeout, this, &CliSession::onStatusTick);
     m_durationTimer.setSingleShot(true);
     connect(&m_durationTimer, &QTimer::timeout, this, [this] {
-        finish(cli::kExitDone, QStringLiteral("Stopping after %1 s on air, as asked")
-                                   .arg(m_options.durationSeconds));
+        finish(
+            cli::kExitDone,
+            QStringLiteral("Stopping after %1 s on air, as asked").arg(m_options.durationSeconds));
     });
 
     connect(&m_controller, &Doredoradar::broadcastingStarted, this,
@@ -188,7 +191,7 @@ bool CliSession::start() {
         MetadataManager parser;
         parser.parseMetadata(m_options.title);
         m_title = parser.title().isEmpty() && parser.artist().isEmpty() ? m_options.title
-                                                                         : parser.title();
+                                                                        : parser.title();
         m_artist = parser.artist();
     }
     m_controller.setInitialStreamMetadata(m_title, m_artist);
@@ -220,8 +223,9 @@ bool CliSession::configureDecks() {
             return false;
         }
         if (!manager->setDeckInputDevice(deck, id)) {
-            console().printError(
-                QStringLiteral("Deck %1: the device \"%2\" cannot be captured").arg(deck).arg(name));
+            console().printError(QStringLiteral("Deck %1: the device \"%2\" cannot be captured")
+                                     .arg(deck)
+                                     .arg(name));
             return false;
         }
         console().printLine(QStringLiteral("Deck %1: %2").arg(deck).arg(name));
@@ -250,8 +254,8 @@ bool CliSession::configureDecks() {
                 QStringLiteral("Deck 2: the sound of %1 cannot be captured").arg(chosen->name));
             return false;
         }
-        console().printLine(QStringLiteral("Deck 2: %1 (%2)").arg(chosen->name,
-                                                                   executableOf(*chosen)));
+        console().printLine(
+            QStringLiteral("Deck 2: %1 (%2)").arg(chosen->name, executableOf(*chosen)));
     }
     return true;
 }
@@ -279,8 +283,9 @@ void CliSession::configureMixer() {
     if (m_options.monitor) {
         m_controller.setMonitorDevice(m_options.monitorDevice);
         m_controller.setMonitorEnabled(true);
-        console().printLine(QStringLiteral("Monitor: %1").arg(
-            m_options.monitorDevice.isEmpty() ? QStringLiteral("Default") : m_options.monitorDevice));
+        console().printLine(QStringLiteral("Monitor: %1")
+                                .arg(m_options.monitorDevice.isEmpty() ? QStringLiteral("Default")
+                                                                       : m_options.monitorDevice));
     }
 }
 

@@ -51,7 +51,8 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
             const quint64 generation = m_pipelineGeneration.load();
             const qint64 pending = m_pendingEncodedBytes.fetch_add(data.size()) + data.size();
             qint64 peak = m_peakPendingEncodedBytes.load();
-            while (pending > peak && !m_peakPendingEncodedBytes.compare_exchange_weak(peak, pending)) {
+            while (pending > peak &&
+                   !m_peakPendingEncodedBytes.compare_exchange_weak(peak, pending)) {
             }
             QMetaObject::invokeMethod(
                 this,
@@ -179,7 +180,8 @@ bool Doredoradar::setupMixer() {
         return false;
     }
     BROADCAST_INFO << "setupMixer() - mixer started successfully";
-    BROADCAST_INFO << "Mixer started -" << "encoder:" << m_mixer->formatLabel()
+    BROADCAST_INFO << "Mixer started -"
+                   << "encoder:" << m_mixer->formatLabel()
                    << "bitrate:" << m_encoderSettings->bitrate() << "kbps";
     return true;
 }
@@ -231,10 +233,10 @@ void Doredoradar::runDeferredActions() {
 bool Doredoradar::connectAndBroadcast(const QString& host, quint16 port, const QString& mount,
                                       const QString& username, const QString& password) {
     trackBroadcastStart(m_encoderSettings ? m_encoderSettings->encoderName() : QString(), host);
-    addBreadcrumb(kBroadcastCategory,
-                  QStringLiteral("Connecting to ") + host + QLatin1Char(':') +
-                      QString::number(port),
-                  kDefaultType);
+    addBreadcrumb(
+        kBroadcastCategory,
+        QStringLiteral("Connecting to ") + host + QLatin1Char(':') + QString::number(port),
+        kDefaultType);
     configureClient();
     m_userStartPending = true;
     m_lastCountedReconnectAttempt = 0;
@@ -509,8 +511,8 @@ void Doredoradar::countEncodedChunk(int bytes) {
     if (elapsedMs >= kBitrateReportIntervalMs) {
         const double kbps = double(m_bitrateWindowBytes) * 8.0 / double(elapsedMs);
         BROADCAST_INFO << "Actual encoded bitrate:" << QString::number(kbps, 'f', 1) << "kbps"
-                       << "(target:"
-                       << (m_encoderSettings ? m_encoderSettings->bitrate() : -1) << "kbps,"
+                       << "(target:" << (m_encoderSettings ? m_encoderSettings->bitrate() : -1)
+                       << "kbps,"
                        << "bytes:" << m_bitrateWindowBytes << "in" << elapsedMs << "ms)";
         m_bitrateWindowBytes = 0;
         m_bitrateWindow.restart();
@@ -541,7 +543,8 @@ void Doredoradar::sendChunk(const QByteArray& data) {
     const qint64 elapsedMs = timer.elapsed();
     if (!sent) BROADCAST_WARN << "Failed to send audio data";
     if (elapsedMs < kSendBlockedWarnMs) return;
-    if (m_blockedReportClock.isValid() && m_blockedReportClock.elapsed() < kBlockedReportIntervalMs) {
+    if (m_blockedReportClock.isValid() &&
+        m_blockedReportClock.elapsed() < kBlockedReportIntervalMs) {
         ++m_blockedSinceReport;
         return;
     }
@@ -563,7 +566,8 @@ qint64 Doredoradar::sendBacklogLimitBytes() const {
 
 void Doredoradar::treatBacklogAsLoss(qint64 backlogBytes) {
     const double seconds = double(backlogBytes) * 8.0 / (m_encoderSettings->bitrate() * 1000.0);
-    BROADCAST_WARN << "Send backlog of" << backlogBytes << "bytes (" << QString::number(seconds, 'f', 1)
+    BROADCAST_WARN << "Send backlog of" << backlogBytes << "bytes ("
+                   << QString::number(seconds, 'f', 1)
                    << "s of audio) - the connection is slower than the stream, treating it as lost";
     m_icecastClient->handleConnectionLost(
         QStringLiteral("The connection is too slow for the stream (%1 s of audio waiting)")

@@ -22,9 +22,9 @@ bool BroadcastRig::start(QString* error) {
     m_xvfb.applyToProcess();
     // PulseAudio's own sine (amplitude 0.5) feeds the microphone: it is no program, so the
     // program list offers the deck 2 player alone.
-    if (m_pulse.pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
-                       QStringLiteral("sink=mic_sink"),
-                       QStringLiteral("frequency=%1").arg(kDeck1Hz)})
+    if (m_pulse
+            .pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
+                    QStringLiteral("sink=mic_sink"), QStringLiteral("frequency=%1").arg(kDeck1Hz)})
             .trimmed()
             .isEmpty()) {
         *error = QStringLiteral("no sine on the microphone");
@@ -49,7 +49,8 @@ bool BroadcastRig::warmUpDeck(int deck, QString* error) {
     }
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < kProgramTimeoutMs && capture->deckCaptureStats(deck).buffers == before) {
+    while (timer.elapsed() < kProgramTimeoutMs &&
+           capture->deckCaptureStats(deck).buffers == before) {
         QTest::qWait(20);
     }
     capture->stopDeck(deck);
@@ -67,7 +68,8 @@ bool BroadcastRig::addProgramOnDeck2(QString* error) {
     timer.start();
     while (timer.elapsed() < kProgramTimeoutMs && m_programWindow.isEmpty()) {
         for (const auto& app : m_controller->audioManager()->getRunningApplications()) {
-            if (app.window.endsWith(QStringLiteral(":gst-launch-1.0"))) m_programWindow = app.window;
+            if (app.window.endsWith(QStringLiteral(":gst-launch-1.0")))
+                m_programWindow = app.window;
         }
         if (m_programWindow.isEmpty()) QTest::qWait(100);
     }

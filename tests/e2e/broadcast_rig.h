@@ -19,7 +19,7 @@ class BroadcastRig {
 public:
     static constexpr double kDeck1Hz = 440.0;
     static constexpr double kDeck2Hz = 1000.0;
-    static constexpr double kToneAmplitude = 0.5;  // both tones
+    static constexpr double kToneAmplitude = 0.5;    // both tones
     static constexpr double kHeadroom = 0.70794576;  // both decks audible: -3 dB each
     static constexpr char kProgramName[] = "TonePlayer";
 
@@ -38,7 +38,6 @@ public:
 
     Doredoradar& controller() { return *m_controller; }
     PulseServer& pulse() { return m_pulse; }
-
 
 private:
     bool warmUpDeck(int deck, QString* error);

@@ -85,20 +85,23 @@ private Q_SLOTS:
     void broadcastsForTheGivenDuration() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/cli")), QStringLiteral("--deck1"),
-                  QStringLiteral("Test_Microphone"), QStringLiteral("--duration"),
-                  QStringLiteral("10"), QStringLiteral("--title"),
-                  QStringLiteral("The Testers - Night Train"), QStringLiteral("--name"),
-                  QStringLiteral("CLI Radio")},
-                 environment());
+        startCli(
+            cli,
+            {server(QStringLiteral("/cli")), QStringLiteral("--deck1"),
+             QStringLiteral("Test_Microphone"), QStringLiteral("--duration"), QStringLiteral("10"),
+             QStringLiteral("--title"), QStringLiteral("The Testers - Night Train"),
+             QStringLiteral("--name"), QStringLiteral("CLI Radio")},
+            environment());
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
-        QVERIFY(seen.contains(QStringLiteral("Listen at http://127.0.0.1:%1/cli").arg(m_icecast.port())));
+        QVERIFY(seen.contains(
+            QStringLiteral("Listen at http://127.0.0.1:%1/cli").arg(m_icecast.port())));
         QTest::qWait(4000);
         const QJsonObject source = m_icecast.sourceStats(QStringLiteral("/cli"));
-        QCOMPARE(source.value(QStringLiteral("server_name")).toString(), QStringLiteral("CLI Radio"));
-        const AudioProbe probe = AudioProbe::of(m_icecast.listen(QStringLiteral("/cli"), 40000, 8000));
+        QCOMPARE(source.value(QStringLiteral("server_name")).toString(),
+                 QStringLiteral("CLI Radio"));
+        const AudioProbe probe =
+            AudioProbe::of(m_icecast.listen(QStringLiteral("/cli"), 40000, 8000));
         QVERIFY2(probe.ok, qPrintable(probe.error));
         QCOMPARE(probe.codec, QStringLiteral("opus"));
         QCOMPARE(probe.channels, 2);
@@ -155,7 +158,9 @@ private Q_SLOTS:
     void interruptStopsCleanly() {
         QProcess cli;
         QString seen;
-        startCli(cli, {server(QStringLiteral("/interrupted")), QStringLiteral("--deck1"), QStringLiteral("1")},
+        startCli(cli,
+                 {server(QStringLiteral("/interrupted")), QStringLiteral("--deck1"),
+                  QStringLiteral("1")},
                  environment());
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
@@ -171,14 +176,17 @@ private Q_SLOTS:
         QVERIFY2(tookMs <= 2000, qPrintable(QString::number(tookMs)));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
         QCOMPARE(cli.exitCode(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/interrupted")).isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/interrupted")).isEmpty(),
+                                 5000);
     }
 
     // Without an X display libobs cannot capture: the CLI says so and names xvfb-run.
     void noDisplayIsExplained() {
         QProcess cli;
         QString seen;
-        startCli(cli, {server(QStringLiteral("/nodisplay")), QStringLiteral("--deck1"), QStringLiteral("default")},
+        startCli(cli,
+                 {server(QStringLiteral("/nodisplay")), QStringLiteral("--deck1"),
+                  QStringLiteral("default")},
                  environment(false));
         QVERIFY(cli.waitForFinished(15000));
         QCOMPARE(cli.exitCode(), 4);
@@ -186,15 +194,64 @@ private Q_SLOTS:
         QVERIFY(seen.contains(QStringLiteral("X display")));
     }
 
+    // The way the README runs it on a machine without a display. xvfb-run's server resets when
+    // its last client leaves, which must not make libobs's start-up fail now and again.
+    void runsUnderXvfbRun() {
+        for (int run = 0; run < 10; ++run) {
+            QProcess cli;
+            cli.setProcessEnvironment(environment(false));
+            cli.setProcessChannelMode(QProcess::MergedChannels);
+            cli.start(QStringLiteral("xvfb-run"),
+                      {QStringLiteral("-a"), QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
+                       QStringLiteral("--list-devices")});
+            QVERIFY(cli.waitForFinished(15000));
+            const QString text = QString::fromLocal8Bit(cli.readAll());
+            QVERIFY2(cli.exitCode() == 0 && text.contains(QStringLiteral("Test_Microphone")),
+                     qPrintable(QStringLiteral("run %1: %2").arg(run).arg(text)));
+        }
+    }
+
+    // A device that is not there: the list of those that are, and status 4.
+    void unknownDeviceExitsWithFour() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/nodevice")), QStringLiteral("--deck1"),
+                  QStringLiteral("Studio Microphone")},
+                 environment());
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitCode(), 4);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("No input device \"Studio Microphone\"")),
+                 qPrintable(seen));
+        QVERIFY(seen.contains(QStringLiteral("Test_Microphone")));
+    }
+
     void usageErrorsExitWithTwo() {
         QProcess cli;
         QString seen;
-        startCli(cli, {server(QStringLiteral("/x")), QStringLiteral("--deck1"), QStringLiteral("default"),
-                       QStringLiteral("--codec"), QStringLiteral("flac")},
+        startCli(cli,
+                 {server(QStringLiteral("/x")), QStringLiteral("--deck1"),
+                  QStringLiteral("default"), QStringLiteral("--codec"), QStringLiteral("flac")},
                  environment());
         QVERIFY(cli.waitForFinished(10000));
         QCOMPARE(cli.exitCode(), 2);
         QVERIFY2(output(cli, seen).contains(QStringLiteral("--codec")), qPrintable(seen));
+    }
+
+    // Last (it stops the server): without reconnecting, a lost connection ends the run with 5.
+    void lostConnectionWithoutReconnectExitsWithFive() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/lost")), QStringLiteral("--deck1"),
+                  QStringLiteral("default"), QStringLiteral("--no-reconnect")},
+                 environment());
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        m_icecast.stop();
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitCode(), 5);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("Gave up reconnecting")), qPrintable(seen));
     }
 };
 

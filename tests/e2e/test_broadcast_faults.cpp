@@ -15,9 +15,9 @@
 #include "core/logger.h"
 #include "deck_feeder.h"
 #include "http_receiver.h"
+#include "log_capture.h"
 #include "maintenance/crash_envelope.h"
 #include "maintenance/crash_reporting.h"
-#include "log_capture.h"
 #include "ogg_pages.h"
 #include "scripted_source_server.h"
 #include "test_environment.h"
@@ -70,7 +70,8 @@ class TestBroadcastFaults : public QObject {
 
     int loggedNumberAfter(const QString& prefix) const {
         for (const QString& message : m_log->messages(QStringLiteral("BROADCASTER"))) {
-            if (message.startsWith(prefix)) return message.mid(prefix.size()).section(' ', 1, 1).toInt();
+            if (message.startsWith(prefix))
+                return message.mid(prefix.size()).section(' ', 1, 1).toInt();
         }
         return -1;
     }
@@ -260,7 +261,8 @@ private Q_SLOTS:
         QVERIFY(!mixer()->isRunning());
         const QStringList messages = m_log->messages(QStringLiteral("BROADCASTER"));
         const qsizetype stoppedAt = messages.indexOf(QStringLiteral("Broadcasting stopped"));
-        const qsizetype lossAt = messages.indexOf(QStringLiteral("Disconnected, stopping broadcasting"));
+        const qsizetype lossAt =
+            messages.indexOf(QStringLiteral("Disconnected, stopping broadcasting"));
         QVERIFY(stoppedAt >= 0);
         QVERIFY(lossAt > stoppedAt);
     }
@@ -335,18 +337,21 @@ private Q_SLOTS:
         auto findEvent = [&receiver](const QString& message) {
             for (const auto& request : receiver.requests()) {
                 const QJsonObject event = crash::eventFromEnvelope(request.body);
-                if (event.value(QStringLiteral("message")).toObject().value(QStringLiteral("formatted")) ==
-                    message) {
+                if (event.value(QStringLiteral("message"))
+                        .toObject()
+                        .value(QStringLiteral("formatted")) == message) {
                     return event;
                 }
             }
             return QJsonObject();
         };
-        QTRY_VERIFY_WITH_TIMEOUT(!findEvent(QStringLiteral("after the broadcast")).isEmpty(), 10000);
-        QCOMPARE(findEvent(QStringLiteral("broadcast.start")).value(QStringLiteral("tags")).toObject(),
-                 (QJsonObject{{"event.type", "broadcast.start"},
-                              {"encoder", "OGG Opus"},
-                              {"server", "127.0.0.1"}}));
+        QTRY_VERIFY_WITH_TIMEOUT(!findEvent(QStringLiteral("after the broadcast")).isEmpty(),
+                                 10000);
+        QCOMPARE(
+            findEvent(QStringLiteral("broadcast.start")).value(QStringLiteral("tags")).toObject(),
+            (QJsonObject{{"event.type", "broadcast.start"},
+                         {"encoder", "OGG Opus"},
+                         {"server", "127.0.0.1"}}));
         QStringList crumbs;
         for (const QJsonValue& crumb : findEvent(QStringLiteral("after the broadcast"))
                                            .value(QStringLiteral("breadcrumbs"))
@@ -358,9 +363,10 @@ private Q_SLOTS:
                 crumbs << object.value(QStringLiteral("message")).toString();
             }
         }
-        QCOMPARE(crumbs, (QStringList{QStringLiteral("Connecting to 127.0.0.1:%1").arg(server.port()),
-                                      QStringLiteral("Connected to Icecast server"),
-                                      QStringLiteral("Broadcast stopped")}));
+        QCOMPARE(crumbs,
+                 (QStringList{QStringLiteral("Connecting to 127.0.0.1:%1").arg(server.port()),
+                              QStringLiteral("Connected to Icecast server"),
+                              QStringLiteral("Broadcast stopped")}));
         shutdownCrashReporting();
         qunsetenv("ONDARO_CRASH_DSN");
     }
@@ -380,8 +386,9 @@ private Q_SLOTS:
         // Capture goes with the sound server; a deck fed on its own keeps the mix flowing into
         // the monitor sink, which now fails.
         GStreamerMixer* mix = mixer();
-        DeckFeeder deck([mix](const float* d, int f, int c, int r) { mix->feedDeck1Audio(d, f, c, r); },
-                        BroadcastRig::kDeck1Hz, BroadcastRig::kToneAmplitude);
+        DeckFeeder deck(
+            [mix](const float* d, int f, int c, int r) { mix->feedDeck1Audio(d, f, c, r); },
+            BroadcastRig::kDeck1Hz, BroadcastRig::kToneAmplitude);
         deck.start();
         QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), 10000);
         QVERIFY2(errors.first().first().toString().startsWith(QStringLiteral("Mixer error: ")),

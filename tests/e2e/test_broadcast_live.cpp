@@ -79,9 +79,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("contentType");
         QTest::newRow("opus") << int(EncoderSettings::OGG_OPUS) << 48000 << 2 << "opus"
                               << "audio/ogg";
-        QTest::newRow("vorbis mono 44.1k") << int(EncoderSettings::OGG_VORBIS) << 44100 << 1
-                                           << "vorbis"
-                                           << "audio/ogg";
+        QTest::newRow("vorbis mono 44.1k")
+            << int(EncoderSettings::OGG_VORBIS) << 44100 << 1 << "vorbis"
+            << "audio/ogg";
         QTest::newRow("mp3 44.1k") << int(EncoderSettings::MP3) << 44100 << 2 << "mp3"
                                    << "audio/mpeg";
         QTest::newRow("aac") << int(EncoderSettings::AAC) << 48000 << 2 << "aac"
@@ -114,7 +114,8 @@ private Q_SLOTS:
         const QByteArray heard = m_icecast.listen(mount, 40000, 8000);
         QCOMPARE(m_icecast.sourceStats(mount).value(QStringLiteral("server_type")).toString(),
                  contentType);
-        QVERIFY2(errors.isEmpty(), errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
+        QVERIFY2(errors.isEmpty(),
+                 errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
         const AudioProbe probe = AudioProbe::of(heard);
         QVERIFY2(probe.ok, qPrintable(probe.error));
         QCOMPARE(probe.codec, codec);
@@ -151,8 +152,9 @@ private Q_SLOTS:
         QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
         QSignalSpy connected(client(), &IcecastClient::connected);
         goLive(QStringLiteral("/nodeck"));
-        QVERIFY(m_log->contains(QStringLiteral("BROADCASTER"),
-                                QStringLiteral("Failed to prime encoding pipeline before connect")));
+        QVERIFY(
+            m_log->contains(QStringLiteral("BROADCASTER"),
+                            QStringLiteral("Failed to prime encoding pipeline before connect")));
         QVERIFY(!controller().isPipelinePrimed());
         QVERIFY(!mixer()->isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), kConnectTimeoutMs);
@@ -236,11 +238,12 @@ private Q_SLOTS:
         QTest::qWait(Doredoradar::kMonitorPrimeHoldMs + 500);
         QVERIFY(mixer()->isMonitorEnabled());
         QCOMPARE(mixer()->monitorUserVolume(), 0.7f);
-        QCOMPARE(qRound(mixer()->elementProperty(QStringLiteral("monitor_volume"),
-                                                 QStringLiteral("volume"))
-                            .toDouble() *
-                        100),
-                 70);
+        QCOMPARE(
+            qRound(mixer()
+                       ->elementProperty(QStringLiteral("monitor_volume"), QStringLiteral("volume"))
+                       .toDouble() *
+                   100),
+            70);
 
         controller().stopBroadcasting();
         QVERIFY(mixer()->isRunning());

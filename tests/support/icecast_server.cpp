@@ -1,12 +1,11 @@
 #include "icecast_server.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
+#include <QThread>
 
 #include "icecast_config.h"
 
@@ -77,11 +76,10 @@ int IcecastServer::httpGet(const QString& path, QByteArray* body, int timeoutMs,
     if (!socket.waitForConnected(timeoutMs)) return 0;
     QByteArray request = "GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
     if (asAdmin) {
-        request += "Authorization: Basic " +
-                   (m_options.adminUser + QLatin1Char(':') + m_options.adminPassword)
-                       .toUtf8()
-                       .toBase64() +
-                   "\r\n";
+        request +=
+            "Authorization: Basic " +
+            (m_options.adminUser + QLatin1Char(':') + m_options.adminPassword).toUtf8().toBase64() +
+            "\r\n";
     }
     request += "\r\n";
     socket.write(request);

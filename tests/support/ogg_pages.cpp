@@ -43,7 +43,9 @@ QString contiguityProblem(const QList<OggPage>& pages) {
                 .arg(serial);
         }
         if (pages.at(i).sequence != quint32(i)) {
-            return QStringLiteral("page %1 has sequence number %2").arg(i).arg(pages.at(i).sequence);
+            return QStringLiteral("page %1 has sequence number %2")
+                .arg(i)
+                .arg(pages.at(i).sequence);
         }
     }
     return {};

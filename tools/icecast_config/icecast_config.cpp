@@ -36,12 +36,14 @@ QString writeConfiguration(const QString& folder, const Options& options, QStrin
 
     QString mounts;
     for (auto it = options.mountPasswords.cbegin(); it != options.mountPasswords.cend(); ++it) {
-        mounts += QStringLiteral("<mount><mount-name>%1</mount-name><password>%2</password></mount>")
-                      .arg(xmlEscape(it.key()), xmlEscape(it.value()));
+        mounts +=
+            QStringLiteral("<mount><mount-name>%1</mount-name><password>%2</password></mount>")
+                .arg(xmlEscape(it.key()), xmlEscape(it.value()));
     }
     const QString security =
-        root ? QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user>"
-                              "<group>nogroup</group></changeowner></security>")
+        root ? QStringLiteral(
+                   "<security><chroot>0</chroot><changeowner><user>nobody</user>"
+                   "<group>nogroup</group></changeowner></security>")
              : QStringLiteral("<security><chroot>0</chroot></security>");
     const QString config =
         QStringLiteral(
@@ -61,11 +63,10 @@ QString writeConfiguration(const QString& folder, const Options& options, QStrin
             "<loglevel>%11</loglevel></logging>%12</icecast>")
             // One pass, so that a password holding "%1" is never substituted again.
             .arg(QString::number(options.maxClients), QString::number(options.maxSources),
-                 QString::number(options.sourceTimeoutSeconds),
-                 xmlEscape(options.sourcePassword), xmlEscape(options.adminUser),
-                 xmlEscape(options.adminPassword), xmlEscape(options.bindAddress),
-                 QString::number(options.port), mounts, xmlEscape(logDir),
-                 QString::number(options.logLevel), security);
+                 QString::number(options.sourceTimeoutSeconds), xmlEscape(options.sourcePassword),
+                 xmlEscape(options.adminUser), xmlEscape(options.adminPassword),
+                 xmlEscape(options.bindAddress), QString::number(options.port), mounts,
+                 xmlEscape(logDir), QString::number(options.logLevel), security);
     const QString path = folder + QStringLiteral("/icecast.xml");
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0 || !file.commit()) {
@@ -74,9 +75,9 @@ QString writeConfiguration(const QString& folder, const Options& options, QStrin
     }
     // It holds the passwords: readable by its owner, and by "nobody" only when Icecast must
     // drop to it.
-    QFile::setPermissions(path, root ? QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                           QFileDevice::ReadOther
-                                     : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(
+        path, root ? QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther
+                   : QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return path;
 }
 
