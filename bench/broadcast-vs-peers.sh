@@ -15,7 +15,6 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 warm=5
 cli=build/src/doredoradar-cli
-icecast_config=build/tools/icecast_config/doredoradar-icecast-config
 cmake --build build -j2 --target doredoradar-cli doredoradar-icecast-config >/dev/null
 
 if ! command -v darkice >/dev/null; then
@@ -24,57 +23,26 @@ if ! command -v darkice >/dev/null; then
     "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends darkice >/dev/null
 fi
 
-runtime=$(mktemp -d "${TMPDIR:-/tmp}/broadcast-vs-peers.XXXXXX")
-[ "$(id -u)" -eq 0 ] && chmod 711 "$runtime"
-pids=()
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -9 "$pid" 2>/dev/null || true
-    done
-    rm -rf "$runtime"
-}
-trap cleanup EXIT
+source scripts/local-services.sh
+make_services_runtime broadcast-vs-peers
+runtime=$services_runtime
+trap 'stop_services; rm -rf "$runtime"' EXIT
 
 ticks=$(getconf CLK_TCK)
 # utime + stime of a process, all its threads, in clock ticks.
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
 peak_rss_kib() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
 
-# A private PulseAudio: pink noise plays into bench_sink; every tool records bench_sink.monitor.
-mkdir -p "$runtime/pulse"
-cat >"$runtime/pulse/default.pa" <<EOF
-load-module module-native-protocol-unix socket=$runtime/pulse/native auth-anonymous=1
-load-module module-null-sink sink_name=bench_sink rate=48000 channels=2 sink_properties=device.description=Bench_Sink
-set-default-sink bench_sink
-EOF
-env -u PULSE_SERVER -u DISPLAY HOME="$runtime/pulse" XDG_RUNTIME_DIR="$runtime/pulse" \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
-    -F "$runtime/pulse/default.pa" >"$runtime/pulse.log" 2>&1 &
-pids+=($!)
-export PULSE_SERVER="unix:$runtime/pulse/native"
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+# Pink noise plays into bench_sink of a private PulseAudio; every tool records its monitor.
+start_private_pulse bench_sink
 gst-launch-1.0 -q audiotestsrc is-live=true wave=pink-noise volume=0.5 \
     ! audio/x-raw,rate=48000,channels=2 ! pulsesink device=bench_sink >/dev/null 2>&1 &
-pids+=($!)
-
+services_pids+=($!)
 # doredoradar-cli captures through libobs, which needs an X display.
-exec 4>"$runtime/display"
-Xvfb -displayfd 4 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$runtime/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$runtime/display")"
-
+start_virtual_display
 password=$(openssl rand -hex 12)
-port=18000
-while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
-mkdir -p "$runtime/icecast"
-config=$(ICECAST_SOURCE_PASSWORD="$password" ICECAST_ADMIN_PASSWORD="$password" \
-    "$icecast_config" --dir "$runtime/icecast" --port "$port")
-icecast2 -c "$config" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do curl -fs -o /dev/null "http://127.0.0.1:$port/status-json.xsl" && break; sleep 0.1; done
+port=$(free_port 18000)
+start_local_icecast "$port" "$password" "$password"
 
 export XDG_DATA_HOME="$runtime/data" XDG_CONFIG_HOME="$runtime/config"
 
@@ -120,11 +88,8 @@ measure() {
     after=$(cpu_ticks "$pid")
     rss=$(peak_rss_kib "$pid")
     live=no
-    curl -fs "http://127.0.0.1:$port/status-json.xsl" | grep -q "\"listenurl\":\"[^\"]*/$mount\"" && live=yes
-    kill -INT "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
+    mount_live "$port" "/$mount" && live=yes
+    stop_pid "$pid"
     local cpu_per_minute
     cpu_per_minute=$(awk -v t="$((after - before))" -v hz="$ticks" -v s="$seconds" 'BEGIN {printf "%.2f", t / hz * 60 / s}')
     results+=("| $name | $cpu_per_minute | $(awk -v k="$rss" 'BEGIN {printf "%.1f", k / 1024}') | $live |")

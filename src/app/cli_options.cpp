@@ -132,43 +132,106 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
                     CliOptions* options, QString* error) {
     using namespace settingskeys;
     *options = CliOptions();
-    options->encoderFormat = kEncoderType.defaultValue;
-    options->bitrateKbps = kEncoderBitrate.defaultValue;
-    options->sampleRateHz = kEncoderSampleRate.defaultValue;
-    options->channels = kEncoderChannels.defaultValue;
-    options->crossfader = kCrossfaderPosition.defaultValue;
-    options->duckPreset = kDuckingPreset.defaultValue;
-    options->streamName = QString::fromUtf8(kStreamName.defaultValue);
-    options->streamDescription = QString::fromUtf8(kStreamDescription.defaultValue);
-    options->streamGenre = QString::fromUtf8(kStreamGenre.defaultValue);
-    options->streamUrl = QString::fromUtf8(kStreamUrl.defaultValue);
-    options->isPublic = kStreamPublic.defaultValue;
-    options->autoReconnect = kAutoReconnect.defaultValue;
-    options->reconnectDelaySeconds = kReconnectDelay.defaultValue;
-    options->maxRetries = kReconnectMaxRetries.defaultValue;
+    CliOptions& o = *options;
+    o.encoderFormat = kEncoderType.defaultValue;
+    o.bitrateKbps = kEncoderBitrate.defaultValue;
+    o.sampleRateHz = kEncoderSampleRate.defaultValue;
+    o.channels = kEncoderChannels.defaultValue;
+    o.crossfader = kCrossfaderPosition.defaultValue;
+    o.duckPreset = kDuckingPreset.defaultValue;
+    o.streamName = QString::fromUtf8(kStreamName.defaultValue);
+    o.streamDescription = QString::fromUtf8(kStreamDescription.defaultValue);
+    o.streamGenre = QString::fromUtf8(kStreamGenre.defaultValue);
+    o.streamUrl = QString::fromUtf8(kStreamUrl.defaultValue);
+    o.isPublic = kStreamPublic.defaultValue;
+    o.autoReconnect = kAutoReconnect.defaultValue;
+    o.reconnectDelaySeconds = kReconnectDelay.defaultValue;
+    o.maxRetries = kReconnectMaxRetries.defaultValue;
 
     // Asking for help wins over anything else on the line.
     for (const QString& argument : arguments) {
         if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            options->command = CliOptions::Command::Help;
+            o.command = CliOptions::Command::Help;
             return true;
         }
     }
 
+    struct TextOption {
+        const char* name;
+        QString* target;
+    };
+    const TextOption textOptions[] = {
+        {"--deck1", &o.deck1Device},
+        {"--deck2", &o.deck2Device},
+        {"--deck2-app", &o.deck2App},
+        {"--name", &o.streamName},
+        {"--description", &o.streamDescription},
+        {"--genre", &o.streamGenre},
+        {"--stream-url", &o.streamUrl},
+        {"--title", &o.title},
+    };
+    struct IntOption {
+        const char* name;
+        int minimum;
+        int maximum;
+        int* target;
+    };
+    const IntOption intOptions[] = {
+        {"--bitrate", EncoderSettings::kMinBitrateKbps, EncoderSettings::kMaxBitrateKbps,
+         &o.bitrateKbps},
+        {"--samplerate", kMinSampleRateHz, kMaxSampleRateHz, &o.sampleRateHz},
+        {"--channels", 1, 2, &o.channels},
+        {"--duck-by", 1, 2, &o.duckByDeck},
+        {"--duck-preset", 0, kDuckingPresetAdvanced - 1, &o.duckPreset},
+        {"--reconnect-delay", 0, 3600, &o.reconnectDelaySeconds},
+        {"--retries", 0, 1000000, &o.maxRetries},
+        {"--duration", 1, 365 * 24 * 3600, &o.durationSeconds},
+    };
+    struct NumberOption {
+        const char* name;
+        double minimum;
+        double maximum;
+        double* target;
+    };
+    const NumberOption numberOptions[] = {
+        {"--volume1", kMinVolumeDb, kMaxVolumeDb, &o.volume1Db},
+        {"--volume2", kMinVolumeDb, kMaxVolumeDb, &o.volume2Db},
+        {"--crossfader", -1.0, 1.0, &o.crossfader},
+    };
+    struct Switch {
+        const char* name;
+        bool* target;
+        bool value;
+    };
+    const Switch switches[] = {
+        {"--public", &o.isPublic, true},  {"--no-reconnect", &o.autoReconnect, false},
+        {"--log-file", &o.logFile, true}, {"--verbose", &o.verbose, true},
+        {"-v", &o.verbose, true},
+    };
+    struct Command {
+        const char* name;
+        CliOptions::Command command;
+    };
+    const Command commands[] = {
+        {"--version", CliOptions::Command::Version},
+        {"--list-devices", CliOptions::Command::ListDevices},
+        {"--list-apps", CliOptions::Command::ListApps},
+    };
+
     QString server;
-    bool duckPresetGiven = false;
+    QStringList given;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        // The value of the option at i: "--x=value" or "--x value".
-        QString inlineValue;
+        // "--x=value" or "--x value".
         QString option = argument;
+        QString inlineValue;
         const int equals = argument.indexOf(QLatin1Char('='));
         if (argument.startsWith(QLatin1String("--")) && equals > 2) {
             option = argument.left(equals);
             inlineValue = argument.mid(equals + 1);
         }
         const bool hasInline = option != argument;
-        auto value = [&](QString* out) {
+        const auto value = [&](QString* out) {
             if (hasInline) {
                 *out = inlineValue;
                 return true;
@@ -180,122 +243,69 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
             *out = arguments.at(++i);
             return true;
         };
-        auto flag = [&]() {
-            if (!hasInline) return true;
+        const auto is = [&option](const char* name) { return option == QLatin1String(name); };
+        given << option;
+
+        const auto takesNoValue = [&] {
             *error = QStringLiteral("%1 takes no value").arg(option);
             return false;
         };
+        bool known = false;
         QString text;
-        if (option == QLatin1String("--version")) {
-            options->command = CliOptions::Command::Version;
-            return true;
-        } else if (option == QLatin1String("--list-devices")) {
-            if (!flag()) return false;
-            options->command = CliOptions::Command::ListDevices;
-        } else if (option == QLatin1String("--list-apps")) {
-            if (!flag()) return false;
-            options->command = CliOptions::Command::ListApps;
-        } else if (option == QLatin1String("--deck1")) {
-            if (!value(&options->deck1Device)) return false;
-        } else if (option == QLatin1String("--deck2")) {
-            if (!value(&options->deck2Device)) return false;
-        } else if (option == QLatin1String("--deck2-app")) {
-            if (!value(&options->deck2App)) return false;
-        } else if (option == QLatin1String("--codec")) {
+        for (const Command& command : commands) {
+            if (!is(command.name)) continue;
+            if (hasInline) return takesNoValue();
+            o.command = command.command;
+            known = true;
+        }
+        for (const TextOption& entry : textOptions) {
+            if (!is(entry.name)) continue;
+            if (!value(entry.target)) return false;
+            known = true;
+        }
+        for (const IntOption& number : intOptions) {
+            if (!is(number.name)) continue;
+            if (!value(&text) ||
+                !parseInt(option, text, number.minimum, number.maximum, number.target, error)) {
+                return false;
+            }
+            known = true;
+        }
+        for (const NumberOption& number : numberOptions) {
+            if (!is(number.name)) continue;
+            if (!value(&text) ||
+                !parseDouble(option, text, number.minimum, number.maximum, number.target, error)) {
+                return false;
+            }
+            known = true;
+        }
+        for (const Switch& flag : switches) {
+            if (!is(flag.name)) continue;
+            if (hasInline) return takesNoValue();
+            *flag.target = flag.value;
+            known = true;
+        }
+        if (known) continue;
+
+        if (is("--codec")) {
             if (!value(&text)) return false;
-            options->encoderFormat = encoderFormatForName(text);
-            if (options->encoderFormat < 0) {
+            o.encoderFormat = encoderFormatForName(text);
+            if (o.encoderFormat < 0) {
                 *error =
                     QStringLiteral("--codec takes opus, vorbis, aac or mp3 (got \"%1\")").arg(text);
                 return false;
             }
-        } else if (option == QLatin1String("--bitrate")) {
-            if (!value(&text) ||
-                !parseInt(option, text, EncoderSettings::kMinBitrateKbps,
-                          EncoderSettings::kMaxBitrateKbps, &options->bitrateKbps, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--samplerate")) {
-            if (!value(&text) || !parseInt(option, text, kMinSampleRateHz, kMaxSampleRateHz,
-                                           &options->sampleRateHz, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--channels")) {
-            if (!value(&text) || !parseInt(option, text, 1, 2, &options->channels, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--volume1")) {
-            if (!value(&text) || !parseDouble(option, text, kMinVolumeDb, kMaxVolumeDb,
-                                              &options->volume1Db, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--volume2")) {
-            if (!value(&text) || !parseDouble(option, text, kMinVolumeDb, kMaxVolumeDb,
-                                              &options->volume2Db, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--crossfader")) {
-            if (!value(&text) ||
-                !parseDouble(option, text, -1.0, 1.0, &options->crossfader, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--duck-by")) {
-            if (!value(&text) || !parseInt(option, text, 1, 2, &options->duckByDeck, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--duck-preset")) {
-            if (!value(&text) || !parseInt(option, text, 0, kDuckingPresetAdvanced - 1,
-                                           &options->duckPreset, error)) {
-                return false;
-            }
-            duckPresetGiven = true;
-        } else if (option == QLatin1String("--monitor")) {
-            options->monitor = true;
+        } else if (is("--monitor")) {
+            o.monitor = true;
             // The device is optional: the next argument is one unless it is an option or the
             // server address.
             if (hasInline) {
-                options->monitorDevice = inlineValue;
+                o.monitorDevice = inlineValue;
             } else if (i + 1 < arguments.size() &&
                        !arguments.at(i + 1).startsWith(QLatin1Char('-')) &&
                        !arguments.at(i + 1).contains(QLatin1String("://"))) {
-                options->monitorDevice = arguments.at(++i);
+                o.monitorDevice = arguments.at(++i);
             }
-        } else if (option == QLatin1String("--name")) {
-            if (!value(&options->streamName)) return false;
-        } else if (option == QLatin1String("--description")) {
-            if (!value(&options->streamDescription)) return false;
-        } else if (option == QLatin1String("--genre")) {
-            if (!value(&options->streamGenre)) return false;
-        } else if (option == QLatin1String("--stream-url")) {
-            if (!value(&options->streamUrl)) return false;
-        } else if (option == QLatin1String("--public")) {
-            if (!flag()) return false;
-            options->isPublic = true;
-        } else if (option == QLatin1String("--title")) {
-            if (!value(&options->title)) return false;
-        } else if (option == QLatin1String("--reconnect-delay")) {
-            if (!value(&text) ||
-                !parseInt(option, text, 0, 3600, &options->reconnectDelaySeconds, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--retries")) {
-            if (!value(&text) || !parseInt(option, text, 0, 1000000, &options->maxRetries, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--no-reconnect")) {
-            if (!flag()) return false;
-            options->autoReconnect = false;
-        } else if (option == QLatin1String("--duration")) {
-            if (!value(&text) ||
-                !parseInt(option, text, 1, 365 * 24 * 3600, &options->durationSeconds, error)) {
-                return false;
-            }
-        } else if (option == QLatin1String("--log-file")) {
-            if (!flag()) return false;
-            options->logFile = true;
-        } else if (option == QLatin1String("--verbose") || option == QLatin1String("-v")) {
-            if (!flag()) return false;
-            options->verbose = true;
         } else if (argument.startsWith(QLatin1Char('-'))) {
             *error = QStringLiteral("unknown option %1").arg(argument);
             return false;
@@ -306,6 +316,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
             return false;
         }
     }
+    const bool duckPresetGiven = given.contains(QStringLiteral("--duck-preset"));
 
     if (options->command != CliOptions::Command::Broadcast) return true;
     if (server.isEmpty()) {
