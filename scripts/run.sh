@@ -1,23 +1,92 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the desktop application.
+# Sets up, builds and goes live on this machine, with no account anywhere: a local Icecast, the
+# stand-in cloud service (ondaro-devcloud) with its demo account in front of it, and the
+# command-line broadcaster sending the default audio input to the demo channel. Prints where to
+# listen. Ctrl+C stops everything this script started. Extra arguments go to doredoradar-cli
+# (for example: scripts/run.sh --codec mp3 --bitrate 192).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
 
-xvfb_pid=""
-cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
+bash scripts/build.sh doredoradar-cli ondaro-devcloud doredoradar-icecast-config
+source scripts/local-services.sh
+
+cli=build/src/doredoradar-cli
+devcloud=build/tools/devcloud/ondaro-devcloud
+
+say() { echo "run: $*"; }
+
+make_services_runtime doredoradar-run
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    stop_services
+    rm -rf "$services_runtime"
+    exit "$status"
+}
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    # No desktop session (a server or a container): run on a virtual screen instead.
-    display=":$(( (RANDOM % 400) + 100 ))"
-    Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY="$display"
-    sleep 1
-    echo "run: no display found; the application runs on the virtual screen $DISPLAY"
+# libobs, which captures the decks, needs an X display even without a window.
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    start_virtual_display
+    say "no X display found; deck capture (libobs) runs on the virtual screen $DISPLAY"
 fi
 
-exec_status=0
-./build/src/doredoradar "$@" || exec_status=$?
-exit "$exec_status"
+# Without a reachable sound server, a private one whose default input plays a test tone, so
+# there is something to hear. (Asked without starting one: a client would otherwise spawn a
+# daemon of its own.)
+printf 'autospawn = no\n' >"$services_runtime/client.conf"
+if ! PULSE_CLIENTCONFIG="$services_runtime/client.conf" pactl info >/dev/null 2>&1; then
+    start_private_pulse demo_sink 440
+    say "no sound server found; a private PulseAudio plays a 440 Hz test tone as the default input"
+fi
+
+# The demo account and its channel password live on, so the desktop application's login keeps
+# working between runs; the Icecast behind it takes the channel password as its source password.
+state="${XDG_DATA_HOME:-$HOME/.local/share}/ondaro-devcloud/run-demo"
+mkdir -p "$state"
+chmod 700 "$state"
+if [ ! -s "$state/source-password" ] || [ ! -s "$state/accounts.json" ]; then
+    rm -f "$state/accounts.json"
+    (umask 077 && openssl rand -hex 16 >"$state/source-password")
+fi
+source_password=$(cat "$state/source-password")
+admin_password=$(openssl rand -hex 16)
+
+icecast_port=$(free_port 8000)
+start_local_icecast "$icecast_port" "$source_password" "$admin_password" ||
+    { say "Icecast did not start (see above)"; exit 1; }
+say "Icecast on 127.0.0.1:$icecast_port"
+
+api_port=8443
+port_in_use "$api_port" && api_port=0
+"$devcloud" --accounts "$state/accounts.json" --create-demo \
+    --demo-source-password "$source_password" --cert-dir "$state/tls" --api-port "$api_port" \
+    --icecast-port "$icecast_port" --icecast-admin-password "$admin_password" \
+    >"$services_runtime/devcloud.log" 2>&1 &
+services_pids+=($!)
+for _ in $(seq 200); do
+    grep -q "ondaro-devcloud ready" "$services_runtime/devcloud.log" && break
+    kill -0 "${services_pids[-1]}" 2>/dev/null || break
+    sleep 0.1
+done
+if ! grep -q "ondaro-devcloud ready" "$services_runtime/devcloud.log"; then
+    say "the stand-in cloud service did not start:"
+    cat "$services_runtime/devcloud.log"
+    exit 1
+fi
+grep -E "Demo account private token|REST API|Point the application" "$services_runtime/devcloud.log" |
+    sed 's/^/run: /'
+
+# The demo channel: its streaming port and mount point, as the service hands them out.
+streaming_port=$(grep -o '"streaming_server_port": *[0-9]*' "$state/accounts.json" | head -n1 |
+    grep -o '[0-9]*$')
+mount=$(grep -o '"streaming_server_mountpoint": *"[^"]*"' "$state/accounts.json" | head -n1 |
+    sed 's/.*"\([^"]*\)"$/\1/')
+
+say "going live to the demo channel; listen at http://127.0.0.1:$streaming_port$mount (Ctrl+C stops)"
+status=0
+DOREDORADAR_SOURCE_PASSWORD="$source_password" "$cli" \
+    "icecast://source@127.0.0.1:$streaming_port$mount" --deck1 default \
+    --name "Demo Radio" --title "Ondaro Doredoradar - Test transmission" "$@" || status=$?
+exit "$status"

@@ -1,5 +1,6 @@
 #include "broadcast/icecast_client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -26,6 +27,11 @@ constexpr int kImmediateRetryMs = 100;
 constexpr int kThreadStopWaitMs = 5000;
 constexpr int kCancelThreadWaitMs = 1000;
 constexpr int kMetadataAnswerWaitMs = 2000;
+// The source socket's kernel buffer holds about this much of the stream (at least
+// kMinSendBufferBytes): enough for any link that can carry the stream, and a link that cannot
+// makes writes wait within seconds instead of after megabytes of audio.
+constexpr int kSendBufferSeconds = 2;
+constexpr int kMinSendBufferBytes = 32 * 1024;
 constexpr std::size_t kMetadataAnswerMaxBytes = 4096;
 
 const QString kConnectionFailed = QStringLiteral("Connection failed: ");
@@ -427,6 +433,8 @@ void IcecastClient::finishAttempt(const std::shared_ptr<Attempt>& attempt,
     if (result.outcome == HandshakeResult::Outcome::Connected) {
         const int socket = attempt->socket.release();
         if (socket < 0) return;  // aborted after all: nothing to publish
+        platform::limitSendBuffer(
+            socket, std::max(kMinSendBufferBytes, m_bitrate * 1000 / 8 * kSendBufferSeconds));
         const int previous = m_socket.exchange(socket);
         if (previous >= 0 && previous != socket) platform::closeSocket(previous);
         m_connectionGeneration = attempt->generation;

@@ -51,7 +51,7 @@ void StreamHealthMonitor::startMonitoring(int expectedBitrateKbps) {
     m_timer->start();
 }
 
-void StreamHealthMonitor::resetMonitoring() {
+void StreamHealthMonitor::resetMonitoring(ResetScope scope) {
     {
         QMutexLocker lock(&m_mutex);
         m_samples.clear();
@@ -64,7 +64,7 @@ void StreamHealthMonitor::resetMonitoring() {
     m_throughputKbps = 0.0;
     m_throughputRatio = 1.0;
     m_totalBytesSent = 0;
-    m_reconnectCount = 0;
+    if (scope == ResetScope::Everything) m_reconnectCount = 0;
     m_running = false;
     m_timer->stop();
     Q_EMIT healthUpdated(0, HealthLevel::Unknown);

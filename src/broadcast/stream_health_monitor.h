@@ -21,6 +21,10 @@ public:
     enum class HealthLevel { Unknown = 0, Good = 1, Warning = 2, Poor = 3 };
     Q_ENUM(HealthLevel)
 
+    // What a reset clears: a broadcast that restarts after an automatic reconnect keeps the
+    // count of reconnects, which only a broadcast the user starts clears.
+    enum class ResetScope { Everything, KeepReconnectCount };
+
     // Milliseconds on a steady clock; tests pass their own so they never wait for the window.
     using Clock = std::function<qint64()>;
 
@@ -31,7 +35,7 @@ public:
     explicit StreamHealthMonitor(Clock clock, QObject* parent = nullptr);
 
     void startMonitoring(int expectedBitrateKbps);
-    void resetMonitoring();
+    void resetMonitoring(ResetScope scope = ResetScope::Everything);
 
     int score() const { return m_score.load(); }
     HealthLevel level() const { return static_cast<HealthLevel>(m_level.load()); }

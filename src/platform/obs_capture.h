@@ -29,6 +29,8 @@ std::string obsSystemPluginDirectory();
 std::string obsSystemDataDirectory();
 
 // Why libobs cannot start in this session (for example no X display), or "" when it can.
+// Main thread. Where a display server is needed, a connection to it is kept open from the
+// first successful check on.
 std::string obsStartupProblem();
 
 // Main thread, after libobs started up: makes the program-audio type available. Returns false

@@ -25,6 +25,11 @@ inline constexpr int kWaitEither = 2;
 
 void closeSocket(int socket);
 
+// Fixes the kernel's send buffer of a connected socket at about `bytes` (the kernel stops growing
+// it on its own), so that a slow link makes writes wait after seconds of queued data rather than
+// after megabytes.
+void limitSendBuffer(int socket, int bytes);
+
 // Ends both directions of a socket without closing it: every wait on it wakes at once, also a
 // pending connect.
 void shutdownSocket(int socket);

@@ -1,7 +1,8 @@
 # The Icecast source client: against scripted servers, against a real Icecast, and the sockets.
-add_library(icecast_test_fakes STATIC
-    scripted_source_server.cpp scripted_source_server.h icecast_test_client.h)
-target_link_libraries(icecast_test_fakes PUBLIC doredoradar_test_support Qt6::Network Qt6::Test)
+# (The scripted source server itself is a shared fixture in tests/support.)
+add_library(icecast_test_fakes INTERFACE icecast_test_client.h)
+target_include_directories(icecast_test_fakes INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(icecast_test_fakes INTERFACE doredoradar_test_support Qt6::Network Qt6::Test)
 
 doredoradar_add_test(test_icecast_client LABEL integration
     SOURCES test_icecast_client.cpp LIBS icecast_test_fakes)

@@ -1,18 +1,15 @@
 #include "icecast_server.h"
 
-#include <unistd.h>
-
-#include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
+#include <QThread>
+
+#include "icecast_config.h"
 
 namespace {
-
-QString xmlEscape(const QString& text) { return text.toHtmlEscaped(); }
 
 QByteArray readFile(const QString& path) {
     QFile f(path);
@@ -44,51 +41,17 @@ bool IcecastServer::launch(QString* error) {
         return false;
     };
     if (!m_dir.isValid()) return fail(QStringLiteral("no temporary folder"));
-    const QString logDir = m_dir.path() + QStringLiteral("/log");
-    QDir().mkpath(logDir);
-    // Icecast drops root privileges to "nobody", which must still reach its logs.
-    QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                            QFileDevice::ExeOther);
-    QFile::setPermissions(logDir, QFileDevice::Permissions(0x7777));
-
-    QString mounts;
-    for (auto it = m_options.mountPasswords.cbegin(); it != m_options.mountPasswords.cend(); ++it) {
-        mounts += QStringLiteral("<mount><mount-name>%1</mount-name><password>%2</password></mount>")
-                      .arg(xmlEscape(it.key()), xmlEscape(it.value()));
-    }
-    const QString security =
-        geteuid() == 0 ? QStringLiteral("<security><chroot>0</chroot><changeowner><user>nobody</user>"
-                                        "<group>nogroup</group></changeowner></security>")
-                       : QStringLiteral("<security><chroot>0</chroot></security>");
-    const QString config =
-        QStringLiteral(
-            "<icecast><location>test</location><admin>test@localhost</admin>"
-            "<limits><clients>100</clients><sources>%1</sources><queue-size>524288</queue-size>"
-            "<client-timeout>30</client-timeout><header-timeout>15</header-timeout>"
-            "<source-timeout>%2</source-timeout><burst-size>65535</burst-size></limits>"
-            "<authentication><source-password>%3</source-password>"
-            "<admin-user>%4</admin-user><admin-password>%5</admin-password></authentication>"
-            "<hostname>127.0.0.1</hostname>"
-            "<listen-socket><port>%6</port><bind-address>127.0.0.1</bind-address></listen-socket>"
-            "%7<fileserve>1</fileserve>"
-            "<paths><basedir>/usr/share/icecast2</basedir><logdir>%8</logdir>"
-            "<webroot>/usr/share/icecast2/web</webroot>"
-            "<adminroot>/usr/share/icecast2/admin</adminroot></paths>"
-            "<logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>"
-            "<loglevel>4</loglevel></logging>%9</icecast>")
-            .arg(QString::number(m_options.maxSources),
-                 QString::number(m_options.sourceTimeoutSeconds),
-                 xmlEscape(m_options.sourcePassword), xmlEscape(m_options.adminUser),
-                 xmlEscape(m_options.adminPassword), QString::number(m_port), mounts,
-                 xmlEscape(logDir), security);
-    const QString configPath = m_dir.path() + QStringLiteral("/icecast.xml");
-    QFile file(configPath);
-    if (!file.open(QIODevice::WriteOnly)) return fail(QStringLiteral("cannot write config"));
-    file.write(config.toUtf8());
-    file.close();
-    QFile::setPermissions(configPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ReadOther);
+    icecastconfig::Options config;
+    config.port = m_port;
+    config.sourcePassword = m_options.sourcePassword;
+    config.adminUser = m_options.adminUser;
+    config.adminPassword = m_options.adminPassword;
+    config.mountPasswords = m_options.mountPasswords;
+    config.sourceTimeoutSeconds = m_options.sourceTimeoutSeconds;
+    config.maxSources = m_options.maxSources;
+    QString why;
+    const QString configPath = icecastconfig::writeConfiguration(m_dir.path(), config, &why);
+    if (configPath.isEmpty()) return fail(why);
 
     if (!m_process.start(QStringLiteral("icecast2"), {QStringLiteral("-c"), configPath})) {
         return fail(QStringLiteral("icecast2 did not start"));
@@ -113,11 +76,10 @@ int IcecastServer::httpGet(const QString& path, QByteArray* body, int timeoutMs,
     if (!socket.waitForConnected(timeoutMs)) return 0;
     QByteArray request = "GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
     if (asAdmin) {
-        request += "Authorization: Basic " +
-                   (m_options.adminUser + QLatin1Char(':') + m_options.adminPassword)
-                       .toUtf8()
-                       .toBase64() +
-                   "\r\n";
+        request +=
+            "Authorization: Basic " +
+            (m_options.adminUser + QLatin1Char(':') + m_options.adminPassword).toUtf8().toBase64() +
+            "\r\n";
     }
     request += "\r\n";
     socket.write(request);

@@ -176,6 +176,15 @@ private Q_SLOTS:
         // Restarted, the old samples are gone.
         monitor().startMonitoring(128);
         QCOMPARE(recalculate(), qMakePair(0, Level::Unknown));
+
+        // A restart after an automatic reconnect keeps the count and clears the rest.
+        addWrites(50, 1600, 1000, true);
+        monitor().recordReconnect();
+        monitor().resetMonitoring(StreamHealthMonitor::ResetScope::KeepReconnectCount);
+        QCOMPARE(monitor().reconnectCount(), 1);
+        QCOMPARE(monitor().totalBytesSent(), qint64(0));
+        monitor().startMonitoring(128);
+        QCOMPARE(recalculate(), qMakePair(0, Level::Unknown));
     }
 
     void uptimeCountsWholeSeconds() {

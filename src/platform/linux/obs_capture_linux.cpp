@@ -142,13 +142,22 @@ std::string obsStartupProblem() {
     if (!display || !*display) {
         return "libobs needs an X display, but DISPLAY is not set";
     }
+    // A display that answered stays connected for the life of the process: an X server whose
+    // only client leaves resets itself (Xvfb and xvfb-run do by default), and libobs's own
+    // connection a moment later then fails now and again.
+    static xcb_connection_t* s_kept = nullptr;
+    static std::string s_keptDisplay;
+    if (s_kept && s_keptDisplay == display) return {};
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     const int failure = xcb_connection_has_error(connection);
-    xcb_disconnect(connection);
     if (failure != 0) {
+        xcb_disconnect(connection);
         return std::string("libobs needs an X display, but ") + display +
                " cannot be opened (xcb error " + std::to_string(failure) + ")";
     }
+    if (s_kept) xcb_disconnect(s_kept);
+    s_kept = connection;
+    s_keptDisplay = display;
     return {};
 }
 

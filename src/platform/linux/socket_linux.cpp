@@ -156,6 +156,10 @@ void closeSocket(int socket) {
     if (socket >= 0) ::close(socket);
 }
 
+void limitSendBuffer(int socket, int bytes) {
+    if (socket >= 0) ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof(bytes));
+}
+
 void shutdownSocket(int socket) {
     // Also wakes poll during a pending connect; the number stays ours until closeSocket.
     if (socket >= 0) ::shutdown(socket, SHUT_RDWR);

@@ -164,6 +164,13 @@ void shutdownSocket(int socket) {
     if (socket >= 0) ::shutdown(toHandle(socket), SD_BOTH);
 }
 
+void limitSendBuffer(int socket, int bytes) {
+    if (socket >= 0) {
+        ::setsockopt(toHandle(socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes),
+                     sizeof(bytes));
+    }
+}
+
 std::string lastSocketErrorText() {
     const DWORD error = static_cast<DWORD>(::WSAGetLastError());
     if (error == 0) return {};

@@ -1,5 +1,9 @@
 #include "scripted_source_server.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <QMetaObject>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -99,6 +103,25 @@ void ScriptedSourceServer::closeAll() {
         Qt::BlockingQueuedConnection);
 }
 
+void ScriptedSourceServer::limitReceiving(int receiveBufferBytes, int maxSegmentBytes) {
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, receiveBufferBytes, maxSegmentBytes] {
+            // Accepted sockets inherit both from the listening one.
+            const int fd = int(m_server->socketDescriptor());
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes,
+                         sizeof(receiveBufferBytes));
+            ::setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &maxSegmentBytes, sizeof(maxSegmentBytes));
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+QByteArray ScriptedSourceServer::receivedBody(int index) const {
+    const QByteArray data = received(index);
+    const qsizetype end = data.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : data.mid(end + 4);
+}
+
 // Everything below runs on the server's own thread.
 
 void ScriptedSourceServer::onNewConnection() {
@@ -139,7 +162,7 @@ void ScriptedSourceServer::onReadyRead(int id) {
     {
         QMutexLocker lock(&m_mutex);
         Connection& c = m_connections[id];
-        if (!c.socket || c.closedByServer) return;
+        if (!c.socket || c.closedByServer || c.throttled) return;
         c.data += c.socket->readAll();
         if (c.replied || !c.data.contains("\r\n\r\n")) return;
         c.replied = true;
@@ -166,6 +189,7 @@ void ScriptedSourceServer::reply(int id, const Reply& reply) {
         }
         socket->write(reply.bytes);
         socket->flush();
+        if (reply.readBytesPerSecond > 0) startThrottledReading(id, reply.readBytesPerSecond);
         if (reply.closeAfterMs >= 0) {
             QTimer::singleShot(reply.closeAfterMs, socket, [this, id, socket] {
                 {
@@ -181,6 +205,26 @@ void ScriptedSourceServer::reply(int id, const Reply& reply) {
     } else {
         send();
     }
+}
+
+void ScriptedSourceServer::startThrottledReading(int id, int bytesPerSecond) {
+    constexpr int kTickMs = 50;
+    QTcpSocket* socket;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_connections[id].throttled = true;
+        socket = m_connections[id].socket;
+    }
+    // What Qt buffers on its side is what we have read; the rest waits in the kernel.
+    socket->setReadBufferSize(4096);
+    auto* timer = new QTimer(socket);
+    QObject::connect(timer, &QTimer::timeout, socket, [this, id, socket, bytesPerSecond] {
+        const qint64 quota = qMax<qint64>(1, qint64(bytesPerSecond) * kTickMs / 1000);
+        const QByteArray chunk = socket->read(quota);
+        QMutexLocker lock(&m_mutex);
+        m_connections[id].data += chunk;
+    });
+    timer->start(kTickMs);
 }
 
 void ScriptedSourceServer::onDisconnected(int id) {

@@ -19,6 +19,9 @@ public:
         QByteArray bytes;       // sent once the request's header block is complete
         int delayMs = 0;        // before answering
         int closeAfterMs = -1;  // close this long after answering; -1 keeps the connection open
+        // After answering, take in at most this many bytes a second (0: as fast as they come),
+        // so the client's writes back up as over a slow uplink.
+        int readBytesPerSecond = 0;
 
         static Reply answer(const QByteArray& bytes, int delayMs = 0) {
             Reply r;
@@ -60,6 +63,12 @@ public:
     bool closedByClient(int index) const;
     // Closes every open source connection from the server side.
     void closeAll();
+    // Connections accepted from now on get a kernel receive buffer of `receiveBufferBytes` and
+    // announce segments of at most `maxSegmentBytes`, as on an ordinary network (loopback's huge
+    // segments would let the client's send buffer swallow minutes of a slow reader's backlog).
+    void limitReceiving(int receiveBufferBytes, int maxSegmentBytes = 1460);
+    // Received on source connection `index` after its request's header block.
+    QByteArray receivedBody(int index) const;
 
 private:
     struct Connection {
@@ -67,6 +76,7 @@ private:
         QByteArray data;
         bool isMetadata = false;
         bool replied = false;
+        bool throttled = false;
         bool closedByClient = false;
         bool closedByServer = false;
         int sourceIndex = -1;
@@ -76,6 +86,7 @@ private:
     void onReadyRead(int id);
     void onDisconnected(int id);
     void reply(int id, const Reply& reply);
+    void startThrottledReading(int id, int bytesPerSecond);
 
     QThread m_thread;
     QObject* m_context = nullptr;  // lives on m_thread

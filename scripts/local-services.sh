@@ -1,0 +1,93 @@
+# Local stand-ins for going live on one machine, shared by scripts/run.sh and the benchmark
+# scripts (sourced, not run): a private PulseAudio, a virtual X display, a local Icecast. Each is
+# started in the background and remembered by PID; stop_services stops them, newest first.
+# Needs the build (doredoradar-icecast-config) for the Icecast.
+
+services_pids=()
+services_runtime=""
+
+# A private folder for the services' files: $services_runtime.
+make_services_runtime() {
+    services_runtime=$(mktemp -d "${TMPDIR:-/tmp}/$1.XXXXXX")
+    # Run as root, Icecast drops to "nobody", which must reach its folder.
+    if [ "$(id -u)" -eq 0 ]; then chmod 711 "$services_runtime"; fi
+}
+
+stop_pid() {
+    kill "$1" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+stop_services() {
+    for ((i = ${#services_pids[@]} - 1; i >= 0; i--)); do stop_pid "${services_pids[i]}"; done
+    services_pids=()
+}
+
+port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# The first port from $1 on that nothing listens on.
+free_port() {
+    local port=$1
+    while port_in_use "$port"; do port=$((port + 1)); done
+    echo "$port"
+}
+
+# start_private_pulse SINK [SINE_HZ]: a PulseAudio of our own with a null sink SINK (the default
+# output) whose monitor is the default input, optionally with a sine tone playing into it.
+# Exports PULSE_SERVER.
+start_private_pulse() {
+    local sink=$1 sine=${2:-}
+    local dir="$services_runtime/pulse"
+    mkdir -p "$dir"
+    {
+        echo "load-module module-native-protocol-unix socket=$dir/native auth-anonymous=1"
+        echo "load-module module-null-sink sink_name=$sink rate=48000 channels=2"
+        [ -n "$sine" ] && echo "load-module module-sine sink=$sink frequency=$sine"
+        echo "set-default-sink $sink"
+        echo "set-default-source $sink.monitor"
+    } >"$dir/default.pa"
+    env -u PULSE_SERVER -u DISPLAY HOME="$dir" XDG_RUNTIME_DIR="$dir" \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
+        -F "$dir/default.pa" >"$services_runtime/pulse.log" 2>&1 &
+    services_pids+=($!)
+    export PULSE_SERVER="unix:$dir/native"
+    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.1; done
+    return 1
+}
+
+# A virtual X display on a free display number; exports DISPLAY.
+start_virtual_display() {
+    exec 4>"$services_runtime/display"
+    Xvfb -displayfd 4 -nolisten tcp -screen 0 1280x800x24 >"$services_runtime/xvfb.log" 2>&1 &
+    services_pids+=($!)
+    for _ in $(seq 100); do [ -s "$services_runtime/display" ] && break; sleep 0.1; done
+    exec 4>&-
+    export DISPLAY=":$(head -n1 "$services_runtime/display")"
+}
+
+# start_local_icecast PORT SOURCE_PASSWORD ADMIN_PASSWORD: an Icecast on 127.0.0.1:PORT with the
+# configuration the tests use; waits until it answers. Sets icecast_pid.
+start_local_icecast() {
+    local port=$1 config
+    mkdir -p "$services_runtime/icecast"
+    config=$(ICECAST_SOURCE_PASSWORD="$2" ICECAST_ADMIN_PASSWORD="$3" \
+        build/tools/icecast_config/doredoradar-icecast-config --dir "$services_runtime/icecast" \
+        --port "$port")
+    icecast2 -c "$config" >>"$services_runtime/icecast.log" 2>&1 &
+    icecast_pid=$!
+    services_pids+=($icecast_pid)
+    for _ in $(seq 100); do
+        curl -fs -o /dev/null "http://127.0.0.1:$port/status-json.xsl" && return 0
+        kill -0 "$icecast_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    cat "$services_runtime/icecast.log" "$services_runtime/icecast/log/error.log" 2>/dev/null >&2 || true
+    return 1
+}
+
+# Whether a mount is live on the local Icecast at PORT.
+mount_live() {
+    curl -fs "http://127.0.0.1:$1/status-json.xsl" | grep -q "\"listenurl\":\"[^\"]*$2\""
+}

@@ -1,0 +1,16 @@
+# Going live end to end: capture under Xvfb from a private PulseAudio, the mixer and encoders,
+# the controller, our source client and a real Icecast (or a scripted server where a real one
+# will not misbehave on purpose), and the command-line broadcaster as a process.
+add_library(broadcast_test_rig STATIC broadcast_rig.cpp broadcast_rig.h)
+target_link_libraries(broadcast_test_rig PUBLIC doredoradar_test_support Qt6::Test)
+
+doredoradar_add_test(test_broadcast_live LABEL e2e SOURCES test_broadcast_live.cpp
+    LIBS broadcast_test_rig TIMEOUT 240)
+doredoradar_add_test(test_broadcast_faults LABEL e2e SOURCES test_broadcast_faults.cpp
+    LIBS broadcast_test_rig TIMEOUT 300)
+
+# The command-line broadcaster run as a process.
+doredoradar_add_test(test_broadcast_cli LABEL e2e SOURCES test_broadcast_cli.cpp TIMEOUT 180)
+add_dependencies(test_broadcast_cli doredoradar-cli)
+target_compile_definitions(test_broadcast_cli PRIVATE
+    DOREDORADAR_CLI_EXECUTABLE="$<TARGET_FILE:doredoradar-cli>")

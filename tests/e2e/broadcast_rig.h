@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+#include "broadcast/broadcaster.h"
+#include "managed_process.h"
+#include "pulse_server.h"
+#include "xvfb_server.h"
+
+// What every broadcast test stands on: a private PulseAudio and a virtual X display applied to
+// this process, a 440 Hz tone on the stand-in microphone (deck 1) and, on request, a program
+// playing 1000 Hz (deck 2), and one broadcast controller with libobs started. libobs is one per
+// process, so each test binary keeps one rig for all its cases and resets it between them.
+// Create the test's TestEnvironment before it.
+class BroadcastRig {
+public:
+    static constexpr double kDeck1Hz = 440.0;
+    static constexpr double kDeck2Hz = 1000.0;
+    static constexpr double kToneAmplitude = 0.5;    // both tones
+    static constexpr double kHeadroom = 0.70794576;  // both decks audible: -3 dB each
+    static constexpr char kProgramName[] = "TonePlayer";
+
+    BroadcastRig();
+    ~BroadcastRig();
+
+    bool start(QString* error);
+    // A program playing kDeck2Hz into the default sink, captured on deck 2.
+    bool addProgramOnDeck2(QString* error);
+    // Deck inputs as start() and addProgramOnDeck2() left them.
+    bool restoreDecks(QString* error);
+    // Between cases: broadcast stopped, connection ended, monitor off, mixer stopped, settings
+    // and titles back to their defaults.
+    void reset();
+    void stop();
+
+    Doredoradar& controller() { return *m_controller; }
+    PulseServer& pulse() { return m_pulse; }
+
+private:
+    bool warmUpDeck(int deck, QString* error);
+
+    PulseServer m_pulse;
+    XvfbServer m_xvfb;
+    std::unique_ptr<ManagedProcess> m_programTone;
+    QString m_programWindow;
+    std::unique_ptr<Doredoradar> m_controller;
+};
+
+// Sanitized builds run several times slower than real time: their pipelines still run, but the
+// audio they make is not measured.
+#ifdef DOREDORADAR_SANITIZED_BUILD
+inline constexpr bool kRealTimeBuild = false;
+#else
+inline constexpr bool kRealTimeBuild = true;
+#endif

@@ -1,0 +1,259 @@
+// The command-line broadcaster as a user runs it: a process against a real Icecast, capturing a
+// private PulseAudio under Xvfb; what a listener hears, what a refusal and an interrupt do.
+#include <signal.h>
+
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+
+#include "audio_probe.h"
+#include "icecast_server.h"
+#include "managed_process.h"
+#include "pulse_server.h"
+#include "test_environment.h"
+#include "tone.h"
+#include "xvfb_server.h"
+
+namespace {
+
+constexpr int kOnAirTimeoutMs = 20000;
+constexpr double kToneHz = 440.0;
+
+}  // namespace
+
+class TestBroadcastCli : public QObject {
+    Q_OBJECT
+
+    TestEnvironment m_env;
+    PulseServer m_pulse;
+    XvfbServer m_xvfb;
+    IcecastServer m_icecast;
+
+    QString server(const QString& mount, const QString& password = QString()) const {
+        return QStringLiteral("icecast://source:%1@127.0.0.1:%2%3")
+            .arg(password.isEmpty() ? m_icecast.options().sourcePassword : password)
+            .arg(m_icecast.port())
+            .arg(mount);
+    }
+
+    QProcessEnvironment environment(bool withDisplay = true) const {
+        QProcessEnvironment env = m_pulse.environment();
+        if (withDisplay) {
+            env.insert(QStringLiteral("DISPLAY"), m_xvfb.display());
+        } else {
+            env.remove(QStringLiteral("DISPLAY"));
+        }
+        return env;
+    }
+
+    static void startCli(QProcess& cli, const QStringList& arguments,
+                         const QProcessEnvironment& environment) {
+        cli.setProcessEnvironment(environment);
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE), arguments);
+        QVERIFY(cli.waitForStarted(5000));
+    }
+
+    // Everything the process printed so far, kept across reads.
+    static QString output(QProcess& cli, QString& seen) {
+        seen += QString::fromLocal8Bit(cli.readAll());
+        return seen;
+    }
+
+    static void stopIfRunning(QProcess& cli) {
+        if (cli.state() == QProcess::NotRunning) return;
+        cli.kill();
+        cli.waitForFinished(5000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QString error;
+        QVERIFY2(m_pulse.start(&error), qPrintable(error));
+        QVERIFY2(m_xvfb.start(&error), qPrintable(error));
+        QVERIFY2(m_icecast.start(&error), qPrintable(error));
+        QVERIFY(!m_pulse
+                     .pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
+                             QStringLiteral("sink=mic_sink"), QStringLiteral("frequency=440")})
+                     .trimmed()
+                     .isEmpty());
+    }
+
+    // Ten seconds of Opus: a listener decodes the tone and the title the stream started with;
+    // the run ends by itself with status 0.
+    void broadcastsForTheGivenDuration() {
+        QProcess cli;
+        QString seen;
+        startCli(
+            cli,
+            {server(QStringLiteral("/cli")), QStringLiteral("--deck1"),
+             QStringLiteral("Test_Microphone"), QStringLiteral("--duration"), QStringLiteral("10"),
+             QStringLiteral("--title"), QStringLiteral("The Testers - Night Train"),
+             QStringLiteral("--name"), QStringLiteral("CLI Radio")},
+            environment());
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        QVERIFY(seen.contains(
+            QStringLiteral("Listen at http://127.0.0.1:%1/cli").arg(m_icecast.port())));
+        QTest::qWait(4000);
+        const QJsonObject source = m_icecast.sourceStats(QStringLiteral("/cli"));
+        QCOMPARE(source.value(QStringLiteral("server_name")).toString(),
+                 QStringLiteral("CLI Radio"));
+        const AudioProbe probe =
+            AudioProbe::of(m_icecast.listen(QStringLiteral("/cli"), 40000, 8000));
+        QVERIFY2(probe.ok, qPrintable(probe.error));
+        QCOMPARE(probe.codec, QStringLiteral("opus"));
+        QCOMPARE(probe.channels, 2);
+        QCOMPARE(probe.tags.value(QStringLiteral("title")), QStringLiteral("Night Train"));
+        QCOMPARE(probe.tags.value(QStringLiteral("artist")), QStringLiteral("The Testers"));
+        const double heard =
+            tone::amplitudeS16(probe.pcm, 2, 0, 48000, kToneHz, probe.decodedSeconds - 1.7, 1.5);
+        QVERIFY2(qAbs(tone::ratioDb(heard, 0.5)) < 1.0, qPrintable(QString::number(heard)));
+
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 0);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("Stopped.")), qPrintable(seen));
+        QVERIFY(!seen.contains(m_icecast.options().sourcePassword));
+    }
+
+    // MP3 carries no title of its own: the CLI publishes it through the server once on air.
+    void mp3TitleIsPublishedToTheServer() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/cli.mp3")), QStringLiteral("--deck1"),
+                  QStringLiteral("default"), QStringLiteral("--codec"), QStringLiteral("mp3"),
+                  QStringLiteral("--duration"), QStringLiteral("4"), QStringLiteral("--title"),
+                  QStringLiteral("The Testers - Night Train")},
+                 environment());
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("Title: ")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/cli.mp3"))
+                                      .value(QStringLiteral("title"))
+                                      .toString(),
+                                  QStringLiteral("The Testers - Night Train"), 3000);
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitCode(), 0);
+    }
+
+    // A wrong password: the server's refusal, and status 3.
+    void refusalExitsWithThree() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/refused"), QStringLiteral("wrong")),
+                  QStringLiteral("--deck1"), QStringLiteral("default")},
+                 environment());
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 3);
+        QVERIFY2(output(cli, seen).contains(
+                     QStringLiteral("Connection failed: Invalid username or password (HTTP 401)")),
+                 qPrintable(seen));
+        QVERIFY(!seen.contains(QStringLiteral("wrong")));
+    }
+
+    // Ctrl+C on air: a clean stop with status 0 within 2 s, and the mount is free again.
+    void interruptStopsCleanly() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/interrupted")), QStringLiteral("--deck1"),
+                  QStringLiteral("1")},
+                 environment());
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        QTest::qWait(1000);
+        QVERIFY(!m_icecast.sourceStats(QStringLiteral("/interrupted")).isEmpty());
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(cli.processId()), SIGINT);
+        const bool finished = cli.waitForFinished(2000);
+        const qint64 tookMs = clock.elapsed();
+        if (!finished) stopIfRunning(cli);
+        QVERIFY2(finished, qPrintable(output(cli, seen)));
+        QVERIFY2(tookMs <= 2000, qPrintable(QString::number(tookMs)));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(cli.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/interrupted")).isEmpty(),
+                                 5000);
+    }
+
+    // Without an X display libobs cannot capture: the CLI says so and names xvfb-run.
+    void noDisplayIsExplained() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/nodisplay")), QStringLiteral("--deck1"),
+                  QStringLiteral("default")},
+                 environment(false));
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitCode(), 4);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("xvfb-run")), qPrintable(seen));
+        QVERIFY(seen.contains(QStringLiteral("X display")));
+    }
+
+    // The way the README runs it on a machine without a display. xvfb-run's server resets when
+    // its last client leaves, which must not make libobs's start-up fail now and again.
+    void runsUnderXvfbRun() {
+        for (int run = 0; run < 10; ++run) {
+            QProcess cli;
+            cli.setProcessEnvironment(environment(false));
+            cli.setProcessChannelMode(QProcess::MergedChannels);
+            cli.start(QStringLiteral("xvfb-run"),
+                      {QStringLiteral("-a"), QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
+                       QStringLiteral("--list-devices")});
+            QVERIFY(cli.waitForFinished(15000));
+            const QString text = QString::fromLocal8Bit(cli.readAll());
+            QVERIFY2(cli.exitCode() == 0 && text.contains(QStringLiteral("Test_Microphone")),
+                     qPrintable(QStringLiteral("run %1: %2").arg(run).arg(text)));
+        }
+    }
+
+    // A device that is not there: the list of those that are, and status 4.
+    void unknownDeviceExitsWithFour() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/nodevice")), QStringLiteral("--deck1"),
+                  QStringLiteral("Studio Microphone")},
+                 environment());
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitCode(), 4);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("No input device \"Studio Microphone\"")),
+                 qPrintable(seen));
+        QVERIFY(seen.contains(QStringLiteral("Test_Microphone")));
+    }
+
+    void usageErrorsExitWithTwo() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/x")), QStringLiteral("--deck1"),
+                  QStringLiteral("default"), QStringLiteral("--codec"), QStringLiteral("flac")},
+                 environment());
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 2);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("--codec")), qPrintable(seen));
+    }
+
+    // Last (it stops the server): without reconnecting, a lost connection ends the run with 5.
+    void lostConnectionWithoutReconnectExitsWithFive() {
+        QProcess cli;
+        QString seen;
+        startCli(cli,
+                 {server(QStringLiteral("/lost")), QStringLiteral("--deck1"),
+                  QStringLiteral("default"), QStringLiteral("--no-reconnect")},
+                 environment());
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        m_icecast.stop();
+        QVERIFY(cli.waitForFinished(15000));
+        QCOMPARE(cli.exitCode(), 5);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("Gave up reconnecting")), qPrintable(seen));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBroadcastCli)
+#include "test_broadcast_cli.moc"

@@ -1,0 +1,404 @@
+// The broadcast controller against servers that misbehave on purpose (scripted: slow to accept,
+// slow to read, closing on us), with real capture, mixer and encoder: what reaches the server
+// first, whether the stream has holes, stale titles or stale packets, how a slow uplink and a
+// dying audio pipeline end the connection.
+#include <QtTest>
+
+#include <memory>
+
+#include "audio/encoder_settings.h"
+#include "audio/obs_audio_manager.h"
+#include "audio_probe.h"
+#include "broadcast/stream_health_monitor.h"
+#include "broadcast_rig.h"
+#include "core/app_identity.h"
+#include "core/logger.h"
+#include "deck_feeder.h"
+#include "http_receiver.h"
+#include "log_capture.h"
+#include "maintenance/crash_envelope.h"
+#include "maintenance/crash_reporting.h"
+#include "ogg_pages.h"
+#include "scripted_source_server.h"
+#include "test_environment.h"
+#include "tone.h"
+
+namespace {
+
+using Reply = ScriptedSourceServer::Reply;
+
+constexpr int kConnectTimeoutMs = 15000;
+const QByteArray kAccept = "HTTP/1.0 200 OK\r\n\r\n";
+constexpr int kBytesPerSecond = 128000 / 8;
+
+QString problemOf(const QByteArray& body) {
+    qsizetype consumed = 0;
+    const QList<OggPage> pages = ogg::parsePages(body, &consumed);
+    const QString problem = ogg::contiguityProblem(pages);
+    if (!problem.isEmpty()) return problem;
+    // Anything after the last whole page must be the start of the next one.
+    if (consumed < body.size() && !body.mid(consumed).startsWith("OggS") &&
+        !QByteArray("OggS").startsWith(body.mid(consumed))) {
+        return QStringLiteral("bytes that are no Ogg page at %1").arg(consumed);
+    }
+    return {};
+}
+
+quint32 serialOf(const QByteArray& body) {
+    const QList<OggPage> pages = ogg::parsePages(body);
+    return pages.isEmpty() ? 0 : pages.first().serial;
+}
+
+}  // namespace
+
+class TestBroadcastFaults : public QObject {
+    Q_OBJECT
+
+    TestEnvironment m_env;
+    BroadcastRig m_rig;
+    std::unique_ptr<LogCapture> m_log;
+
+    Doredoradar& controller() { return m_rig.controller(); }
+    GStreamerMixer* mixer() { return m_rig.controller().mixer(); }
+    IcecastClient* client() { return m_rig.controller().icecastClient(); }
+
+    void goLive(const ScriptedSourceServer& server) {
+        controller().connectAndBroadcast(QStringLiteral("127.0.0.1"), server.port(),
+                                         QStringLiteral("/live"), QStringLiteral("source"),
+                                         QStringLiteral("secret"));
+    }
+
+    int loggedNumberAfter(const QString& prefix) const {
+        for (const QString& message : m_log->messages(QStringLiteral("BROADCASTER"))) {
+            if (message.startsWith(prefix))
+                return message.mid(prefix.size()).section(' ', 1, 1).toInt();
+        }
+        return -1;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        Logger::instance();
+        m_log = std::make_unique<LogCapture>();
+        QString error;
+        QVERIFY2(m_rig.start(&error), qPrintable(error));
+    }
+
+    void cleanup() {
+        m_rig.reset();
+        m_log->clear();
+    }
+
+    void cleanupTestCase() { m_rig.stop(); }
+
+    // While the server takes its time, the encoder runs and its packets wait. Then
+    // broadcastingStarted comes first, and the server receives exactly the encoder's output from
+    // its very first packet on, in order.
+    void bufferedStartReachesTheServerFirstAndInOrder() {
+        ScriptedSourceServer server;
+        server.setSourceReplies({Reply::answer(kAccept, 1500)});
+        QObject scope;  // the connections below end with the case
+        QList<QByteArray> chunks;
+        connect(
+            mixer(), &GStreamerMixer::encodedDataReady, &scope,
+            [&chunks](const QByteArray& data) { chunks << data; }, Qt::QueuedConnection);
+        QStringList events;
+        connect(&controller(), &Doredoradar::broadcastingStarted, &scope,
+                [&events] { events << QStringLiteral("started"); });
+        connect(client(), &IcecastClient::sendCompleted, &scope,
+                [&events](int, qint64, bool) { events << QStringLiteral("sent"); });
+
+        goLive(server);
+        QVERIFY(controller().isPipelinePrimed());
+        QTRY_VERIFY_WITH_TIMEOUT(!events.isEmpty(), kConnectTimeoutMs);
+        QCOMPARE(events.first(), QStringLiteral("started"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > 2 * kBytesPerSecond, 10000);
+        disconnect(mixer(), nullptr, &scope, nullptr);
+
+        // About a second and a half went into the buffer.
+        QVERIFY(m_log->contains(QStringLiteral("BROADCASTER"), QStringLiteral("Flushed")));
+        QVERIFY2(loggedNumberAfter(QStringLiteral("Flushed")) >= 3,
+                 qPrintable(QString::number(loggedNumberAfter(QStringLiteral("Flushed")))));
+        const QByteArray body = server.receivedBody(0);
+        QByteArray everything;
+        for (const QByteArray& chunk : chunks) everything += chunk;
+        QVERIFY(everything.size() >= body.size());
+        QVERIFY2(everything.startsWith(body), "the server got other bytes than the encoder made");
+        QVERIFY2(problemOf(body).isEmpty(), qPrintable(problemOf(body)));
+    }
+
+    // A chunk bigger than the whole pre-connect buffer is never buffered (and never sent): the
+    // stream then starts afresh once the server accepts.
+    void oversizedChunkIsNeverBuffered() {
+        ScriptedSourceServer server;
+        server.setSourceReplies({Reply::answer(kAccept, 1500)});
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        goLive(server);
+        QTest::qWait(300);
+        QVERIFY(controller().isPipelinePrimed());
+        controller().onEncodedDataReady(QByteArray(70000, 'x'));
+        QVERIFY(controller().preConnectBytes() < 70000);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > kBytesPerSecond, 10000);
+        const QByteArray body = server.receivedBody(0);
+        QVERIFY(!body.contains(QByteArray(256, 'x')));
+        QVERIFY2(problemOf(body).isEmpty(), qPrintable(problemOf(body)));
+    }
+
+    // A server that takes six seconds (the first request is never answered, the fallback is):
+    // more than the pre-connect buffer holds. The stream must still have no hole: it starts
+    // afresh, its pages numbered from 0 without a gap.
+    void slowAcceptGivesAContiguousStream() {
+        ScriptedSourceServer server;
+        server.setSourceReplies({Reply::neverAnswer(), Reply::answer(kAccept, 1000)});
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        QElapsedTimer clock;
+        clock.start();
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QVERIFY(clock.elapsed() > 5500);
+        QVERIFY(m_log->mentions(QStringLiteral("Pre-connect buffer full")));
+        // Well past what any buffer could have held.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            server.receivedBody(1).size() > Doredoradar::kPreConnectMaxBytes + 2 * kBytesPerSecond,
+            10000);
+        const QByteArray body = server.receivedBody(1);
+        QVERIFY2(problemOf(body).isEmpty(), qPrintable(problemOf(body)));
+        const AudioProbe probe = AudioProbe::of(body);
+        QVERIFY2(probe.ok, qPrintable(probe.error));
+        QCOMPARE(probe.codec, QStringLiteral("opus"));
+    }
+
+    // Switching the monitor off and on while a primed connect waits keeps the primed encoder and
+    // its decks: once accepted, the tone keeps arriving.
+    void monitorToggledDuringAPrimedConnect() {
+        ScriptedSourceServer server;
+        server.setSourceReplies({Reply::answer(kAccept, 2500)});
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        goLive(server);
+        const quint64 pipeline = mixer()->pipelineSerial();
+        QTest::qWait(400);
+        controller().setMonitorEnabled(false);
+        QVERIFY(controller().audioManager()->isDeckActive(1));
+        QTest::qWait(400);
+        controller().setMonitorEnabled(true);
+        QCOMPARE(mixer()->pipelineSerial(), pipeline);
+        QVERIFY(mixer()->isEncodingEnabled());
+        QVERIFY(mixer()->isMonitorEnabled());
+
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > kBytesPerSecond, 5000);
+        const qsizetype before = server.receivedBody(0).size();
+        QTest::qWait(2500);
+        const QByteArray body = server.receivedBody(0);
+        QVERIFY2(body.size() - before > 2 * kBytesPerSecond * 7 / 10,
+                 qPrintable(QString::number(body.size() - before)));
+        // The user switched it on during the connect: it stays on.
+        QVERIFY(mixer()->isMonitorEnabled());
+        const AudioProbe probe = AudioProbe::of(body);
+        QVERIFY2(probe.ok, qPrintable(probe.error));
+        if (!kRealTimeBuild) return;
+        const double heard = tone::amplitudeS16(probe.pcm, 2, 0, 48000, BroadcastRig::kDeck1Hz,
+                                                probe.decodedSeconds - 1.7, 1.5);
+        QVERIFY2(qAbs(tone::ratioDb(heard, BroadcastRig::kToneAmplitude)) < 1.0,
+                 qPrintable(QString::number(heard)));
+    }
+
+    // A lost connection and a connect while broadcasting: each new connection starts with a new
+    // stream's first page, never with packets of the old encoder; the reconnect figure counts the
+    // one automatic reconnect, and a broadcast the user starts clears it.
+    void everyConnectionStartsWithItsOwnStream() {
+        ScriptedSourceServer server;
+        client()->setReconnectInterval(1);
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTest::qWait(1000);
+        const quint32 first = serialOf(server.receivedBody(0));
+        QVERIFY(first != 0);
+        const quint64 oldPipeline = controller().pipelineGeneration();
+
+        server.closeAll();
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, 10000);
+        QCOMPARE(server.connectionCount(), 2);
+        QCOMPARE(controller().healthMonitor()->reconnectCount(), 1);
+        // A packet of the old encoder that was still on its way arrives late.
+        const QByteArray stale = QByteArray("STALE-PACKET-").repeated(20);
+        controller().onEncodedChunk(stale, oldPipeline);
+        QTest::qWait(800);
+        const QByteArray second = server.receivedBody(1);
+        QVERIFY(!second.contains(stale));
+        QVERIFY2(problemOf(second).isEmpty(), qPrintable(problemOf(second)));
+        QVERIFY(serialOf(second) != first);
+
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 3, 10000);
+        QTest::qWait(800);
+        const QByteArray third = server.receivedBody(2);
+        QVERIFY2(problemOf(third).isEmpty(), qPrintable(problemOf(third)));
+        QVERIFY(serialOf(third) != serialOf(second));
+        QCOMPARE(controller().healthMonitor()->reconnectCount(), 0);
+    }
+
+    // A loss reported while the broadcast is being stopped is handled once the stop is over,
+    // not inside it: one stop, and a consistent state afterwards.
+    void lossDuringAStopIsHandledAfterIt() {
+        ScriptedSourceServer server;
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        QSignalSpy stopped(&controller(), &Doredoradar::broadcastingStopped);
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTest::qWait(300);
+        IcecastClient* source = client();
+        QMetaObject::invokeMethod(
+            source, [source] { source->handleConnectionLost(QStringLiteral("simulated")); },
+            Qt::QueuedConnection);
+        controller().stopBroadcasting();
+        QCOMPARE(stopped.count(), 1);
+        QTest::qWait(300);
+        QCOMPARE(stopped.count(), 1);
+        QVERIFY(!controller().isBroadcasting());
+        QVERIFY(!mixer()->isRunning());
+        const QStringList messages = m_log->messages(QStringLiteral("BROADCASTER"));
+        const qsizetype stoppedAt = messages.indexOf(QStringLiteral("Broadcasting stopped"));
+        const qsizetype lossAt =
+            messages.indexOf(QStringLiteral("Disconnected, stopping broadcasting"));
+        QVERIFY(stoppedAt >= 0);
+        QVERIFY(lossAt > stoppedAt);
+    }
+
+    // A server reading at half the stream's bit rate: the encoded audio waiting to be sent is
+    // bounded; beyond the limit the connection counts as lost and the reconnect series takes
+    // over, and what waited is released.
+    void slowUplinkIsTreatedAsALoss() {
+        ScriptedSourceServer server;
+        server.limitReceiving(4096);
+        Reply slow = Reply::answer(kAccept);
+        slow.readBytesPerSecond = kBytesPerSecond / 2;
+        server.setSourceReplies({slow});
+        controller().setSendBacklogLimitMs(3000);
+        const qint64 limit = controller().sendBacklogLimitBytes();
+        QCOMPARE(limit, qint64(3 * kBytesPerSecond));
+        QSignalSpy disconnected(client(), &IcecastClient::disconnected);
+        QSignalSpy reconnecting(client(), &IcecastClient::reconnecting);
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!disconnected.isEmpty(), 45000);
+        QVERIFY(!reconnecting.isEmpty());
+        QVERIFY(m_log->mentions(QStringLiteral("Send backlog of")));
+        // At most what arrived while one write was blocked comes on top of the limit.
+        QVERIFY2(controller().peakPendingEncodedBytes() <= limit + 32768,
+                 qPrintable(QString::number(controller().peakPendingEncodedBytes())));
+        QTRY_VERIFY_WITH_TIMEOUT(controller().pendingEncodedBytes() < 16384, 5000);
+    }
+
+    // Title "A" in the first broadcast; the next one, started with no title, must not carry "A".
+    void noStaleTitleInTheNextStream() {
+        ScriptedSourceServer server;
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        controller().setInitialStreamMetadata(QStringLiteral("A"), QString());
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > kBytesPerSecond / 2, 5000);
+        const AudioProbe first = AudioProbe::of(server.receivedBody(0));
+        QVERIFY2(first.ok, qPrintable(first.error));
+        QCOMPARE(first.tags.value(QStringLiteral("title")), QStringLiteral("A"));
+
+        controller().stopBroadcasting();
+        client()->disconnectFromServer();
+        controller().setInitialStreamMetadata(QString(), QString());
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, kConnectTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(1).size() > kBytesPerSecond / 2, 5000);
+        const AudioProbe second = AudioProbe::of(server.receivedBody(1));
+        QVERIFY2(second.ok, qPrintable(second.error));
+        QVERIFY2(!second.tags.contains(QStringLiteral("title")),
+                 qPrintable(second.tags.value(QStringLiteral("title"))));
+    }
+
+    // Going live reports the "broadcast.start" usage event with the encoder and the server, and
+    // leaves the connect, the connection and the stop as breadcrumbs for any later report.
+    void usageEventAndBreadcrumbs() {
+        HttpReceiver receiver;
+        QVERIFY(receiver.listen());
+        qputenv("ONDARO_CRASH_DSN",
+                QStringLiteral("http://key@127.0.0.1:%1/7").arg(receiver.port()).toUtf8());
+        appidentity::startCrashReporting();
+        QVERIFY(isCrashReportingEnabled());
+        ScriptedSourceServer server;
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        controller().stopBroadcasting();
+        captureMessage(QStringLiteral("TEST"), QStringLiteral("after the broadcast"),
+                       kCrashLevelInfo);
+
+        auto findEvent = [&receiver](const QString& message) {
+            for (const auto& request : receiver.requests()) {
+                const QJsonObject event = crash::eventFromEnvelope(request.body);
+                if (event.value(QStringLiteral("message"))
+                        .toObject()
+                        .value(QStringLiteral("formatted")) == message) {
+                    return event;
+                }
+            }
+            return QJsonObject();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!findEvent(QStringLiteral("after the broadcast")).isEmpty(),
+                                 10000);
+        QCOMPARE(
+            findEvent(QStringLiteral("broadcast.start")).value(QStringLiteral("tags")).toObject(),
+            (QJsonObject{{"event.type", "broadcast.start"},
+                         {"encoder", "OGG Opus"},
+                         {"server", "127.0.0.1"}}));
+        QStringList crumbs;
+        for (const QJsonValue& crumb : findEvent(QStringLiteral("after the broadcast"))
+                                           .value(QStringLiteral("breadcrumbs"))
+                                           .toObject()
+                                           .value(QStringLiteral("values"))
+                                           .toArray()) {
+            const QJsonObject object = crumb.toObject();
+            if (object.value(QStringLiteral("category")) == QStringLiteral("broadcast")) {
+                crumbs << object.value(QStringLiteral("message")).toString();
+            }
+        }
+        QCOMPARE(crumbs,
+                 (QStringList{QStringLiteral("Connecting to 127.0.0.1:%1").arg(server.port()),
+                              QStringLiteral("Connected to Icecast server"),
+                              QStringLiteral("Broadcast stopped")}));
+        shutdownCrashReporting();
+        qunsetenv("ONDARO_CRASH_DSN");
+    }
+
+    // Last: it takes the sound server away. The pipeline fails under a live broadcast; the user
+    // is told, and the source connection ends instead of holding the mount in silence.
+    void mixerErrorEndsTheSourceConnection() {
+        ScriptedSourceServer server;
+        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
+        QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
+        goLive(server);
+        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        // The monitor plays: a silent monitor sink writes nothing and would not notice.
+        controller().setMonitorEnabled(true);
+        QTest::qWait(500);
+        m_rig.pulse().stop();
+        // Capture goes with the sound server; a deck fed on its own keeps the mix flowing into
+        // the monitor sink, which now fails.
+        GStreamerMixer* mix = mixer();
+        DeckFeeder deck(
+            [mix](const float* d, int f, int c, int r) { mix->feedDeck1Audio(d, f, c, r); },
+            BroadcastRig::kDeck1Hz, BroadcastRig::kToneAmplitude);
+        deck.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), 10000);
+        QVERIFY2(errors.first().first().toString().startsWith(QStringLiteral("Mixer error: ")),
+                 qPrintable(errors.first().first().toString()));
+        QVERIFY(!controller().isBroadcasting());
+        QVERIFY(!client()->isConnected());
+        QVERIFY(!client()->isReconnecting());
+        QTRY_VERIFY_WITH_TIMEOUT(server.closedByClient(0), 5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBroadcastFaults)
+#include "test_broadcast_faults.moc"
