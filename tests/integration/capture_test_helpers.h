@@ -18,7 +18,7 @@
 
 #include "audio/obs_audio_manager.h"
 #include "pulse_server.h"
-#include "tone_analysis.h"
+#include "tone.h"
 #include "xvfb_server.h"
 
 // Every log line of the process (from any thread), for a test to look through; debug lines are
@@ -108,8 +108,8 @@ public:
 
     static double amplitude(const std::vector<float>& window, double frequencyHz, int channel) {
         if (window.empty()) return 0.0;
-        return toneanalysis::amplitudeAt(window.data() + channel, window.size() / 2, 2, frequencyHz,
-                                         48000);
+        return tone::amplitudeF32(window.data() + channel, window.size() / 2, 2, frequencyHz,
+                                  48000);
     }
 
     void clear() {

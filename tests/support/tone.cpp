@@ -26,19 +26,21 @@ namespace tone {
 
 namespace {
 
-double goertzel(const char* bytes, qint64 frameBytes, int channel, qint64 first, qint64 count,
-                double coefficient) {
+// The Goertzel recurrence over `count` samples; returns the amplitude for a gain of `gain`
+// (the sum of the window's weights, or the count without a window).
+template <typename Sample>
+double goertzel(std::size_t count, double frequencyHz, int sampleRate, double gain,
+                Sample&& sampleAt) {
+    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequencyHz / sampleRate);
     double s1 = 0.0;
     double s2 = 0.0;
-    for (qint64 i = 0; i < count; ++i) {
-        qint16 sample;
-        std::memcpy(&sample, bytes + (first + i) * frameBytes + channel * 2, 2);
-        const double s0 = sample / 32768.0 + coefficient * s1 - s2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double s0 = sampleAt(i) + coefficient * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
     const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-    return 2.0 * std::sqrt(std::max(power, 0.0)) / count;
+    return 2.0 * std::sqrt(std::max(power, 0.0)) / gain;
 }
 
 }  // namespace
@@ -51,15 +53,31 @@ double amplitudeS16(const QByteArray& pcm, int channels, int channel, int sample
     const qint64 count = qint64(lengthSeconds * sampleRate);
     const qint64 window = std::max<qint64>(1, qint64(windowSeconds * sampleRate));
     if (count < window || (first + count) * frameBytes > pcm.size()) return -1.0;
-    const double coefficient = 2.0 * std::cos(2.0 * M_PI * frequencyHz / sampleRate);
     std::vector<double> amplitudes;
     for (qint64 start = first; start + window <= first + count; start += window) {
-        amplitudes.push_back(
-            goertzel(pcm.constData(), frameBytes, channel, start, window, coefficient));
+        const char* bytes = pcm.constData() + start * frameBytes + channel * 2;
+        amplitudes.push_back(goertzel(static_cast<std::size_t>(window), frequencyHz, sampleRate,
+                                      double(window), [&](std::size_t i) {
+                                          qint16 sample;
+                                          std::memcpy(&sample, bytes + i * frameBytes, 2);
+                                          return sample / 32768.0;
+                                      }));
     }
     std::nth_element(amplitudes.begin(), amplitudes.begin() + amplitudes.size() / 2,
                      amplitudes.end());
     return amplitudes[amplitudes.size() / 2];
+}
+
+double amplitudeF32(const float* samples, std::size_t count, std::size_t stride, double frequencyHz,
+                    int sampleRate) {
+    if (!samples || count < 2) return 0.0;
+    const auto hann = [count](std::size_t i) {
+        return 0.5 - 0.5 * std::cos(2.0 * M_PI * double(i) / double(count - 1));
+    };
+    double windowSum = 0.0;
+    for (std::size_t i = 0; i < count; ++i) windowSum += hann(i);
+    return goertzel(count, frequencyHz, sampleRate, windowSum,
+                    [&](std::size_t i) { return samples[i * stride] * hann(i); });
 }
 
 double ratioDb(double a, double b) {

@@ -2,10 +2,11 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <vector>
 
 // Test tones: a phase-continuous sine generator in the capture format (interleaved float32), and
-// a Goertzel measurement of one frequency in decoded PCM.
+// Goertzel measurements of one frequency in decoded PCM or in captured float samples.
 class SineGenerator {
 public:
     SineGenerator(double frequencyHz, double amplitude, int sampleRate = 48000, int channels = 2);
@@ -29,6 +30,11 @@ namespace tone {
 double amplitudeS16(const QByteArray& pcm, int channels, int channel, int sampleRate,
                     double frequencyHz, double startSeconds, double lengthSeconds,
                     double windowSeconds = 0.02);
+
+// Amplitude (1.0 = full scale) of frequencyHz in `count` samples taken every `stride` floats from
+// `samples`, over one Hann window (captured audio, whose start is not period-aligned).
+double amplitudeF32(const float* samples, std::size_t count, std::size_t stride, double frequencyHz,
+                    int sampleRate);
 
 // 20·log10(a / b), floored at -120 dB.
 double ratioDb(double a, double b);
