@@ -205,6 +205,9 @@ private Q_SLOTS:
     void criticalRightBeforeShutdownIsDelivered() {
         HttpReceiver receiver;
         QVERIFY(receiver.listen());
+        // A slow answer keeps the report on disk until the service has taken it, so the check
+        // below cannot race a sender that is quicker than the test.
+        receiver.setResponseDelayMs(500);
         start(receiver.port());
         Logger::instance();
 
