@@ -92,9 +92,9 @@ bool hasProperty(gpointer object, const char* name) {
 // Sets an integer property after clamping it into the range the element declares: GLib ignores
 // an out-of-range value altogether, which would leave the element at its default bitrate.
 int setClampedInt(GstElement* element, const char* name, int value) {
-    GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), name);
-    if (!spec || !G_IS_PARAM_SPEC_INT(spec)) return value;
-    const GParamSpecInt* range = G_PARAM_SPEC_INT(spec);
+    GParamSpec* param = g_object_class_find_property(G_OBJECT_GET_CLASS(element), name);
+    if (!param || !G_IS_PARAM_SPEC_INT(param)) return value;
+    const GParamSpecInt* range = G_PARAM_SPEC_INT(param);
     const int clamped = std::clamp(value, range->minimum, range->maximum);
     if (clamped != value) {
         MIXER_WARN << joined(GST_OBJECT_NAME(gst_element_get_factory(element)), name, value,
@@ -1638,11 +1638,11 @@ QVariant GStreamerMixer::elementProperty(const QString& elementName,
     if (!element) return {};
     const QByteArray name = property.toUtf8();
     QVariant result;
-    if (GParamSpec* spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), name)) {
+    if (GParamSpec* param = g_object_class_find_property(G_OBJECT_GET_CLASS(element), name)) {
         GValue value = G_VALUE_INIT;
-        g_value_init(&value, spec->value_type);
+        g_value_init(&value, param->value_type);
         g_object_get_property(G_OBJECT(element), name.constData(), &value);
-        switch (G_TYPE_FUNDAMENTAL(spec->value_type)) {
+        switch (G_TYPE_FUNDAMENTAL(param->value_type)) {
             case G_TYPE_BOOLEAN:
                 result = static_cast<bool>(g_value_get_boolean(&value));
                 break;

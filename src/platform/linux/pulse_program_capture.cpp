@@ -265,14 +265,14 @@ void ProgramCapture::startRecording(const PlayingStream& stream) {
 }
 
 void ProgramCapture::createStream(const pa_sink_info& sink) {
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_FLOAT32LE;
-    spec.rate = kSampleRateHz;
-    spec.channels = kChannels;
+    pa_sample_spec format;
+    format.format = PA_SAMPLE_FLOAT32LE;
+    format.rate = kSampleRateHz;
+    format.channels = kChannels;
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
 
-    m_stream = pa_stream_new(m_context, kStreamName, &spec, &map);
+    m_stream = pa_stream_new(m_context, kStreamName, &format, &map);
     if (!m_stream) {
         note(true, std::string("cannot create a recording stream: ") +
                        pa_strerror(pa_context_errno(m_context)));
@@ -288,7 +288,7 @@ void ProgramCapture::createStream(const pa_sink_info& sink) {
     attr.tlength = static_cast<std::uint32_t>(-1);
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &format));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(m_stream, sink.monitor_source_name, &attr, flags) < 0) {
