@@ -64,8 +64,8 @@ bool parseServerUrl(const QString& text, const QString& passwordFromEnvironment,
     return true;
 }
 
-bool parseInt(const QString& option, const QString& text, int minimum, int maximum, int* value,
-              QString* error) {
+bool parseNumber(const QString& option, const QString& text, int minimum, int maximum, int* value,
+                 QString* error) {
     bool ok = false;
     const int parsed = text.toInt(&ok);
     if (!ok || parsed < minimum || parsed > maximum) {
@@ -80,7 +80,7 @@ bool parseInt(const QString& option, const QString& text, int minimum, int maxim
     return true;
 }
 
-bool parseDouble(const QString& option, const QString& text, double minimum, double maximum,
+bool parseNumber(const QString& option, const QString& text, double minimum, double maximum,
                  double* value, QString* error) {
     bool ok = false;
     const double parsed = text.toDouble(&ok);
@@ -95,6 +95,15 @@ bool parseDouble(const QString& option, const QString& text, double minimum, dou
     *value = parsed;
     return true;
 }
+
+// An option taking a number within a range; whole numbers and decimals share one loop.
+template <typename T>
+struct RangeOption {
+    const char* name;
+    T minimum;
+    T maximum;
+    T* target;
+};
 
 }  // namespace
 
@@ -170,12 +179,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
         {"--stream-url", &o.streamUrl},
         {"--title", &o.title},
     };
-    struct IntOption {
-        const char* name;
-        int minimum;
-        int maximum;
-        int* target;
-    };
+    using IntOption = RangeOption<int>;
     const IntOption intOptions[] = {
         {"--bitrate", EncoderSettings::kMinBitrateKbps, EncoderSettings::kMaxBitrateKbps,
          &o.bitrateKbps},
@@ -187,12 +191,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
         {"--retries", 0, 1000000, &o.maxRetries},
         {"--duration", 1, 365 * 24 * 3600, &o.durationSeconds},
     };
-    struct NumberOption {
-        const char* name;
-        double minimum;
-        double maximum;
-        double* target;
-    };
+    using NumberOption = RangeOption<double>;
     const NumberOption numberOptions[] = {
         {"--volume1", kMinVolumeDb, kMaxVolumeDb, &o.volume1Db},
         {"--volume2", kMinVolumeDb, kMaxVolumeDb, &o.volume2Db},
@@ -263,21 +262,20 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
             if (!value(entry.target)) return false;
             known = true;
         }
-        for (const IntOption& number : intOptions) {
-            if (!is(number.name)) continue;
-            if (!value(&text) ||
-                !parseInt(option, text, number.minimum, number.maximum, number.target, error)) {
-                return false;
+        // 1 taken, 0 not one of these, -1 refused (error set).
+        const auto takeNumber = [&](const auto& options) {
+            for (const auto& number : options) {
+                if (!is(number.name)) continue;
+                return value(&text) && parseNumber(option, text, number.minimum, number.maximum,
+                                                   number.target, error)
+                           ? 1
+                           : -1;
             }
-            known = true;
-        }
-        for (const NumberOption& number : numberOptions) {
-            if (!is(number.name)) continue;
-            if (!value(&text) ||
-                !parseDouble(option, text, number.minimum, number.maximum, number.target, error)) {
-                return false;
-            }
-            known = true;
+            return 0;
+        };
+        for (const int taken : {takeNumber(intOptions), takeNumber(numberOptions)}) {
+            if (taken < 0) return false;
+            if (taken > 0) known = true;
         }
         for (const Switch& flag : switches) {
             if (!is(flag.name)) continue;
