@@ -148,6 +148,7 @@ bool OBSAudioManager::initialize() {
         return false;
     }
     m_initialized = true;
+    m_hotkeyParking.start();
     qCInfo(lcObsAudio) << "OBS Audio Manager initialized successfully";
     return true;
 }
@@ -272,6 +273,8 @@ void OBSAudioManager::shutdown() {
 }
 
 void OBSAudioManager::shutdownOBS() {
+    // libobs's shutdown waits for its hotkey thread, which must be able to take its lock.
+    m_hotkeyParking.stop();
     if (obs_initialized()) {
         obs_shutdown();
         qCInfo(lcObsAudio) << "libobs shut down";
@@ -281,6 +284,7 @@ void OBSAudioManager::shutdownOBS() {
 // --- deck inputs ---------------------------------------------------------------------------
 
 void OBSAudioManager::releaseDeckSource(DeckSlot& slot) {
+    const ObsHotkeyParking::Pause unparked(m_hotkeyParking);  // the source's hotkeys go with it
     obshandle::Source(slot.source.exchange(nullptr));
 }
 
@@ -332,7 +336,11 @@ DeckSlot* OBSAudioManager::replaceDeckSource(int deck, const std::function<obs_s
     }
     stopDeck(deck);
     releaseDeckSource(*slot);
-    obs_source* source = m_initialized ? create() : nullptr;
+    obs_source* source = nullptr;
+    if (m_initialized) {
+        const ObsHotkeyParking::Pause unparked(m_hotkeyParking);  // a new source registers hotkeys
+        source = create();
+    }
     if (!source) {
         qCWarning(lcObsAudio) << failure << deck;
         return nullptr;

@@ -17,6 +17,7 @@
 
 #include "audio/audio_levels.h"
 #include "audio/deck_level_meter.h"
+#include "audio/obs_hotkey_parking.h"
 
 struct obs_source;
 struct audio_data;
@@ -182,6 +183,7 @@ private:
     const DeckSlot* slotFor(int deck) const;
 
     std::array<DeckSlot, kDeckCount> m_decks;
+    ObsHotkeyParking m_hotkeyParking;
     bool m_initialized = false;
     std::mutex m_callbackWriteMutex;  // serialises setters; the capture path never takes it
     QString m_pluginPath;

@@ -1,0 +1,80 @@
+#include "audio/obs_hotkey_parking.h"
+
+#include <obs.h>
+
+#include <chrono>
+
+namespace {
+
+// The longest a libobs thread of its own waits for the lock.
+constexpr auto kHoldFor = std::chrono::seconds(1);
+// Long enough for a thread woken by the release to take the lock before we hold it again.
+constexpr auto kLetGoFor = std::chrono::milliseconds(5);
+
+}  // namespace
+
+ObsHotkeyParking::~ObsHotkeyParking() { stop(); }
+
+void ObsHotkeyParking::start() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_thread.joinable()) return;
+    m_stopping = false;
+    m_thread = std::thread([this] { run(); });
+}
+
+void ObsHotkeyParking::stop() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_thread.joinable()) return;
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+    m_thread = std::thread();
+}
+
+bool ObsHotkeyParking::isRunning() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_thread.joinable() && !m_stopping;
+}
+
+void ObsHotkeyParking::run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stopping) {
+        if (m_pauses > 0) {
+            m_changed.wait(lock, [this] { return m_stopping || m_pauses == 0; });
+            continue;
+        }
+        lock.unlock();
+        // Runs hold() with libobs's hotkey lock taken.
+        obs_hotkey_update_atomic(&ObsHotkeyParking::hold, this);
+        lock.lock();
+        m_changed.wait_for(lock, kLetGoFor, [this] { return m_stopping; });
+    }
+}
+
+void ObsHotkeyParking::hold(void* self) {
+    auto* parking = static_cast<ObsHotkeyParking*>(self);
+    std::unique_lock<std::mutex> lock(parking->m_mutex);
+    parking->m_holding = true;
+    parking->m_changed.wait_for(lock, kHoldFor,
+                                [parking] { return parking->m_stopping || parking->m_pauses > 0; });
+    parking->m_holding = false;
+    lock.unlock();
+    parking->m_changed.notify_all();
+}
+
+ObsHotkeyParking::Pause::Pause(ObsHotkeyParking& parking) : m_parking(parking) {
+    std::unique_lock<std::mutex> lock(m_parking.m_mutex);
+    ++m_parking.m_pauses;
+    m_parking.m_changed.notify_all();
+    m_parking.m_changed.wait(lock, [this] { return !m_parking.m_holding; });
+}
+
+ObsHotkeyParking::Pause::~Pause() {
+    {
+        std::lock_guard<std::mutex> lock(m_parking.m_mutex);
+        --m_parking.m_pauses;
+    }
+    m_parking.m_changed.notify_all();
+}
