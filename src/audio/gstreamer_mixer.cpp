@@ -49,6 +49,7 @@ constexpr char kDefaultDevice[] = "Default";
 constexpr int kMixRateHz = 48000;
 constexpr int kMixChannels = 2;
 constexpr guint64 kMixBufferNs = 20000000;
+constexpr guint64 kMixSlackNs = 30000000;  // how late a deck block may be before it misses the mix
 
 // Opus only encodes these rates; any other request is encoded at 48 kHz.
 constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
@@ -575,13 +576,14 @@ bool GStreamerMixer::buildPipeline() {
                      static_cast<guint64>(100000000), "leaky", 2, nullptr);
     }
     if (mixer) {
-        // The deck buffers are stamped on arrival, so a capture or queue thread that is late by
+        // The deck blocks are stamped on arrival, so a capture or queue thread that is late by
         // a few milliseconds (a busy machine) would miss a zero-latency deadline: the mixer then
-        // plays silence and drops the late audio, for up to a second until it resyncs. 50 ms
-        // of slack absorbs ordinary scheduling jitter.
+        // plays silence for that deck and drops its late audio. 30 ms of slack on top of what a
+        // block covers absorbs scheduling jitter (with four busy loops on two cores no deck
+        // missed a deadline), and is short, because the first packet of a connect waits for it.
         g_object_set(mixer, "start-time-selection", 1, "output-buffer-duration",
-                     static_cast<guint64>(kMixBufferNs), "latency", static_cast<guint64>(50000000),
-                     nullptr);
+                     static_cast<guint64>(kMixBufferNs), "latency",
+                     static_cast<guint64>(kMixSlackNs), nullptr);
         // A deck that has not delivered yet (no source, or not started) must not hold the mix
         // back: without this the mixer waits out its latency for that deck on every 20 ms
         // buffer, which costs wake-ups and delays the first encoded packet of a connect by

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# How often the live mixer gave up waiting for a deck (a missed deadline: that deck is silent for
+# 20 ms and its late audio is dropped) while doredoradar-cli broadcasts two capturing decks, with
+# the machine optionally kept busy by N spinning processes. Counted from GStreamer's own
+# aggregator log; the first aggregation after the start and the last one at the stop time out
+# by design (a deck that has not delivered yet, the decks stopping).
+#
+# Usage: bench/mixer-deadlines.sh [seconds, default 40] [busy processes, default 0]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds=${1:-40}
+busy=${2:-0}
+cmake --build build -j2 --target doredoradar-cli doredoradar-icecast-config >/dev/null
+
+source scripts/local-services.sh
+make_services_runtime mixer-deadlines
+runtime=$services_runtime
+trap 'stop_services; rm -rf "$runtime"' EXIT
+
+start_private_pulse bench_sink
+gst-launch-1.0 -q audiotestsrc is-live=true wave=pink-noise volume=0.5 \
+    ! audio/x-raw,rate=48000,channels=2 ! pulsesink device=bench_sink >/dev/null 2>&1 &
+services_pids+=($!)
+start_virtual_display
+password=$(openssl rand -hex 12)
+port=$(free_port 18200)
+start_local_icecast "$port" "$password" "$password"
+export XDG_DATA_HOME="$runtime/data" XDG_CONFIG_HOME="$runtime/config"
+
+for _ in $(seq "$busy"); do
+    (while :; do :; done) &
+    services_pids+=($!)
+done
+
+GST_DEBUG=aggregator:6 GST_DEBUG_NO_COLOR=1 DOREDORADAR_SOURCE_PASSWORD="$password" \
+    build/src/doredoradar-cli "icecast://source@127.0.0.1:$port/deadlines" \
+    --deck1 bench_sink.monitor --deck2 bench_sink.monitor --codec opus --bitrate 128 \
+    --duration "$seconds" >"$runtime/cli.log" 2>&1 || true
+
+in_time=$(grep -ac "Actually aggregating, timeout: 0" "$runtime/cli.log" || true)
+missed=$(grep -ac "Actually aggregating, timeout: 1" "$runtime/cli.log" || true)
+echo "aggregations: $((in_time + missed)), deadlines missed: $missed" \
+    "(busy processes: $busy, cores: $(nproc), ${seconds} s)"
