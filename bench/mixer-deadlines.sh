@@ -42,3 +42,7 @@ in_time=$(grep -ac "Actually aggregating, timeout: 0" "$runtime/cli.log" || true
 missed=$(grep -ac "Actually aggregating, timeout: 1" "$runtime/cli.log" || true)
 echo "aggregations: $((in_time + missed)), deadlines missed: $missed" \
     "(busy processes: $busy, cores: $(nproc), ${seconds} s)"
+# When: GStreamer's log time (since the process started); the start is about a second in.
+first=$(grep -a -m1 "Actually aggregating" "$runtime/cli.log" | cut -d' ' -f1)
+echo "first aggregation at $first; missed at:" \
+    $(grep -a "Actually aggregating, timeout: 1" "$runtime/cli.log" | cut -d' ' -f1)
