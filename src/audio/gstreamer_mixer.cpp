@@ -22,8 +22,8 @@
 #include "core/log_categories.h"
 #include "core/logger.h"
 #include "platform/audio_output_devices.h"
-#include "platform/gstreamer_runtime.h"
 #include "platform/audio_threads.h"
+#include "platform/gstreamer_runtime.h"
 
 #define MIXER_INFO qCInfo(lcGStreamer).noquote().nospace()
 #define MIXER_DEBUG qCDebug(lcGStreamer).noquote().nospace()
@@ -308,10 +308,12 @@ bool GStreamerMixer::initializeGStreamer() {
 bool GStreamerMixer::initialize() {
     if (m_initialized) return true;
     if (!initializeGStreamer()) return false;
+    m_monitorSinkService = platform::holdMonitorSinkService();
     MIXER_INFO << "Initializing pipeline...";
     m_encodingEnabled.store(false);  // the ready state is the monitor-only graph
     if (!createPipeline()) {
         MIXER_WARN << "Failed to create pipeline";
+        m_monitorSinkService.reset();
         return false;
     }
     m_initialized = true;
@@ -839,8 +841,7 @@ bool GStreamerMixer::buildPipeline() {
     // Bus messages are drained here on the main thread, whatever event dispatcher Qt runs:
     // the bus's poll descriptor is readable while messages wait.
     m_bus = BusHandle::adopt(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
-    gst_bus_set_sync_handler(m_bus.get(), GStreamerMixerCallbacks::onSyncMessage, nullptr,
-                             nullptr);
+    gst_bus_set_sync_handler(m_bus.get(), GStreamerMixerCallbacks::onSyncMessage, nullptr, nullptr);
     GPollFD pollFd{};
     gst_bus_get_pollfd(m_bus.get(), &pollFd);
     m_busNotifier = std::make_unique<QSocketNotifier>(pollFd.fd, QSocketNotifier::Read);
@@ -1003,6 +1004,7 @@ void GStreamerMixer::shutdown() {
     m_shuttingDown.store(true);
     stop();
     destroyPipeline();
+    m_monitorSinkService.reset();
     m_initialized = false;
     MIXER_INFO << "Shut down";
 }
@@ -1106,9 +1108,8 @@ void GStreamerMixer::feedDeck(int deck, const float* data, int frames, int chann
     }
 
     const gsize bytes = static_cast<gsize>(sampleCount) * sizeof(float);
-    const int blockFrames =
-        static_cast<int>(qint64(sampleRate) * m_activeFeedBlockMs.load(std::memory_order_relaxed) /
-                         1000);
+    const int blockFrames = static_cast<int>(
+        qint64(sampleRate) * m_activeFeedBlockMs.load(std::memory_order_relaxed) / 1000);
     if (block.buffer && block.frames + frames > block.capacityFrames) {
         pushBlock(deck, block, sampleRate, now);
     }

@@ -193,6 +193,9 @@ private:
     void handleBusMessage(void* message);
 
     // Pipeline and the elements kept after construction; each handle holds a reference.
+    // Held while any of our pipelines may have a monitor sink (platform/audio_output_devices.h);
+    // declared first, so it goes last.
+    std::shared_ptr<void> m_monitorSinkService;
     ElementHandle m_pipeline;
     ElementHandle m_appsrc1;
     ElementHandle m_appsrc2;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,5 +24,10 @@ AudioOutputDeviceList listAudioOutputDevices();
 // GStreamer factory names of the monitor sink, best first. Each takes a device id in its
 // "device" property; an unset (null) device means the system default.
 std::vector<std::string> monitorSinkFactoryNames();
+
+// Keeps what the monitor sinks share in the process alive for as long as a copy of the result
+// exists (the last copy lets go). Hold it from before the first monitor sink opens until after
+// the last one closed. GStreamer must be initialised; may be null where nothing needs holding.
+std::shared_ptr<void> holdMonitorSinkService();
 
 }  // namespace platform

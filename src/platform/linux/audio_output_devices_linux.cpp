@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include <mutex>
+
 namespace platform {
 
 namespace {
@@ -50,5 +52,32 @@ AudioOutputDeviceList listAudioOutputDevices() {
 }
 
 std::vector<std::string> monitorSinkFactoryNames() { return {"pulsesink", "autoaudiosink"}; }
+
+// Every pulsesink in the process shares one PulseAudio main loop, which the last sink to close
+// frees, while a caps query that reaches a sink from another thread locks that loop without
+// asking whether it still exists. Upstream streaming threads send such queries whenever a deck
+// negotiates, and a sink closes on every pipeline stop and monitor device change: the
+// process aborts. One sink of our own held open (connected to the server, no stream) keeps
+// the loop for the others.
+std::shared_ptr<void> holdMonitorSinkService() {
+    static std::mutex mutex;
+    static std::weak_ptr<void> current;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (std::shared_ptr<void> held = current.lock()) return held;
+    GstElement* sink = gst_element_factory_make("pulsesink", "monitor_sink_keeper");
+    if (!sink) return nullptr;
+    gst_object_ref_sink(sink);
+    if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
+        gst_element_set_state(sink, GST_STATE_NULL);
+        gst_object_unref(sink);
+        return nullptr;  // no sound server: no pulsesink will open either
+    }
+    std::shared_ptr<void> held(sink, [](void* element) {
+        gst_element_set_state(GST_ELEMENT(element), GST_STATE_NULL);
+        gst_object_unref(element);
+    });
+    current = held;
+    return held;
+}
 
 }  // namespace platform

@@ -94,4 +94,7 @@ AudioOutputDeviceList listAudioOutputDevices() {
 
 std::vector<std::string> monitorSinkFactoryNames() { return {"wasapisink", "autoaudiosink"}; }
 
+// Each wasapisink owns what it opens; nothing is shared between them.
+std::shared_ptr<void> holdMonitorSinkService() { return nullptr; }
+
 }  // namespace platform
