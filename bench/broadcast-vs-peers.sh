@@ -33,18 +33,8 @@ ticks=$(getconf CLK_TCK)
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
 peak_rss_kib() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
 
-# Pink noise plays into bench_sink of a private PulseAudio; every tool records its monitor.
-start_private_pulse bench_sink
-gst-launch-1.0 -q audiotestsrc is-live=true wave=pink-noise volume=0.5 \
-    ! audio/x-raw,rate=48000,channels=2 ! pulsesink device=bench_sink >/dev/null 2>&1 &
-services_pids+=($!)
-# doredoradar-cli captures through libobs, which needs an X display.
-start_virtual_display
-password=$(openssl rand -hex 12)
-port=$(free_port 18000)
-start_local_icecast "$port" "$password" "$password"
-
-export XDG_DATA_HOME="$runtime/data" XDG_CONFIG_HOME="$runtime/config"
+# Pink noise into bench_sink (every tool records its monitor), Xvfb for libobs, Icecast.
+start_bench_stage 18000
 
 cat >"$runtime/darkice.cfg" <<EOF
 [general]

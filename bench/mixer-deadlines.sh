@@ -18,15 +18,8 @@ make_services_runtime mixer-deadlines
 runtime=$services_runtime
 trap 'stop_services; rm -rf "$runtime"' EXIT
 
-start_private_pulse bench_sink
-gst-launch-1.0 -q audiotestsrc is-live=true wave=pink-noise volume=0.5 \
-    ! audio/x-raw,rate=48000,channels=2 ! pulsesink device=bench_sink >/dev/null 2>&1 &
-services_pids+=($!)
-start_virtual_display
-password=$(openssl rand -hex 12)
-port=$(free_port 18200)
-start_local_icecast "$port" "$password" "$password"
-export XDG_DATA_HOME="$runtime/data" XDG_CONFIG_HOME="$runtime/config"
+# Pink noise into bench_sink (every tool records its monitor), Xvfb for libobs, Icecast.
+start_bench_stage 18200
 
 for _ in $(seq "$busy"); do
     (while :; do :; done) &

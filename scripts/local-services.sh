@@ -91,3 +91,19 @@ start_local_icecast() {
 mount_live() {
     curl -fs "http://127.0.0.1:$1/status-json.xsl" | grep -q "\"listenurl\":\"[^\"]*$2\""
 }
+
+# The benchmarks' stage: live pink noise (a sine flatters every encoder) playing into bench_sink
+# of a private PulseAudio, a virtual X display for libobs, and a local Icecast on a free port from
+# PORT_BASE up. Sets `port` and `password` (source password), and points the per-user folders
+# into the runtime folder.
+start_bench_stage() {
+    start_private_pulse bench_sink
+    gst-launch-1.0 -q audiotestsrc is-live=true wave=pink-noise volume=0.5 \
+        ! audio/x-raw,rate=48000,channels=2 ! pulsesink device=bench_sink >/dev/null 2>&1 &
+    services_pids+=($!)
+    start_virtual_display
+    password=$(openssl rand -hex 12)
+    port=$(free_port "$1")
+    start_local_icecast "$port" "$password" "$password"
+    export XDG_DATA_HOME="$services_runtime/data" XDG_CONFIG_HOME="$services_runtime/config"
+}
