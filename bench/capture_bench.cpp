@@ -33,11 +33,6 @@ namespace {
 
 bool g_threadTable = false;
 
-void printThreads(const QList<threadstats::Thread>& before, double seconds) {
-    if (!g_threadTable) return;
-    threadstats::print(threadstats::difference(before, threadstats::snapshot()), seconds);
-}
-
 double processCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -66,6 +61,48 @@ void runEventLoopFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// One measured stretch of the event loop: how long it took, the process's CPU and resident
+// memory growth over it, and each thread's account.
+struct Window {
+    double wall = 0.0;
+    double processCpu = 0.0;
+    long rssGrowth = 0;
+    QList<threadstats::Thread> threads;
+
+    double perMinute(double cpuSeconds) const { return cpuSeconds * 60.0 / wall; }
+    void printThreads() const {
+        if (g_threadTable) threadstats::print(threads, wall);
+    }
+};
+
+Window measureWindow(int seconds) {
+    const long rssBefore = residentKiB();
+    const double processBefore = processCpuSeconds();
+    const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
+    QElapsedTimer timer;
+    timer.start();
+    runEventLoopFor(seconds * 1000);
+    Window window;
+    window.wall = timer.elapsed() / 1000.0;
+    window.threads = threadstats::difference(threadsBefore, threadstats::snapshot());
+    window.processCpu = processCpuSeconds() - processBefore;
+    window.rssGrowth = residentKiB() - rssBefore;
+    return window;
+}
+
+// The program-capture entry of the tone player started by the bench ("" after 10 s without).
+QString tonePlayerWindow(OBSAudioManager& manager) {
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 10000) {
+        for (const auto& appInfo : manager.getRunningApplications()) {
+            if (appInfo.window.endsWith(QStringLiteral(":gst-launch-1.0"))) return appInfo.window;
+        }
+        runEventLoopFor(200);
+    }
+    return {};
 }
 
 // The capture thread watches itself on its first buffer, so allocations on it are counted.
@@ -130,33 +167,25 @@ void measureDeck(OBSAudioManager& manager, const char* label, int seconds) {
     runEventLoopFor(2000);  // past start-up
 
     alloccount::reset();
-    const long rssBefore = residentKiB();
     const DeckCaptureStats before = manager.deckCaptureStats(1);
-    const double processBefore = processCpuSeconds();
     const double threadBefore = threadCpuSeconds(receiver.thread);
-    const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
-    QElapsedTimer timer;
-    timer.start();
-    runEventLoopFor(seconds * 1000);
-    const double wall = timer.elapsed() / 1000.0;
-    const QList<threadstats::Thread> threadsAfter = threadstats::snapshot();
-    const double processCpu = processCpuSeconds() - processBefore;
+    const Window window = measureWindow(seconds);
     const double threadCpu = threadCpuSeconds(receiver.thread) - threadBefore;
     const std::uint64_t allocations = alloccount::count();
-    const long rssGrowth = residentKiB() - rssBefore;
     const DeckCaptureStats after = manager.deckCaptureStats(1);
     manager.stopDeck(1);
     manager.clearDeckAudioCallback();
 
-    const double perMinute = 60.0 / wall;
+    const double wall = window.wall;
     std::printf(
         "| %s | process %.2f s CPU per minute (%.2f%% of one core); capture thread "
         "%.2f s per minute; %.0f frames/s in %.0f buffers/s | %llu allocations on the "
         "capture thread in %.0f s; resident memory %+ld KiB |\n",
-        label, processCpu * perMinute, processCpu / wall * 100, threadCpu * perMinute,
-        (after.frames - before.frames) / wall, (after.buffers - before.buffers) / wall,
-        static_cast<unsigned long long>(allocations), wall, rssGrowth);
-    if (g_threadTable) threadstats::print(threadstats::difference(threadsBefore, threadsAfter), wall);
+        label, window.perMinute(window.processCpu), window.processCpu / wall * 100,
+        window.perMinute(threadCpu), (after.frames - before.frames) / wall,
+        (after.buffers - before.buffers) / wall, static_cast<unsigned long long>(allocations), wall,
+        window.rssGrowth);
+    window.printThreads();
 }
 
 // The live path of a broadcast, from the sound server to the encoded bytes: deck 1 records an
@@ -171,17 +200,8 @@ void measureBroadcastPath(OBSAudioManager& manager, const PulseServer& pulse, in
     auto program =
         pulse.playTone(QStringLiteral("test_sink"), 1000.0, QStringLiteral("bench-program"));
 
-    QString window;
-    QElapsedTimer wait;
-    wait.start();
-    while (window.isEmpty() && wait.elapsed() < 10000) {
-        for (const auto& appInfo : manager.getRunningApplications()) {
-            if (appInfo.window.endsWith(QStringLiteral(":gst-launch-1.0"))) window = appInfo.window;
-        }
-        if (window.isEmpty()) runEventLoopFor(200);
-    }
     if (!manager.setDeckInputDevice(1, QStringLiteral("test_mic")) ||
-        !manager.setDeckAppCapture(2, window)) {
+        !manager.setDeckAppCapture(2, tonePlayerWindow(manager))) {
         std::printf("| %s | decks could not be set up | |\n", label);
         return;
     }
@@ -213,16 +233,7 @@ void measureBroadcastPath(OBSAudioManager& manager, const PulseServer& pulse, in
     const DeckCaptureStats deck1Before = manager.deckCaptureStats(1);
     const DeckCaptureStats deck2Before = manager.deckCaptureStats(2);
     const qint64 bytesBefore = encodedBytes;
-    const long rssBefore = residentKiB();
-    const double processBefore = processCpuSeconds();
-    const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
-    QElapsedTimer timer;
-    timer.start();
-    runEventLoopFor(seconds * 1000);
-    const double wall = timer.elapsed() / 1000.0;
-    const QList<threadstats::Thread> threadsAfter = threadstats::snapshot();
-    const double processCpu = processCpuSeconds() - processBefore;
-    const long rssGrowth = residentKiB() - rssBefore;
+    const Window window = measureWindow(seconds);
     const DeckCaptureStats deck1After = manager.deckCaptureStats(1);
     const DeckCaptureStats deck2After = manager.deckCaptureStats(2);
     const qint64 bytes = encodedBytes - bytesBefore;
@@ -237,11 +248,12 @@ void measureBroadcastPath(OBSAudioManager& manager, const PulseServer& pulse, in
         "| %s | process %.2f s CPU per minute (%.2f%% of one core); deck 1 %.0f buffers/s, "
         "deck 2 %.0f buffers/s; %.0f kbit/s out; %llu feeds dropped | resident memory %ld KiB, "
         "%+ld KiB over the run |\n",
-        label, processCpu * 60.0 / wall, processCpu / wall * 100,
-        (deck1After.forwarded - deck1Before.forwarded) / wall,
-        (deck2After.forwarded - deck2Before.forwarded) / wall, bytes * 8 / wall / 1000.0,
-        static_cast<unsigned long long>(dropped), residentKiB(), rssGrowth);
-    if (g_threadTable) threadstats::print(threadstats::difference(threadsBefore, threadsAfter), wall);
+        label, window.perMinute(window.processCpu), window.processCpu / window.wall * 100,
+        (deck1After.forwarded - deck1Before.forwarded) / window.wall,
+        (deck2After.forwarded - deck2Before.forwarded) / window.wall,
+        bytes * 8 / window.wall / 1000.0, static_cast<unsigned long long>(dropped), residentKiB(),
+        window.rssGrowth);
+    window.printThreads();
 }
 
 }  // namespace
@@ -265,7 +277,8 @@ int main(int argc, char** argv) {
     };
     qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false");
 
-    TestEnvironment environment;  // GStreamer's registry and the like stay out of the user's folders
+    TestEnvironment
+        environment;  // GStreamer's registry and the like stay out of the user's folders
     PulseServer pulse;
     XvfbServer xvfb;
     QString error;
@@ -285,39 +298,21 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (wanted("idle")) {
-        const double before = processCpuSeconds();
-        const QList<threadstats::Thread> threadsBefore = threadstats::snapshot();
-        QElapsedTimer timer;
-        timer.start();
-        runEventLoopFor(seconds * 1000);
-        const double cpu = processCpuSeconds() - before;
-        const double wall = timer.elapsed() / 1000.0;
+        const Window window = measureWindow(seconds);
         std::printf("| libobs started, no deck running | process %.2f s CPU per minute | |\n",
-                    cpu * 60.0 / wall);
-        printThreads(threadsBefore, wall);
+                    window.perMinute(window.processCpu));
+        window.printThreads();
     }
 
     if (wanted("device")) {
         auto tone = pulse.playTone(QStringLiteral("test_sink"), 440, QStringLiteral("bench-tone"));
         manager.setDeckInputDevice(1, QStringLiteral("test_sink.monitor"));
-        measureDeck(manager, "one deck on a playback monitor (libobs PulseAudio plug-in)",
-                    seconds);
+        measureDeck(manager, "one deck on a playback monitor (libobs PulseAudio plug-in)", seconds);
     }
 
     if (wanted("program")) {
         auto tone = pulse.playTone(QStringLiteral("test_sink"), 440, QStringLiteral("bench-tone"));
-        QString window;
-        QElapsedTimer wait;
-        wait.start();
-        while (window.isEmpty() && wait.elapsed() < 10000) {
-            for (const auto& appInfo : manager.getRunningApplications()) {
-                if (appInfo.window.endsWith(QStringLiteral(":gst-launch-1.0"))) {
-                    window = appInfo.window;
-                }
-            }
-            runEventLoopFor(200);
-        }
-        manager.setDeckAppCapture(1, window);
+        manager.setDeckAppCapture(1, tonePlayerWindow(manager));
         measureDeck(manager, "one deck on a program (our program capture source)", seconds);
     }
 
