@@ -49,7 +49,12 @@ constexpr char kDefaultDevice[] = "Default";
 constexpr int kMixRateHz = 48000;
 constexpr int kMixChannels = 2;
 constexpr guint64 kMixBufferNs = 20000000;
-constexpr guint64 kMixSlackNs = 30000000;  // how late a deck block may be before it misses the mix
+// How late a deck block may be before it misses the mix (it is then silent for a moment and its
+// late audio is dropped: an audible click). The first mix buffer waits out the whole slack for a
+// deck that has never delivered (an idle second deck), so the slack starts short, for a quick
+// first packet, and widens as soon as that buffer is out.
+constexpr guint64 kFirstMixSlackNs = 30000000;
+constexpr guint64 kMixSlackNs = 50000000;
 
 // Opus only encodes these rates; any other request is encoded at 48 kHz.
 constexpr int kOpusRates[] = {8000, 12000, 16000, 24000, 48000};
@@ -212,6 +217,17 @@ struct GStreamerMixerCallbacks {
         }
         gst_sample_unref(sample);
         return GST_FLOW_OK;
+    }
+
+    // With the first mix buffer out the slack widens to its running value. The aggregator takes
+    // the new value at once and posts a latency message, on which the bus handler redistributes
+    // the pipeline's latency, before the monitor sink has played anything.
+    static GstPadProbeReturn widenMixSlack(GstPad* pad, GstPadProbeInfo*, gpointer) {
+        if (GstElement* mixer = gst_pad_get_parent_element(pad)) {
+            g_object_set(mixer, "latency", static_cast<guint64>(kMixSlackNs), nullptr);
+            gst_object_unref(mixer);
+        }
+        return GST_PAD_PROBE_REMOVE;
     }
 
     // Diagnostic: what leaves the mixer, once a second while debug logging is on.
@@ -578,14 +594,15 @@ bool GStreamerMixer::buildPipeline() {
                      static_cast<guint64>(100000000), "leaky", 2, nullptr);
     }
     if (mixer) {
-        // The deck blocks are stamped on arrival, so a capture or queue thread that is late by
-        // a few milliseconds (a busy machine) would miss a zero-latency deadline: the mixer then
-        // plays silence for that deck and drops its late audio. 30 ms of slack on top of what a
-        // block covers absorbs scheduling jitter (with four busy loops on two cores no deck
-        // missed a deadline), and is short, because the first packet of a connect waits for it.
+        // The deck blocks are stamped on arrival, while their audio lines up by sample count:
+        // how the capture's chunks happen to fill a block moves a block's arrival by up to
+        // about 30 ms against its place in the mix, and a busy machine adds its own delays. With
+        // a zero-latency deadline the mixer would play silence for that deck and drop its late
+        // audio; 50 ms of slack absorbs both (with four busy loops on two cores no deck missed a
+        // deadline). The first buffer uses less, because a connect's first packet waits for it.
         g_object_set(mixer, "start-time-selection", 1, "output-buffer-duration",
                      static_cast<guint64>(kMixBufferNs), "latency",
-                     static_cast<guint64>(kMixSlackNs), nullptr);
+                     static_cast<guint64>(kFirstMixSlackNs), nullptr);
         // A deck that has not delivered yet (no source, or not started) must not hold the mix
         // back: without this the mixer waits out its latency for that deck on every 20 ms
         // buffer, which costs wake-ups and delays the first encoded packet of a connect by
@@ -748,6 +765,8 @@ bool GStreamerMixer::buildPipeline() {
         return false;
     }
     if (GstPad* mixerSrc = gst_element_get_static_pad(mixer, "src")) {
+        gst_pad_add_probe(mixerSrc, GST_PAD_PROBE_TYPE_BUFFER,
+                          GStreamerMixerCallbacks::widenMixSlack, nullptr, nullptr);
         gst_pad_add_probe(mixerSrc, GST_PAD_PROBE_TYPE_BUFFER,
                           GStreamerMixerCallbacks::mixerOutputProbe, nullptr, nullptr);
         gst_object_unref(mixerSrc);

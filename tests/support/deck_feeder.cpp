@@ -38,8 +38,15 @@ void DeckFeeder::run(bool recordCallTimes) {
     SineGenerator sine(m_frequencyHz, m_amplitude, m_sampleRate, m_channels);
     const auto period =
         std::chrono::nanoseconds(qint64(m_framesPerBuffer) * 1000000000 / m_sampleRate);
+    const qint64 stallEveryFrames = qint64(m_stallEveryMs) * m_sampleRate / 1000;
+    qint64 frames = 0;
     auto due = Clock::now();
     while (!m_stop.load()) {
+        if (stallEveryFrames > 0 && frames > 0 &&
+            frames / stallEveryFrames != (frames - m_framesPerBuffer) / stallEveryFrames) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_stallLengthMs));
+        }
+        frames += m_framesPerBuffer;
         const std::vector<float> samples = sine.next(m_framesPerBuffer);
         const auto before = Clock::now();
         m_feed(samples.data(), m_framesPerBuffer, m_channels, m_sampleRate);

@@ -19,6 +19,12 @@ public:
     DeckFeeder(const DeckFeeder&) = delete;
     DeckFeeder& operator=(const DeckFeeder&) = delete;
 
+    // Every `everyMs` of audio the thread is held up for `lengthMs` before its next buffer and
+    // then hands over what piled up at once, as a capture thread on a busy machine does.
+    void setStalls(int everyMs, int lengthMs) {
+        m_stallEveryMs = everyMs;
+        m_stallLengthMs = lengthMs;
+    }
     void start(bool recordCallTimes = false);
     void stop();
     qint64 buffersFed() const { return m_buffers.load(); }
@@ -34,6 +40,8 @@ private:
     int m_framesPerBuffer;
     int m_channels;
     int m_sampleRate;
+    int m_stallEveryMs = 0;
+    int m_stallLengthMs = 0;
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_buffers{0};
