@@ -1,6 +1,6 @@
 # Send path of the Icecast source client against a real local Icecast.
 add_executable(bench_icecast_send bench_icecast_send.cpp)
-target_link_libraries(bench_icecast_send PRIVATE doredoradar_core doredoradar_test_support)
+target_link_libraries(bench_icecast_send PRIVATE doredoradar_broadcast doredoradar_test_support)
 
 # The protocol's pure functions under libFuzzer, clang only; built and run by bench/fuzz.sh.
 option(DOREDORADAR_BUILD_FUZZERS "Build the libFuzzer targets in bench/ (clang only)" OFF)

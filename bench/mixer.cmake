@@ -1,2 +1,2 @@
 add_executable(doredoradar_mixer_bench mixer_bench.cpp thread_stats.cpp thread_stats.h)
-target_link_libraries(doredoradar_mixer_bench PRIVATE doredoradar_core doredoradar_test_support)
+target_link_libraries(doredoradar_mixer_bench PRIVATE doredoradar_audio doredoradar_test_support)

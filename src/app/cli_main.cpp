@@ -76,7 +76,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    appidentity::startCrashReporting();
+    startCrashReporting();
     const int exitCode = run(argc, argv);
     shutdownCrashReporting();
     return exitCode;

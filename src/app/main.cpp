@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 
-    appidentity::startCrashReporting();
+    startCrashReporting();
 
     int exitCode = 0;
     try {

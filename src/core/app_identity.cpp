@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 
 #include "build_config.h"
-#include "maintenance/crash_reporting.h"
 
 namespace appidentity {
 
@@ -19,11 +18,6 @@ QString crashDsn() {
         return qEnvironmentVariable("ONDARO_CRASH_DSN");
     }
     return QLatin1String(buildconfig::kCrashDsn);
-}
-
-void startCrashReporting() {
-    apply();
-    initCrashReporting(crashDsn(), crashRelease(), QLatin1String(kCrashEnvironment));
 }
 
 QString version() { return QLatin1String(buildconfig::kAppVersion); }

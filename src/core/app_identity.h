@@ -18,10 +18,6 @@ void apply();
 // and tests), else the build-time constant.
 QString crashDsn();
 
-// Process start, before the application object exists: the identity first (it decides where the
-// crash database lives), then crash reporting.
-void startCrashReporting();
-
 QString version();
 // "ondaro-broadcaster@<version>"
 QString crashRelease();

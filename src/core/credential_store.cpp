@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QVariant>
 
+#include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "core/settings_keys.h"
 #include "platform/credential_protection.h"
@@ -18,12 +19,19 @@ void logReason(const std::string& reason) {
     if (!reason.empty()) qCWarning(lcCredentials).noquote() << QString::fromStdString(reason);
 }
 
+const platform::KeyFileContext& keyFileContext() {
+    static const platform::KeyFileContext context{
+        std::string(appidentity::kOrganizationName) + "/" + appidentity::kApplicationName,
+        &logReason};
+    return context;
+}
+
 }  // namespace
 
 bool CredentialStore::storeSecret(const QString& key, const QString& value) {
     platform::ByteVector blob;
     std::string reason;
-    if (!platform::protectData(toBytes(value.toUtf8()), blob, reason)) {
+    if (!platform::protectData(keyFileContext(), toBytes(value.toUtf8()), blob, reason)) {
         logReason(reason);
         qCWarning(lcCredentials) << "CryptProtectData failed for key:" << key;
         return false;
@@ -63,7 +71,7 @@ QString CredentialStore::retrieveSecret(const QString& key) {
         QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     platform::ByteVector plain;
     std::string reason;
-    if (!decoded || !platform::unprotectData(toBytes(*decoded), plain, reason)) {
+    if (!decoded || !platform::unprotectData(keyFileContext(), toBytes(*decoded), plain, reason)) {
         if (!decoded) reason = "the stored value is not Base64 text";
         logReason(reason);
         qCWarning(lcCredentials) << "CryptUnprotectData failed for key:" << key;
@@ -83,4 +91,8 @@ void CredentialStore::removeSecret(const QString& key) {
 bool CredentialStore::hasSecret(const QString& key) {
     QSettings settings;
     return settings.contains(settingskeys::secretKey(key));
+}
+
+QString CredentialStore::keyFilePath() {
+    return QString::fromStdString(platform::credentialKeyFilePath(keyFileContext()));
 }

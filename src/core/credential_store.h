@@ -19,4 +19,6 @@ public:
     static QString retrieveSecret(const QString& key);
     static void removeSecret(const QString& key);
     static bool hasSecret(const QString& key);
+    // The file holding the key that seals them where the platform keeps one (Linux), else empty.
+    static QString keyFilePath();
 };

@@ -10,7 +10,6 @@
 #include <QStandardPaths>
 #include <QTextStream>
 
-#include "maintenance/crash_reporting.h"
 
 QtMessageHandler Logger::s_previousHandler = nullptr;
 
@@ -166,14 +165,7 @@ void Logger::handleMessage(QtMsgType type, const QMessageLogContext& context,
         }
 
         if (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg) {
-            addBreadcrumb(category, message, QStringLiteral("error"));
-        }
-        // The event level for these is ours to choose: critical lines are errors, fatal lines
-        // are fatal.
-        if (type == QtCriticalMsg) {
-            captureMessage(category, message, kCrashLevelError);
-        } else if (type == QtFatalMsg) {
-            captureMessage(category, message, kCrashLevelFatal);
+            if (const WarningSink sink = s_warningSink.load()) sink(type, category, message);
         }
     }
     t_inHandler = false;

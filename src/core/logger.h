@@ -6,11 +6,12 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 
 // Process-wide message handler: formats every Qt message into one line, passes it on to the
 // handler that was installed before, appends it to a rotating log file while file logging is on,
-// and forwards warnings and errors to crash reporting.
+// and hands warnings and errors to the sink it was given (crash reporting).
 //
 // Any thread may log. The logger never logs through Qt itself; its own trouble goes to stderr.
 class Logger : public QObject {
@@ -31,6 +32,11 @@ public:
     static QString levelName(QtMsgType type);
     static QString formatLine(QtMsgType type, const QMessageLogContext& context,
                               const QString& message);
+
+    // Where warnings, errors and fatal lines go besides the log (crash reporting installs
+    // itself here at start-up); null for nowhere. Any thread; the logger need not exist yet.
+    using WarningSink = void (*)(QtMsgType type, const QString& category, const QString& message);
+    static void setWarningSink(WarningSink sink) { s_warningSink.store(sink); }
 
     // How long to wait before trying again after a rotation could not rename the log.
     void setRotationRetryDelay(std::chrono::milliseconds delay);
@@ -58,4 +64,5 @@ private:
     std::chrono::milliseconds m_rotationRetryDelay{5000};
 
     static QtMessageHandler s_previousHandler;
+    static inline std::atomic<WarningSink> s_warningSink{nullptr};
 };

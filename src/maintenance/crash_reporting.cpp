@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include "core/app_identity.h"
+#include "core/logger.h"
 #include "maintenance/crash_envelope.h"
 #include "maintenance/crash_sender.h"
 #include "platform/crash_handler.h"
@@ -199,6 +201,25 @@ void shutdownCrashReporting() {
 }
 
 bool isCrashReportingEnabled() { return state().enabled.load(); }
+
+void startCrashReporting() {
+    appidentity::apply();
+    initCrashReporting(appidentity::crashDsn(), appidentity::crashRelease(),
+                       QLatin1String(appidentity::kCrashEnvironment));
+    Logger::setWarningSink(&forwardLogLine);
+}
+
+void forwardLogLine(QtMsgType type, const QString& category, const QString& message) {
+    if (type != QtWarningMsg && type != QtCriticalMsg && type != QtFatalMsg) return;
+    addBreadcrumb(category, message, QStringLiteral("error"));
+    // The event level for these is ours to choose: critical lines are errors, fatal lines are
+    // fatal.
+    if (type == QtCriticalMsg) {
+        captureMessage(category, message, kCrashLevelError);
+    } else if (type == QtFatalMsg) {
+        captureMessage(category, message, kCrashLevelFatal);
+    }
+}
 
 void addBreadcrumb(const QString& category, const QString& message, const QString& type) {
     CrashState& s = state();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Crash reports, breadcrumbs and usage events for the crash-reporting service.
 //
@@ -24,6 +25,13 @@ inline constexpr int kMaxBreadcrumbs = 100;
 // Main thread, once, before or after the application object exists. The organisation and
 // application names must be set first: they decide where the crash database lives.
 void initCrashReporting(const QString& dsn, const QString& release, const QString& environment);
+// Process start, before the application object exists: the application's identity first (it
+// decides where the crash database lives), then crash reporting with the application's DSN,
+// release and environment, and the logger's warnings forwarded to it.
+void startCrashReporting();
+// What the logger hands on: warnings, errors and fatal lines become breadcrumbs; errors and
+// fatal lines also become events of the level "error" and "fatal". Any thread.
+void forwardLogLine(QtMsgType type, const QString& category, const QString& message);
 // Main thread. Stops the worker (waiting at most 3000 ms) after it has tried to send what is
 // pending.
 void shutdownCrashReporting();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,10 +16,20 @@ namespace platform {
 
 using ByteVector = std::vector<std::uint8_t>;
 
-bool protectData(const ByteVector& plain, ByteVector& blob, std::string& error);
-bool unprotectData(const ByteVector& blob, ByteVector& plain, std::string& error);
+// What the shim needs from the application: the application's folder under the user's config
+// location ("Organisation/Application"; the key file lives there on Linux), and where to report
+// what it repaired on the way (a line for the log). Windows needs neither.
+struct KeyFileContext {
+    std::string applicationFolder;
+    std::function<void(const std::string& message)> warn;
+};
+
+bool protectData(const KeyFileContext& context, const ByteVector& plain, ByteVector& blob,
+                 std::string& error);
+bool unprotectData(const KeyFileContext& context, const ByteVector& blob, ByteVector& plain,
+                   std::string& error);
 
 // The key file's path where the platform keeps one (Linux), empty where it does not (Windows).
-std::string credentialKeyFilePath();
+std::string credentialKeyFilePath(const KeyFileContext& context);
 
 }  // namespace platform

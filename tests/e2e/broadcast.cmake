@@ -2,7 +2,8 @@
 # the controller, our source client and a real Icecast (or a scripted server where a real one
 # will not misbehave on purpose), and the command-line broadcaster as a process.
 add_library(broadcast_test_rig STATIC broadcast_rig.cpp broadcast_rig.h)
-target_link_libraries(broadcast_test_rig PUBLIC doredoradar_test_support Qt6::Test)
+target_link_libraries(broadcast_test_rig PUBLIC
+    doredoradar_test_support doredoradar_broadcast doredoradar_maintenance Qt6::Test)
 
 doredoradar_add_test(test_broadcast_live LABEL e2e SOURCES test_broadcast_live.cpp
     LIBS broadcast_test_rig TIMEOUT 240)

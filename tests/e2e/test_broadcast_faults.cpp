@@ -324,7 +324,7 @@ private Q_SLOTS:
         QVERIFY(receiver.listen());
         qputenv("ONDARO_CRASH_DSN",
                 QStringLiteral("http://key@127.0.0.1:%1/7").arg(receiver.port()).toUtf8());
-        appidentity::startCrashReporting();
+        startCrashReporting();
         QVERIFY(isCrashReportingEnabled());
         ScriptedSourceServer server;
         QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);

@@ -1,2 +1,2 @@
 doredoradar_add_test(test_metadata_window LABEL gui
-    SOURCES test_metadata_window.cpp LIBS doredoradar_core)
+    SOURCES test_metadata_window.cpp LIBS doredoradar_metadata doredoradar_platform)

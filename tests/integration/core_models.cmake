@@ -1,6 +1,6 @@
 add_executable(credential_key_child credential_key_child.cpp)
-target_link_libraries(credential_key_child PRIVATE doredoradar_core)
+target_link_libraries(credential_key_child PRIVATE doredoradar_platform Qt6::Core)
 
 doredoradar_add_test(test_credential_key_race LABEL integration
-    SOURCES test_credential_key_race.cpp LIBS doredoradar_core)
+    SOURCES test_credential_key_race.cpp LIBS doredoradar_platform)
 add_dependencies(test_credential_key_race credential_key_child)

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
 
-    appidentity::startCrashReporting();
+    startCrashReporting();
     QCoreApplication app(argc, argv);
     addBreadcrumb(QStringLiteral("test"), QStringLiteral("before \"the\" crash"),
                   QStringLiteral("default"));

@@ -1,6 +1,6 @@
 add_executable(crash_child crash_child.cpp)
-target_link_libraries(crash_child PRIVATE doredoradar_core)
+target_link_libraries(crash_child PRIVATE doredoradar_maintenance)
 
 doredoradar_add_test(test_crash_reporting LABEL integration
-    SOURCES test_crash_reporting.cpp LIBS doredoradar_core)
+    SOURCES test_crash_reporting.cpp LIBS doredoradar_maintenance)
 add_dependencies(test_crash_reporting crash_child)

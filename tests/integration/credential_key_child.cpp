@@ -11,6 +11,9 @@
 
 #include "platform/credential_protection.h"
 
+// The application's own key file, as the credential store names it.
+const platform::KeyFileContext kKeyFile{"Ondaro/Ondaro Doredoradar", nullptr};
+
 int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: credential_key_child <secret> <go-file>\n");
@@ -30,8 +33,8 @@ int main(int argc, char** argv) {
     platform::ByteVector blob;
     platform::ByteVector opened;
     std::string error;
-    if (!platform::protectData(plain, blob, error) ||
-        !platform::unprotectData(blob, opened, error)) {
+    if (!platform::protectData(kKeyFile, plain, blob, error) ||
+        !platform::unprotectData(kKeyFile, blob, opened, error)) {
         std::fprintf(stderr, "FAILED %s\n", error.c_str());
         return 1;
     }

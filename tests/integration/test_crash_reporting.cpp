@@ -48,7 +48,7 @@ class TestCrashReporting : public QObject {
 
     void start(quint16 port) {
         qputenv("ONDARO_CRASH_DSN", dsnFor(port).toUtf8());
-        appidentity::startCrashReporting();
+        startCrashReporting();
         QVERIFY(isCrashReportingEnabled());
     }
 
@@ -81,7 +81,7 @@ private Q_SLOTS:
 
     void emptyDsnDoesNothing() {
         qputenv("ONDARO_CRASH_DSN", "");
-        appidentity::startCrashReporting();
+        startCrashReporting();
         QVERIFY(!isCrashReportingEnabled());
         trackAppStart();
         addBreadcrumb(QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("default"));

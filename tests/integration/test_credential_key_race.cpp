@@ -5,6 +5,9 @@
 
 #include "managed_process.h"
 #include "platform/credential_protection.h"
+
+// The application's own key file, as the credential store names it.
+const platform::KeyFileContext kKeyFile{"Ondaro/Ondaro Doredoradar", nullptr};
 #include "test_environment.h"
 
 namespace {
@@ -36,7 +39,7 @@ QString unprotect(const QByteArray& blob) {
     const platform::ByteVector bytes(blob.cbegin(), blob.cend());
     platform::ByteVector plain;
     std::string error;
-    if (!platform::unprotectData(bytes, plain, error))
+    if (!platform::unprotectData(kKeyFile, bytes, plain, error))
         return QStringLiteral("<%1>").arg(error.c_str());
     return QString::fromUtf8(reinterpret_cast<const char*>(plain.data()),
                              static_cast<qsizetype>(plain.size()));
@@ -74,7 +77,7 @@ private Q_SLOTS:
             QVERIFY(first.output().contains(QStringLiteral("OPENED secret-one")));
             QVERIFY(second.output().contains(QStringLiteral("OPENED secret-two")));
 
-            const QString keyFile = QString::fromStdString(platform::credentialKeyFilePath());
+            const QString keyFile = QString::fromStdString(platform::credentialKeyFilePath(kKeyFile));
             QVERIFY(keyFile.startsWith(env.configHome()));
             const QStringList left = QFileInfo(keyFile).absoluteDir().entryList(
                 QDir::Files | QDir::Hidden | QDir::System);

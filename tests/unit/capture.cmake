@@ -1,1 +1,2 @@
-doredoradar_add_test(test_capture_core LABEL unit SOURCES test_capture_core.cpp LIBS doredoradar_core)
+doredoradar_add_test(test_capture_core LABEL unit SOURCES test_capture_core.cpp LIBS doredoradar_audio doredoradar_platform)
+target_include_directories(test_capture_core PRIVATE ${PROJECT_SOURCE_DIR}/src/platform)

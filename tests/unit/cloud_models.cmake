@@ -1,2 +1,2 @@
-doredoradar_add_test(test_ondaro_models LABEL unit SOURCES test_ondaro_models.cpp LIBS doredoradar_core)
-doredoradar_add_test(test_cloud_secrets LABEL unit SOURCES test_cloud_secrets.cpp LIBS doredoradar_core)
+doredoradar_add_test(test_ondaro_models LABEL unit SOURCES test_ondaro_models.cpp LIBS doredoradar_cloud)
+doredoradar_add_test(test_cloud_secrets LABEL unit SOURCES test_cloud_secrets.cpp LIBS doredoradar_cloud)

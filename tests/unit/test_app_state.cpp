@@ -3,7 +3,7 @@
 #include <QtTest>
 
 #include "cloud/ondaro_models.h"
-#include "core/app_state.h"
+#include "ui/app_state.h"
 #include "log_capture.h"
 
 namespace {

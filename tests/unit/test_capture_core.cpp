@@ -11,7 +11,7 @@
 #include "audio/deck_level_meter.h"
 #include "audio/obs_audio_manager.h"
 #include "core/logger.h"
-#include "platform/linux/pulse_playing_streams.h"
+#include "linux/pulse_playing_streams.h"
 
 namespace {
 

@@ -22,7 +22,7 @@ const QString kKey = QStringLiteral("PrivateToken");
 const QString kStoreKey = QStringLiteral("Ondaro/Encrypted/PrivateToken");
 const QString kToken = QStringLiteral("9b1c6f0e-55aa-4c1e-8f3d-0a7e2d4c6b18");
 
-QString keyFilePath() { return QString::fromStdString(platform::credentialKeyFilePath()); }
+QString keyFilePath() { return CredentialStore::keyFilePath(); }
 QString keyFolder() { return QFileInfo(keyFilePath()).absolutePath(); }
 
 int modeOf(const QString& path) {

@@ -7,7 +7,7 @@
 #include "audio/encoder_settings.h"
 #include "core/app_identity.h"
 #include "core/credential_store.h"
-#include "core/load_time_corrections.h"
+#include "ui/load_time_corrections.h"
 #include "core/settings_keys.h"
 #include "core/settings_manager.h"
 #include "log_capture.h"
@@ -22,7 +22,7 @@ const QString kToken = QStringLiteral("3f2a9c4e-1b7d-4e8a-9f60-2c5d7e8b9a01");
 const QString kEncryptedToken = QStringLiteral("Ondaro/Encrypted/PrivateToken");
 const QString kEncryptedAccount = QStringLiteral("Ondaro/Encrypted/CachedAccountJson");
 
-QString keyFilePath() { return QString::fromStdString(platform::credentialKeyFilePath()); }
+QString keyFilePath() { return CredentialStore::keyFilePath(); }
 
 }  // namespace
 

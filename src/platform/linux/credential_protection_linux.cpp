@@ -10,11 +10,6 @@
 
 #include <sodium.h>
 
-#include <QString>
-
-#include "core/app_identity.h"
-#include "core/log_categories.h"
-
 // Blob layout: one version byte, the secretbox nonce, then the sealed message (MAC + text).
 // The key is read from its file on every call, so deleting the file takes effect at once.
 namespace platform {
@@ -54,8 +49,8 @@ std::string systemError(const std::string& what, int errorNumber) {
     return what + ": " + strerror(errorNumber);
 }
 
-void note(const std::string& text) {
-    qCWarning(lcCredentials).noquote() << QString::fromStdString(text);
+void note(const KeyFileContext& context, const std::string& text) {
+    if (context.warn) context.warn(text);
 }
 
 bool sodiumReady() {
@@ -72,14 +67,15 @@ std::string configHome() {
     return std::string();
 }
 
-std::string keyDirectory() {
+std::string keyDirectory(const KeyFileContext& context) {
     const std::string base = configHome();
-    if (base.empty()) return std::string();
-    return base + "/" + appidentity::kOrganizationName + "/" + appidentity::kApplicationName;
+    if (base.empty() || context.applicationFolder.empty()) return std::string();
+    return base + "/" + context.applicationFolder;
 }
 
 // The key folder must be ours and closed to everybody else; a looser one is tightened.
-bool checkDirectory(const std::string& directory, bool create, std::string& error) {
+bool checkDirectory(const KeyFileContext& context, const std::string& directory, bool create,
+                    std::string& error) {
     if (directory.empty()) {
         error = "no configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
         return false;
@@ -112,14 +108,15 @@ bool checkDirectory(const std::string& directory, bool create, std::string& erro
             error = systemError("cannot restrict " + directory, errno);
             return false;
         }
-        note("Restricted the credential key folder to its owner: " + directory);
+        note(context, "Restricted the credential key folder to its owner: " + directory);
     }
     return true;
 }
 
 enum class KeyRead { Ok, Missing, Invalid, Failed };
 
-KeyRead readKey(const std::string& path, SecretKey& key, std::string& error) {
+KeyRead readKey(const KeyFileContext& context, const std::string& path, SecretKey& key,
+                std::string& error) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!fd.valid()) {
         const int openError = errno;
@@ -145,7 +142,7 @@ KeyRead readKey(const std::string& path, SecretKey& key, std::string& error) {
             error = systemError("cannot restrict the key file " + path, errno);
             return KeyRead::Failed;
         }
-        note("Restricted the credential key file to its owner: " + path);
+        note(context, "Restricted the credential key file to its owner: " + path);
     }
     if (info.st_size != static_cast<off_t>(kKeyBytes)) {
         error = "the key file has the wrong size: " + path;
@@ -218,18 +215,19 @@ KeyWrite writeNewKey(const std::string& directory, const std::string& path, bool
 
 // Reading never creates anything; protecting creates the key on first use and replaces a
 // damaged one (whatever it sealed is unreadable anyway), so a new login can be stored.
-bool obtainKey(bool forProtect, SecretKey& key, std::string& error) {
+bool obtainKey(const KeyFileContext& context, bool forProtect, SecretKey& key,
+               std::string& error) {
     if (!sodiumReady()) {
         error = "the crypto library could not be initialised";
         return false;
     }
-    const std::string directory = keyDirectory();
-    if (!checkDirectory(directory, forProtect, error)) return false;
+    const std::string directory = keyDirectory(context);
+    if (!checkDirectory(context, directory, forProtect, error)) return false;
     const std::string path = directory + "/" + kKeyFileName;
 
     // A few rounds at most: another process may create or replace the file meanwhile.
     for (int round = 0; round < 3; ++round) {
-        switch (readKey(path, key, error)) {
+        switch (readKey(context, path, key, error)) {
             case KeyRead::Ok:
                 return true;
             case KeyRead::Failed:
@@ -247,7 +245,7 @@ bool obtainKey(bool forProtect, SecretKey& key, std::string& error) {
                 break;
             case KeyRead::Invalid:
                 if (!forProtect) return false;
-                note("Replacing the unusable credential key file (" + error + ")");
+                note(context, "Replacing the unusable credential key file (" + error + ")");
                 if (writeNewKey(directory, path, true, key, error) == KeyWrite::Failed) {
                     return false;
                 }
@@ -263,9 +261,10 @@ unsigned char g_emptyMessage[1];
 
 }  // namespace
 
-bool protectData(const ByteVector& plain, ByteVector& blob, std::string& error) {
+bool protectData(const KeyFileContext& context, const ByteVector& plain, ByteVector& blob,
+                 std::string& error) {
     SecretKey key;
-    if (!obtainKey(true, key, error)) return false;
+    if (!obtainKey(context, true, key, error)) return false;
     blob.assign(kBlobHeaderBytes + crypto_secretbox_MACBYTES + plain.size(), 0);
     blob[0] = kBlobVersion;
     unsigned char* nonce = blob.data() + 1;
@@ -280,7 +279,8 @@ bool protectData(const ByteVector& plain, ByteVector& blob, std::string& error) 
     return true;
 }
 
-bool unprotectData(const ByteVector& blob, ByteVector& plain, std::string& error) {
+bool unprotectData(const KeyFileContext& context, const ByteVector& blob, ByteVector& plain,
+                   std::string& error) {
     plain.clear();
     if (blob.size() < kBlobHeaderBytes + crypto_secretbox_MACBYTES) {
         error = "the stored data is too short";
@@ -291,7 +291,7 @@ bool unprotectData(const ByteVector& blob, ByteVector& plain, std::string& error
         return false;
     }
     SecretKey key;
-    if (!obtainKey(false, key, error)) return false;
+    if (!obtainKey(context, false, key, error)) return false;
     const size_t sealedBytes = blob.size() - kBlobHeaderBytes;
     ByteVector opened(sealedBytes - crypto_secretbox_MACBYTES);
     unsigned char* target = opened.empty() ? g_emptyMessage : opened.data();
@@ -304,8 +304,8 @@ bool unprotectData(const ByteVector& blob, ByteVector& plain, std::string& error
     return true;
 }
 
-std::string credentialKeyFilePath() {
-    const std::string directory = keyDirectory();
+std::string credentialKeyFilePath(const KeyFileContext& context) {
+    const std::string directory = keyDirectory(context);
     return directory.empty() ? std::string() : directory + "/" + kKeyFileName;
 }
 

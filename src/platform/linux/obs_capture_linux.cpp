@@ -11,8 +11,8 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/linux/pulse_playing_streams.h"
-#include "platform/linux/pulse_program_capture.h"
+#include "pulse_playing_streams.h"
+#include "pulse_program_capture.h"
 
 namespace platform {
 

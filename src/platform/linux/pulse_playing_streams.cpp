@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_playing_streams.h"
+#include "pulse_playing_streams.h"
 
 #include <pulse/pulseaudio.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/pulse_program_capture.h"
+#include "pulse_program_capture.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/pulse_playing_streams.h"
+#include "pulse_playing_streams.h"
 
 struct pa_context;
 struct pa_stream;

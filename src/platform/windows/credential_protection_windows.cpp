@@ -27,7 +27,8 @@ DATA_BLOB inputBlob(const ByteVector& bytes) {
 
 }  // namespace
 
-bool protectData(const ByteVector& plain, ByteVector& blob, std::string& error) {
+bool protectData(const KeyFileContext&, const ByteVector& plain, ByteVector& blob,
+                 std::string& error) {
     if (!fitsDword(plain.size())) {
         error = "the secret is too large";
         return false;
@@ -43,7 +44,8 @@ bool protectData(const ByteVector& plain, ByteVector& blob, std::string& error) 
     return true;
 }
 
-bool unprotectData(const ByteVector& blob, ByteVector& plain, std::string& error) {
+bool unprotectData(const KeyFileContext&, const ByteVector& blob, ByteVector& plain,
+                   std::string& error) {
     plain.clear();
     if (blob.empty() || !fitsDword(blob.size())) {
         error = "the stored data has the wrong size";
@@ -61,6 +63,6 @@ bool unprotectData(const ByteVector& blob, ByteVector& plain, std::string& error
     return true;
 }
 
-std::string credentialKeyFilePath() { return std::string(); }
+std::string credentialKeyFilePath(const KeyFileContext&) { return std::string(); }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "core/app_state.h"
+#include "ui/app_state.h"
 
 #include "core/log_categories.h"
 

@@ -1,4 +1,4 @@
-#include "core/load_time_corrections.h"
+#include "ui/load_time_corrections.h"
 
 #include <QFileInfo>
 #include <QSettings>
