@@ -208,7 +208,7 @@ void measureBroadcastPath(OBSAudioManager& manager, const PulseServer& pulse, in
 
     GStreamerMixer mixer;
     mixer.initialize();
-    mixer.setEncoderType(GStreamerMixer::ENCODER_OPUS);
+    mixer.setEncoderType(Codec::Opus);
     mixer.setBitrate(128);
     mixer.setDeck1Active(true);
     mixer.setDeck2Active(true);

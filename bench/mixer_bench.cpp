@@ -94,7 +94,7 @@ Scenario runMixer(bool encoding, double seconds) {
     Scenario result;
     GStreamerMixer mixer;
     mixer.initialize();
-    mixer.setEncoderType(GStreamerMixer::ENCODER_OPUS);
+    mixer.setEncoderType(Codec::Opus);
     mixer.setBitrate(128);
     mixer.setDeck1Active(true);
     mixer.setDeck2Active(true);

@@ -128,13 +128,13 @@ QString CliOptions::listenUrl() const {
 
 namespace cli {
 
-int encoderFormatForName(const QString& name) {
+std::optional<Codec> codecForName(const QString& name) {
     const QString lower = name.toLower();
-    if (lower == QLatin1String("opus")) return EncoderSettings::OGG_OPUS;
-    if (lower == QLatin1String("vorbis")) return EncoderSettings::OGG_VORBIS;
-    if (lower == QLatin1String("aac")) return EncoderSettings::AAC;
-    if (lower == QLatin1String("mp3")) return EncoderSettings::MP3;
-    return -1;
+    if (lower == QLatin1String("opus")) return Codec::Opus;
+    if (lower == QLatin1String("vorbis")) return Codec::Vorbis;
+    if (lower == QLatin1String("aac")) return Codec::Aac;
+    if (lower == QLatin1String("mp3")) return Codec::Mp3;
+    return std::nullopt;
 }
 
 bool parseArguments(const QStringList& arguments, const QString& passwordFromEnvironment,
@@ -142,7 +142,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
     using namespace settingskeys;
     *options = CliOptions();
     CliOptions& o = *options;
-    o.encoderFormat = kEncoderType.defaultValue;
+    o.codec = codecFromStored(kEncoderType.defaultValue);
     o.bitrateKbps = kEncoderBitrate.defaultValue;
     o.sampleRateHz = kEncoderSampleRate.defaultValue;
     o.channels = kEncoderChannels.defaultValue;
@@ -287,8 +287,9 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
 
         if (is("--codec")) {
             if (!value(&text)) return false;
-            o.encoderFormat = encoderFormatForName(text);
-            if (o.encoderFormat < 0) {
+            const std::optional<Codec> codec = codecForName(text);
+            if (codec) o.codec = *codec;
+            if (!codec) {
                 *error =
                     QStringLiteral("--codec takes opus, vorbis, aac or mp3 (got \"%1\")").arg(text);
                 return false;

@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+#include "audio/codec.h"
+
 // What the command-line broadcaster was asked to do, from its arguments. Defaults are those of
 // the settings store, so the terminal and the desktop application start from the same stream.
 struct CliOptions {
@@ -23,7 +27,7 @@ struct CliOptions {
     // Deck 2 from one playing program, by executable or name (see --list-apps).
     QString deck2App;
 
-    int encoderFormat = 3;  // EncoderSettings::Format
+    Codec codec = Codec::Opus;
     int bitrateKbps = 128;
     int sampleRateHz = 48000;
     int channels = 2;
@@ -76,7 +80,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
 // The --help text.
 QString usage();
 
-// "opus" → EncoderSettings::OGG_OPUS and so on; -1 for an unknown name.
-int encoderFormatForName(const QString& name);
+// "opus", "vorbis", "aac", "mp3" in any case; nothing for another name.
+std::optional<Codec> codecForName(const QString& name);
 
 }  // namespace cli

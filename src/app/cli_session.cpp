@@ -171,7 +171,7 @@ bool CliSession::start() {
     configureMixer();
 
     EncoderSettings* settings = m_controller.encoderSettings();
-    settings->setEncoderType(m_options.encoderFormat);
+    settings->setEncoderType(int(m_options.codec));
     settings->setBitrate(m_options.bitrateKbps);
     settings->setSampleRate(m_options.sampleRateHz);
     settings->setChannels(m_options.channels);
@@ -198,9 +198,8 @@ bool CliSession::start() {
 
     console().printLine(QStringLiteral("Connecting to %1 (%2) ...")
                             .arg(m_options.serverForDisplay(),
-                                 EncoderSettings::formatLabel(
-                                     EncoderSettings::toMixerEncoderType(m_options.encoderFormat),
-                                     m_options.bitrateKbps, m_options.sampleRateHz)));
+                                 codecFormatLabel(m_options.codec, m_options.bitrateKbps,
+                                                  m_options.sampleRateHz)));
     m_statusTimer.start();
     onStatusTick();
     m_controller.connectAndBroadcast(m_options.host, m_options.port, m_options.mount,
@@ -306,9 +305,8 @@ void CliSession::onBroadcastingStarted() {
 }
 
 void CliSession::publishTitle() {
-    const auto format = Doredoradar::streamFormatFor(m_options.encoderFormat);
     // Ogg streams carry their first title in their own header.
-    if (format == IcecastClient::StreamFormat::Ogg || m_title.isEmpty() || m_finishing) return;
+    if (isOggCodec(m_options.codec) || m_title.isEmpty() || m_finishing) return;
     IcecastClient* client = m_controller.icecastClient();
     if (!client->isConnected()) return;
     const QString song =

@@ -12,7 +12,7 @@ void EncoderSettings::update(T& field, T value) {
     Q_EMIT settingsChanged();
 }
 
-void EncoderSettings::setEncoderType(int format) { update(m_encoderType, format); }
+void EncoderSettings::setEncoderType(int stored) { update(m_encoderType, stored); }
 
 void EncoderSettings::setBitrate(int kbps) {
     update(m_bitrate, std::clamp(kbps, kMinBitrateKbps, kMaxBitrateKbps));
@@ -59,63 +59,4 @@ void EncoderSettings::setDuckingRelease(int ms) {
 
 void EncoderSettings::setDuckingKnee(float db) {
     if (!std::isnan(db)) update(m_duckingKneeDb, std::clamp(db, 0.0f, 20.0f));
-}
-
-QString EncoderSettings::encoderName() const { return encoderName(m_encoderType); }
-
-QString EncoderSettings::encoderName(int format) {
-    switch (format) {
-        case MP3:
-            return QStringLiteral("MP3");
-        case AAC:
-            return QStringLiteral("AAC");
-        case OGG_VORBIS:
-            return QStringLiteral("OGG Vorbis");
-        case OGG_OPUS:
-            return QStringLiteral("OGG Opus");
-        default:
-            return QStringLiteral("Unknown");
-    }
-}
-
-GStreamerMixerEnums::EncoderType EncoderSettings::toMixerEncoderType(int format) {
-    switch (format) {
-        case AAC:
-            return GStreamerMixerEnums::ENCODER_AAC;
-        case OGG_VORBIS:
-            return GStreamerMixerEnums::ENCODER_VORBIS;
-        case OGG_OPUS:
-            return GStreamerMixerEnums::ENCODER_OPUS;
-        case MP3:
-        default:
-            return GStreamerMixerEnums::ENCODER_MP3;
-    }
-}
-
-QString EncoderSettings::mixerEncoderShortName(int mixerEncoderType) {
-    switch (mixerEncoderType) {
-        case GStreamerMixerEnums::ENCODER_OPUS:
-            return QStringLiteral("Opus");
-        case GStreamerMixerEnums::ENCODER_MP3:
-            return QStringLiteral("MP3");
-        case GStreamerMixerEnums::ENCODER_AAC:
-            return QStringLiteral("AAC");
-        case GStreamerMixerEnums::ENCODER_VORBIS:
-            return QStringLiteral("Vorbis");
-        default:
-            return QString();
-    }
-}
-
-QString EncoderSettings::formatLabel(int mixerEncoderType, int bitrateKbps,
-                                     int targetSampleRateHz) {
-    constexpr int kMixRateHz = 48000;
-    const QString rate = targetSampleRateHz == kMixRateHz
-                             ? QStringLiteral("%1kHz").arg(targetSampleRateHz / 1000)
-                             : QStringLiteral("48kHz \u2192 %1kHz")
-                                   .arg(QString::number(targetSampleRateHz / 1000.0, 'g', 3));
-    return QStringLiteral("%1 %2kbps @ %3")
-        .arg(mixerEncoderShortName(mixerEncoderType))
-        .arg(bitrateKbps)
-        .arg(rate);
 }

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 
+#include "audio/codec.h"
 #include "audio/gstreamer_mixer_enums.h"
+#include "core/settings_keys.h"
 
 // How the broadcast is encoded and how voice ducking is configured. The broadcast controller
 // owns one; the main window writes it through the setters, which clamp into each field's range
@@ -14,22 +16,14 @@ class EncoderSettings : public QObject {
     Q_OBJECT
 
 public:
-    // The settings' own codec numbering (stored under "encoder/type" and used by the dialogs).
-    // The mixer numbers its encoders differently; see toMixerEncoderType.
-    enum Format {
-        MP3 = 0,
-        AAC = 1,
-        OGG_VORBIS = 2,
-        OGG_OPUS = 3,
-    };
-    Q_ENUM(Format)
-
     static constexpr int kMinBitrateKbps = 32;
     static constexpr int kMaxBitrateKbps = 320;
 
     explicit EncoderSettings(QObject* parent = nullptr);
 
+    // The stored "encoder/type" number, as given (see Codec); codec() is what it encodes as.
     int encoderType() const { return m_encoderType; }
+    Codec codec() const { return codecFromStored(m_encoderType); }
     int bitrate() const { return m_bitrate; }
     int sampleRate() const { return m_sampleRate; }
     int channels() const { return m_channels; }
@@ -44,8 +38,8 @@ public:
     int duckingReleaseMs() const { return m_duckingReleaseMs; }
     float duckingKneeDb() const { return m_duckingKneeDb; }
 
-    // Any code is kept as given (an unknown one encodes as MP3, see toMixerEncoderType).
-    void setEncoderType(int format);
+    // Any number is kept as given (an unknown one encodes as MP3).
+    void setEncoderType(int stored);
     void setBitrate(int kbps);       // 32..320
     void setSampleRate(int hz);      // kept as given
     void setChannels(int channels);  // 1..2
@@ -60,19 +54,8 @@ public:
     void setDuckingRelease(int ms);        // 10..5000
     void setDuckingKnee(float db);         // 0..20; a NaN is ignored
 
-    // "MP3", "AAC", "OGG Vorbis", "OGG Opus", or "Unknown" for any other code.
-    QString encoderName() const;
-    static QString encoderName(int format);
-
-    // The mixer's encoder for a settings code; unknown codes fall back to MP3.
-    static GStreamerMixerEnums::EncoderType toMixerEncoderType(int format);
-
-    // The mixer's short codec name for logs and labels: "Opus", "MP3", "AAC", "Vorbis", or empty.
-    static QString mixerEncoderShortName(int mixerEncoderType);
-
-    // The label of a running encoder: "Opus 128kbps @ 48kHz", or with resampling
-    // "Vorbis 96kbps @ 48kHz → 44.1kHz" (the mix always runs at 48 kHz).
-    static QString formatLabel(int mixerEncoderType, int bitrateKbps, int targetSampleRateHz);
+    // "MP3", "AAC", "OGG Vorbis", "OGG Opus", or "Unknown" for any other number.
+    QString encoderName() const { return codecDisplayName(m_encoderType); }
 
 Q_SIGNALS:
     void settingsChanged();
@@ -81,18 +64,18 @@ private:
     template <typename T>
     void update(T& field, T value);
 
-    int m_encoderType = OGG_OPUS;
-    int m_bitrate = 128;
-    int m_sampleRate = 48000;
-    int m_channels = 2;
-    bool m_aacAfterburner = true;
-    int m_aacProfile = GStreamerMixerEnums::AAC_PROFILE_AUTO;
-    int m_opusAudioType = GStreamerMixerEnums::OPUS_AUDIO_MUSIC;
+    int m_encoderType = settingskeys::kEncoderType.defaultValue;
+    int m_bitrate = settingskeys::kEncoderBitrate.defaultValue;
+    int m_sampleRate = settingskeys::kEncoderSampleRate.defaultValue;
+    int m_channels = settingskeys::kEncoderChannels.defaultValue;
+    bool m_aacAfterburner = settingskeys::kEncoderAacAfterburner.defaultValue;
+    int m_aacProfile = settingskeys::kEncoderAacProfile.defaultValue;
+    int m_opusAudioType = settingskeys::kEncoderOpusOptimizedFor.defaultValue;
     bool m_duckingEnabled = false;
     int m_duckingSourceDeck = 0;
-    float m_duckingThresholdDb = -20.0f;
-    float m_duckingRatio = 4.0f;
-    int m_duckingAttackMs = 10;
-    int m_duckingReleaseMs = 100;
-    float m_duckingKneeDb = 6.0f;
+    float m_duckingThresholdDb = float(settingskeys::kDuckingThreshold.defaultValue);
+    float m_duckingRatio = float(settingskeys::kDuckingRatio.defaultValue);
+    int m_duckingAttackMs = settingskeys::kDuckingAttack.defaultValue;
+    int m_duckingReleaseMs = settingskeys::kDuckingRelease.defaultValue;
+    float m_duckingKneeDb = float(settingskeys::kDuckingKnee.defaultValue);
 };

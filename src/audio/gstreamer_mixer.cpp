@@ -122,25 +122,25 @@ bool link(GstElement* a, GstElement* b, Rest... rest) {
     return gst_element_link(a, b) && link(b, rest...);
 }
 
-QString encoderUnavailableMessage(int type) {
-    switch (type) {
-        case GStreamerMixerEnums::ENCODER_OPUS:
+QString encoderUnavailableMessage(Codec codec) {
+    switch (codec) {
+        case Codec::Opus:
             return QStringLiteral(
                 "Opus encoder not available.\n\nThe Opus encoder could not be found.\nPlease "
                 "install GStreamer plugins with Opus support (gst-plugins-base)\nor select a "
                 "different encoder format in Settings.");
-        case GStreamerMixerEnums::ENCODER_MP3:
+        case Codec::Mp3:
             return QStringLiteral(
                 "MP3 encoder not available.\n\nThe selected MP3 encoder could not be "
                 "found.\nPlease "
                 "install GStreamer plugins with MP3 support (gst-plugins-ugly)\nor select a "
                 "different encoder format in Settings.");
-        case GStreamerMixerEnums::ENCODER_AAC:
+        case Codec::Aac:
             return QStringLiteral(
                 "AAC encoder not available.\n\nNo AAC encoder found (tried fdkaacenc and "
                 "voaacenc).\nPlease install GStreamer plugins with AAC support "
                 "(gst-plugins-bad)\nor select a different encoder format in Settings.");
-        case GStreamerMixerEnums::ENCODER_VORBIS:
+        case Codec::Vorbis:
             return QStringLiteral(
                 "Vorbis encoder not available.\n\nThe Vorbis encoder could not be found.\nPlease "
                 "install GStreamer plugins with Vorbis support (gst-plugins-base)\nor select a "
@@ -403,15 +403,15 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
                                         GstElement*& aacParse, GstElement*& aacCaps,
                                         GstElement*& rawCaps) {
     switch (m_encoderType) {
-        case ENCODER_OPUS:
+        case Codec::Opus:
             encoder = makeElement("opusenc", "encoder");
             if (encoder) muxer = makeElement("oggmux", "muxer");
             break;
-        case ENCODER_VORBIS:
+        case Codec::Vorbis:
             encoder = makeElement("vorbisenc", "encoder");
             if (encoder) muxer = makeElement("oggmux", "muxer");
             break;
-        case ENCODER_MP3:
+        case Codec::Mp3:
             encoder = makeElement("lamemp3enc", "encoder");
             if (!encoder) {
                 MIXER_INFO << "lamemp3enc not available, trying avenc_mp3lame...";
@@ -422,7 +422,7 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
                 encoder = makeElement("avenc_libmp3lame", "encoder");
             }
             break;
-        case ENCODER_AAC: {
+        case Codec::Aac: {
             encoder = makeElement("fdkaacenc", "encoder");
             if (encoder) {
                 MIXER_INFO << "Using fdkaacenc (FDK-AAC encoder)";
@@ -457,7 +457,7 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
         return false;
     }
 
-    if (m_encoderType == ENCODER_AAC) {
+    if (m_encoderType == Codec::Aac) {
         const QString factory = factoryName(encoder);
         int profile = m_aacProfile;
         // Only FDK-AAC makes HE-AAC; asking another encoder for it fails negotiation mid-stream.
@@ -484,9 +484,9 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
     }
 
     int channels = std::clamp(m_outputChannels, 1, 2);
-    if (m_encoderType == ENCODER_AAC && m_aacProfile == AAC_PROFILE_HE_V2) channels = 2;
+    if (m_encoderType == Codec::Aac && m_aacProfile == AAC_PROFILE_HE_V2) channels = 2;
     int rate = m_targetSampleRate;
-    if (m_encoderType == ENCODER_OPUS &&
+    if (m_encoderType == Codec::Opus &&
         std::find(std::begin(kOpusRates), std::end(kOpusRates), rate) == std::end(kOpusRates)) {
         MIXER_WARN << joined("Opus cannot encode at", rate, "Hz - encoding at 48000 Hz");
         rate = 48000;
@@ -508,17 +508,17 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
     const bool ffmpeg = factory.startsWith(QLatin1String("avenc_"));
     int readbackKbps = 0;
     switch (m_encoderType) {
-        case ENCODER_OPUS:
+        case Codec::Opus:
             setClampedInt(encoder, "bitrate", m_bitrate * 1000);
             g_object_set(encoder, "bitrate-type", 0, "audio-type",
                          m_opusAudioType == OPUS_AUDIO_SPEECH ? 2048 : 2049, nullptr);
             break;
-        case ENCODER_VORBIS:
+        case Codec::Vorbis:
             g_object_set(encoder, "managed", TRUE, nullptr);
             setClampedInt(encoder, "bitrate", m_bitrate * 1000);
             setClampedInt(encoder, "max-bitrate", m_bitrate * 1000);
             break;
-        case ENCODER_MP3:
+        case Codec::Mp3:
             if (ffmpeg) {
                 setClampedInt(encoder, "bitrate", m_bitrate * 1000);
             } else {
@@ -527,7 +527,7 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
                 g_object_set(encoder, "cbr", TRUE, nullptr);
             }
             break;
-        case ENCODER_AAC:
+        case Codec::Aac:
             setClampedInt(encoder, "bitrate", m_bitrate * 1000);
             if (factory == QLatin1String("fdkaacenc") && hasProperty(encoder, "afterburner")) {
                 g_object_set(encoder, "afterburner", m_aacAfterburner ? TRUE : FALSE, nullptr);
@@ -538,10 +538,10 @@ bool GStreamerMixer::createEncoderChain(GstElement*& encoder, GstElement*& muxer
     }
     MIXER_INFO << joined("Configuring encoder:", factory, "bitrate:", m_bitrate, "kbps",
                          "sampleRate:", rate, "Hz", "channels:", channels);
-    if (m_encoderType != ENCODER_VORBIS && hasProperty(encoder, "bitrate")) {
+    if (m_encoderType != Codec::Vorbis && hasProperty(encoder, "bitrate")) {
         int readback = 0;
         g_object_get(encoder, "bitrate", &readback, nullptr);
-        if (m_encoderType == ENCODER_MP3 && !ffmpeg) {
+        if (m_encoderType == Codec::Mp3 && !ffmpeg) {
             MIXER_INFO << joined("MP3 encoder actual bitrate readback:", readback, "kbps");
         } else {
             readbackKbps = readback / 1000;
@@ -1486,28 +1486,13 @@ void GStreamerMixer::setMonitorVolume(float volume) {
 
 // ---- Encoder configuration ----
 
-QString GStreamerMixer::encoderShortName(int encoderType) {
-    switch (encoderType) {
-        case ENCODER_OPUS:
-            return QStringLiteral("Opus");
-        case ENCODER_MP3:
-            return QStringLiteral("MP3");
-        case ENCODER_AAC:
-            return QStringLiteral("AAC");
-        case ENCODER_VORBIS:
-            return QStringLiteral("Vorbis");
-        default:
-            return {};
-    }
-}
-
-void GStreamerMixer::setEncoderType(EncoderType type) {
+void GStreamerMixer::setEncoderType(Codec type) {
     if (m_running.load() && m_encodingEnabled.load()) {
         MIXER_WARN << "Cannot change encoder while encoding";
         return;
     }
     m_encoderType = type;
-    MIXER_INFO << joined("Encoder type set to", encoderShortName(type));
+    MIXER_INFO << joined("Encoder type set to", codecShortName(type));
 }
 
 void GStreamerMixer::setBitrate(int bitrateKbps) { m_bitrate = bitrateKbps; }
@@ -1547,18 +1532,7 @@ void GStreamerMixer::setOpusAudioType(OpusAudioType type) {
 }
 
 QString GStreamerMixer::formatLabel() const {
-    return formatLabelFor(m_encoderType, m_bitrate, m_targetSampleRate);
-}
-
-QString GStreamerMixer::formatLabelFor(int encoderType, int bitrateKbps, int targetSampleRateHz) {
-    const QString rate = targetSampleRateHz == 48000
-                             ? QStringLiteral("%1kHz").arg(targetSampleRateHz / 1000)
-                             : QStringLiteral("48kHz \u2192 %1kHz")
-                                   .arg(QString::number(targetSampleRateHz / 1000.0, 'g', 3));
-    return QStringLiteral("%1 %2kbps @ %3")
-        .arg(encoderShortName(encoderType))
-        .arg(bitrateKbps)
-        .arg(rate);
+    return codecFormatLabel(m_encoderType, m_bitrate, m_targetSampleRate);
 }
 
 // ---- Stream tags ----
@@ -1571,7 +1545,7 @@ void GStreamerMixer::setInitialStreamTags(const QString& title, const QString& a
 
 bool GStreamerMixer::applyPendingTags() {
     if (m_pendingTitle.isEmpty() && m_pendingArtist.isEmpty()) return false;
-    if (!m_encoder || (m_encoderType != ENCODER_OPUS && m_encoderType != ENCODER_VORBIS)) {
+    if (!m_encoder || !isOggCodec(m_encoderType)) {
         return false;
     }
     if (!GST_IS_TAG_SETTER(m_encoder.get())) {

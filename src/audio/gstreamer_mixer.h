@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 
+#include "audio/codec.h"
 #include "audio/gst_object_handle.h"
 #include "audio/gstreamer_mixer_enums.h"
 #include "audio/voice_ducker.h"
@@ -103,14 +104,14 @@ public:
     QString monitorSinkFactory() const { return m_monitorSinkFactory; }
 
     // Encoder configuration; takes effect when the next pipeline is built. Main thread.
-    void setEncoderType(EncoderType type);
+    void setEncoderType(Codec type);
     void setBitrate(int bitrateKbps);
     void setTargetSampleRate(int sampleRateHz);
     void setOutputChannels(int channels);
     void setAacAfterburner(bool enabled);
     void setAacProfile(AacProfile profile);
     void setOpusAudioType(OpusAudioType type);
-    EncoderType encoderType() const { return m_encoderType; }
+    Codec encoderType() const { return m_encoderType; }
     int bitrate() const { return m_bitrate; }
     int targetSampleRate() const { return m_targetSampleRate; }
     int outputChannels() const { return m_outputChannels; }
@@ -119,8 +120,6 @@ public:
 
     // "Opus 128kbps @ 48kHz"; "Vorbis 96kbps @ 48kHz → 44.1kHz" when the encoder resamples.
     QString formatLabel() const;
-    static QString formatLabelFor(int encoderType, int bitrateKbps, int targetSampleRateHz);
-    static QString encoderShortName(int encoderType);
 
     // Title and artist written into the Ogg comment header of the next Opus or Vorbis stream.
     void setInitialStreamTags(const QString& title, const QString& artist);
@@ -276,7 +275,7 @@ private:
     // Re-enables the monitor after a device change; a user's own switch cancels it.
     QTimer m_monitorReenableTimer;
 
-    EncoderType m_encoderType = ENCODER_OPUS;
+    Codec m_encoderType = Codec::Opus;
     int m_bitrate = 128;
     int m_targetSampleRate = 48000;
     int m_outputChannels = 2;

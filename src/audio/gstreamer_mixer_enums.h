@@ -2,21 +2,13 @@
 
 #include <QObject>
 
-// The mixer's codec enumerations, apart from the mixer itself so that the encoder settings can
-// map onto them without pulling in GStreamer. GStreamerMixer inherits them, so they read as
-// GStreamerMixer::ENCODER_OPUS and so on. The settings' own numbering is EncoderSettings::Format.
+// The mixer's codec options, apart from the mixer itself so that the encoder settings can use
+// them without pulling in GStreamer. GStreamerMixer inherits them, so they read as
+// GStreamerMixer::AAC_PROFILE_LC and so on. The codec itself is a Codec (audio/codec.h).
 class GStreamerMixerEnums {
     Q_GADGET
 
 public:
-    enum EncoderType {
-        ENCODER_OPUS = 0,
-        ENCODER_MP3 = 1,
-        ENCODER_AAC = 2,
-        ENCODER_VORBIS = 3,
-    };
-    Q_ENUM(EncoderType)
-
     enum AacProfile {
         AAC_PROFILE_AUTO = 0,
         AAC_PROFILE_LC = 1,

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <functional>
 
+#include "core/settings_keys.h"
+
 // Voice ducking: a feed-forward compressor with a soft knee. The trigger deck's peak level is
 // the side chain; the resulting gain is applied by the mixer to the other deck.
 //
@@ -13,15 +15,16 @@
 // read without blocking.
 class VoiceDucker {
 public:
-    // Copied one to one from the encoder settings; the mixer stores what it is given.
+    // Copied one to one from the encoder settings; the mixer stores what it is given. The
+    // defaults are the settings store's (preset 0, "Balanced Broadcast").
     struct Config {
         bool enabled = false;
         int sourceDeck = 0;  // 0: deck 1 triggers, deck 2 is ducked; 1: the other way round
-        float thresholdDb = -20.0f;
-        float ratio = 4.0f;
-        int attackMs = 10;
-        int releaseMs = 100;
-        float kneeDb = 6.0f;
+        float thresholdDb = float(settingskeys::kDuckingThreshold.defaultValue);
+        float ratio = float(settingskeys::kDuckingRatio.defaultValue);
+        int attackMs = settingskeys::kDuckingAttack.defaultValue;
+        int releaseMs = settingskeys::kDuckingRelease.defaultValue;
+        float kneeDb = float(settingskeys::kDuckingKnee.defaultValue);
     };
 
     // Wall-clock milliseconds; replaceable so tests can drive the envelope.
@@ -68,7 +71,7 @@ private:
 };
 
 // The settings dialog's ducking presets. Indices 0..5 carry values; 6 is "Advanced", where the
-// user sets them.
+// user sets them. Preset 0 is the settings store's default ducking.
 struct DuckingPreset {
     const char* name;
     const char* description;
@@ -81,8 +84,10 @@ struct DuckingPreset {
 
 inline constexpr int kDuckingPresetAdvanced = 6;
 inline constexpr std::array<DuckingPreset, 7> kDuckingPresets = {{
-    {"Balanced Broadcast (Default)", "Professional broadcast-style ducking", -35.0f, 6.0f, 10, 500,
-     6.0f},
+    {"Balanced Broadcast (Default)", "Professional broadcast-style ducking",
+     float(settingskeys::kDuckingThreshold.defaultValue),
+     float(settingskeys::kDuckingRatio.defaultValue), settingskeys::kDuckingAttack.defaultValue,
+     settingskeys::kDuckingRelease.defaultValue, float(settingskeys::kDuckingKnee.defaultValue)},
     {"Light Voice Over", "Gentle and natural voice-over", -32.0f, 3.0f, 15, 450, 8.0f},
     {"Strong Ducking (Radio Talkover)", "Classic radio talkover effect", -38.0f, 10.0f, 5, 600,
      4.0f},

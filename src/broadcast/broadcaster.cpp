@@ -97,27 +97,15 @@ bool Doredoradar::initialize() {
 
 // ---- Encoder settings, audio callback, mixer ----
 
-IcecastClient::StreamFormat Doredoradar::streamFormatFor(int encoderSettingsFormat) {
-    switch (encoderSettingsFormat) {
-        case EncoderSettings::AAC:
-            return IcecastClient::StreamFormat::Aac;
-        case EncoderSettings::OGG_VORBIS:
-        case EncoderSettings::OGG_OPUS:
-            return IcecastClient::StreamFormat::Ogg;
-        default:
-            return IcecastClient::StreamFormat::Mp3;
-    }
-}
-
 void Doredoradar::configureClient() {
-    m_icecastClient->setStreamFormat(streamFormatFor(m_encoderSettings->encoderType()));
+    m_icecastClient->setCodec(m_encoderSettings->codec());
     m_icecastClient->setBitrate(m_encoderSettings->bitrate());
     m_icecastClient->setSampleRate(m_encoderSettings->sampleRate());
     m_icecastClient->setChannels(m_encoderSettings->channels());
 }
 
 void Doredoradar::pushEncoderSettings() {
-    m_mixer->setEncoderType(EncoderSettings::toMixerEncoderType(m_encoderSettings->encoderType()));
+    m_mixer->setEncoderType(m_encoderSettings->codec());
     m_mixer->setBitrate(m_encoderSettings->bitrate());
     m_mixer->setTargetSampleRate(m_encoderSettings->sampleRate());
     m_mixer->setOutputChannels(m_encoderSettings->channels());

@@ -113,9 +113,6 @@ public:
     // The backlog limit in bytes at the current bit rate.
     qint64 sendBacklogLimitBytes() const;
 
-    // The source client's content type for an EncoderSettings::Format code.
-    static IcecastClient::StreamFormat streamFormatFor(int encoderSettingsFormat);
-
 Q_SIGNALS:
     void broadcastingStarted();
     void broadcastingStopped();

@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include "broadcast/icecast_wire.h"
+#include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "platform/socket.h"
 
@@ -213,7 +214,8 @@ void IcecastClient::startAttempt(const QStringList& addresses) {
     request.mount = utf8(m_mount);
     request.username = utf8(m_username);
     request.password = utf8(m_password);
-    request.streamFormat = static_cast<int>(m_streamFormat);
+    request.contentType = codecMimeType(m_codec);
+    request.userAgent = utf8(appidentity::userAgent());
     request.bitrate = m_bitrate;
     request.sampleRate = m_sampleRate;
     request.channels = m_channels;
@@ -754,6 +756,7 @@ bool IcecastClient::sendMetadata(const QString& title, const QString& artist) {
     target.mount = utf8(m_mount);
     target.username = utf8(m_username);
     target.password = utf8(m_password);
+    target.userAgent = utf8(appidentity::userAgent());
     std::string request;
     if (!icecast::buildMetadataRequest(target, icecast::songText(utf8(title), utf8(artist)),
                                        request)) {

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <memory>
 
+#include "audio/codec.h"
+
 class QThread;
 
 // Our own Icecast source client over a plain TCP socket: the source handshake (PUT, then SOURCE
@@ -25,9 +27,6 @@ class IcecastClient : public QObject {
     Q_OBJECT
 
 public:
-    enum class StreamFormat { Mp3 = 0, Ogg = 1, WebM = 2, Aac = 3 };
-    Q_ENUM(StreamFormat)
-
     explicit IcecastClient(QObject* parent = nullptr);
     ~IcecastClient() override;
 
@@ -44,7 +43,8 @@ public:
     // request went out and the server did not refuse it within a short wait.
     bool sendMetadata(const QString& title, const QString& artist);
 
-    void setStreamFormat(StreamFormat format) { m_streamFormat = format; }
+    // The encoded stream's codec; it decides the Content-Type the server is told.
+    void setCodec(Codec codec) { m_codec = codec; }
     void setBitrate(int kbps) { m_bitrate = kbps; }
     void setSampleRate(int hz) { m_sampleRate = hz; }
     void setChannels(int channels) { m_channels = channels; }
@@ -115,7 +115,7 @@ private:
     QString m_mount;
     QString m_username;
     QString m_password;
-    StreamFormat m_streamFormat = StreamFormat::Mp3;
+    Codec m_codec = Codec::Mp3;
     int m_bitrate = 128;
     int m_sampleRate = 44100;
     int m_channels = 2;

@@ -97,20 +97,14 @@ int statusValue(const char* digits) {
     return negative ? -value : value;
 }
 
-}  // namespace
-
-const char* contentTypeFor(int streamFormat) {
-    switch (streamFormat) {
-        case 1:
-            return "audio/ogg";
-        case 2:
-            return "audio/webm";
-        case 3:
-            return "audio/aac";
-        default:
-            return "audio/mpeg";
-    }
+void appendUserAgent(const SourceRequest& request, std::string& out) {
+    if (request.userAgent.empty()) return;
+    out += "User-Agent: ";
+    out += request.userAgent;
+    out += "\r\n";
 }
+
+}  // namespace
 
 std::string normalizedMount(std::string_view mount) {
     if (!mount.empty() && mount.front() == '/') return std::string(mount);
@@ -144,9 +138,9 @@ bool buildSourceRequest(const SourceRequest& request, int attempt, std::string& 
     out += credentials.get();
     out += "\r\n";
     out += hostLine(request);
-    out += "User-Agent: Doredoradar/1.0\r\n";
+    appendUserAgent(request, out);
     out += "Content-Type: ";
-    out += contentTypeFor(request.streamFormat);
+    out += request.contentType;
     out += "\r\n";
     out += "ice-bitrate: " + bitrate + "\r\n";
     out += "ice-audio-info: ice-bitrate=" + bitrate +
@@ -173,7 +167,7 @@ bool buildMetadataRequest(const SourceRequest& request, std::string_view song, s
     out = "GET /admin/metadata?mode=updinfo&mount=" +
           percentEncodePath(normalizedMount(request.mount)) + "&song=" + percentEncode(song) +
           " HTTP/1.0\r\n";
-    out += "User-Agent: Doredoradar/1.0\r\n";
+    appendUserAgent(request, out);
     out += "Authorization: Basic ";
     out += credentials.get();
     out += "\r\n";

@@ -17,7 +17,8 @@ struct SourceRequest {
     std::string mount;  // as given, possibly without the leading "/"
     std::string username;
     std::string password;
-    int streamFormat = 0;  // IcecastClient::StreamFormat
+    std::string contentType = "audio/mpeg";
+    std::string userAgent;  // "Doredoradar/<version>"; no User-Agent line when empty
     int bitrate = 128;
     int sampleRate = 44100;
     int channels = 2;
@@ -32,8 +33,6 @@ struct SourceRequest {
 // fallback over HTTP/1.0 for older servers.
 inline constexpr int kPutAttempt = 0;
 inline constexpr int kSourceAttempt = 1;
-
-const char* contentTypeFor(int streamFormat);
 
 // The mount with a "/" put in front when it lacks one.
 std::string normalizedMount(std::string_view mount);

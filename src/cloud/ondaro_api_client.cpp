@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "cloud/secret_redaction.h"
+#include "core/app_identity.h"
 #include "core/log_categories.h"
 
 namespace {
@@ -15,7 +16,6 @@ namespace {
 constexpr char kAccountInfoPath[] = "/private/accountInfo";
 constexpr char kStartServerPath[] = "/private/server/start";
 constexpr char kStatsPath[] = "/admin/stats.json";
-constexpr char kUserAgent[] = "Doredoradar/1.0";
 
 int httpStatus(const QNetworkReply* reply) {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -67,7 +67,7 @@ OndaroApiClient::~OndaroApiClient() { cancelPendingRequest(); }
 QNetworkRequest OndaroApiClient::makeRequest(const QUrl& url) const {
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromLatin1(kUserAgent));
+    request.setHeader(QNetworkRequest::UserAgentHeader, appidentity::userAgent());
     request.setSslConfiguration(m_endpoint.sslConfiguration());
     return request;
 }

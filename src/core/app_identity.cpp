@@ -22,6 +22,8 @@ QString crashDsn() {
 
 QString version() { return QLatin1String(buildconfig::kAppVersion); }
 
+QString userAgent() { return QStringLiteral("Doredoradar/%1").arg(version()); }
+
 QString crashRelease() { return QStringLiteral("ondaro-broadcaster@%1").arg(version()); }
 
 }  // namespace appidentity

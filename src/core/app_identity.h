@@ -19,6 +19,8 @@ void apply();
 QString crashDsn();
 
 QString version();
+// "Doredoradar/<version>": the User-Agent of every request the application makes.
+QString userAgent();
 // "ondaro-broadcaster@<version>"
 QString crashRelease();
 

@@ -59,8 +59,8 @@ inline constexpr BoolKey kAutoReconnect{"connection/autoReconnect", true};
 inline constexpr IntKey kReconnectDelay{"connection/reconnectDelay", 5};
 inline constexpr IntKey kReconnectMaxRetries{"connection/reconnectMaxRetries", 10};
 
-// Encoder. The type holds an EncoderSettings::Format code (3 = Ogg Opus); the profile and Opus
-// optimisation hold the mixer's AacProfile and OpusAudioType values.
+// Encoder. The type holds a Codec number (3 = Ogg Opus); the profile and Opus optimisation hold
+// the mixer's AacProfile and OpusAudioType values.
 inline constexpr IntKey kEncoderType{"encoder/type", 3};
 inline constexpr IntKey kEncoderBitrate{"encoder/bitrate", 128};          // kbit/s
 inline constexpr IntKey kEncoderSampleRate{"encoder/sampleRate", 48000};  // Hz

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "platform/window_titles.h"
 
@@ -402,7 +403,7 @@ void MetadataManager::fetchUrl() {
     }
 
     QNetworkRequest request(url);
-    request.setRawHeader("User-Agent", "Doredoradar/1.0");
+    request.setRawHeader("User-Agent", appidentity::userAgent().toLatin1());
     m_urlBody.clear();
     m_urlFailure.clear();
     QNetworkReply* reply = m_network.get(request);

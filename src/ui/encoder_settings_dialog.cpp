@@ -34,9 +34,8 @@ EncoderSettingsDialog::EncoderSettingsDialog(QWidget* parent) : QDialog(parent) 
     setModal(true);
 
     QStringList encoders;
-    for (int format : {EncoderSettings::MP3, EncoderSettings::AAC, EncoderSettings::OGG_VORBIS,
-                       EncoderSettings::OGG_OPUS}) {
-        encoders << EncoderSettings::encoderName(format);
+    for (Codec codec : {Codec::Mp3, Codec::Aac, Codec::Vorbis, Codec::Opus}) {
+        encoders << codecDisplayName(int(codec));
     }
     m_encoderCombo = makeCombo(QStringLiteral("encoderCombo"), encoders, encoders.first(), this);
     m_bitrateCombo =
@@ -109,7 +108,7 @@ void EncoderSettingsDialog::setChannels(const QString& channels) {
 
 void EncoderSettingsDialog::applyOpusRule() {
     const bool opus =
-        m_encoderCombo->currentText() == EncoderSettings::encoderName(EncoderSettings::OGG_OPUS);
+        m_encoderCombo->currentText() == codecDisplayName(int(Codec::Opus));
     if (opus) {
         selectText(m_sampleRateCombo, kOpus48kHz);
         m_sampleRateCombo->setToolTip(QStringLiteral("Opus requires 48kHz sample rate"));

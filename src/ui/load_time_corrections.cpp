@@ -1,61 +1,12 @@
 #include "ui/load_time_corrections.h"
 
-#include <QFileInfo>
 #include <QSettings>
 
 #include "audio/encoder_settings.h"
-#include "core/log_categories.h"
 #include "core/settings_keys.h"
+#include "metadata/metadata_manager.h"
 
 using namespace settingskeys;
-
-namespace {
-
-// The metadata manager's source numbering, as stored.
-constexpr int kSourceManual = 0;
-constexpr int kSourceTextFile = 1;
-constexpr int kSourceUrl = 2;
-constexpr int kSourceWindowTitle = 3;
-
-// Returns the source to use and fills `missingFile` when a saved file has disappeared.
-int validatedMetadataSource(const QSettings& settings, QString& missingFile) {
-    const int source = read(settings, kMetadataSource);
-    switch (source) {
-        case kSourceManual:
-            return source;
-        case kSourceWindowTitle:
-            // A window handle does not survive a restart.
-            qCInfo(lcMetadata) << "loadSettings: WindowTitle source reset to Manual at startup";
-            return kSourceManual;
-        case kSourceTextFile: {
-            const QString path = read(settings, kMetadataFilePath);
-            if (path.isEmpty()) {
-                qCInfo(lcMetadata)
-                    << "loadSettings: TextFile source has no file path, resetting to Manual";
-                return kSourceManual;
-            }
-            if (!QFileInfo::exists(path)) {
-                qCWarning(lcMetadata)
-                    << "loadSettings: Metadata file not found, resetting to Manual:" << path;
-                missingFile = path;
-                return kSourceManual;
-            }
-            return source;
-        }
-        case kSourceUrl:
-            if (read(settings, kMetadataUrl).isEmpty()) {
-                qCInfo(lcMetadata) << "loadSettings: URL source has no URL, resetting to Manual";
-                return kSourceManual;
-            }
-            return source;
-        default:
-            qCWarning(lcMetadata) << "loadSettings: Unknown metadata source" << source
-                                  << "reset to Manual";
-            return kSourceManual;
-    }
-}
-
-}  // namespace
 
 LoadTimeCorrections applyLoadTimeCorrections(QSettings& settings, const QStringList& deck1Devices,
                                              const QStringList& deck2Devices,
@@ -63,7 +14,11 @@ LoadTimeCorrections applyLoadTimeCorrections(QSettings& settings, const QStringL
     LoadTimeCorrections result;
 
     const int storedSource = read(settings, kMetadataSource);
-    result.metadataSource = validatedMetadataSource(settings, result.missingMetadataFile);
+    const QString filePath = read(settings, kMetadataFilePath);
+    const MetadataManager::StartupSource startup = MetadataManager::validateStartupSource(
+        storedSource, filePath, read(settings, kMetadataUrl));
+    result.metadataSource = int(startup.source);
+    if (startup.fileNotFound) result.missingMetadataFile = filePath;
     if (result.metadataSource != storedSource) {
         write(settings, kMetadataSource, result.metadataSource);
         settings.sync();

@@ -116,7 +116,7 @@ void BroadcastRig::reset() {
     controller.setMonitorVolume(1.0f);
     controller.setSendBacklogLimitMs(Doredoradar::kDefaultSendBacklogLimitMs);
     EncoderSettings* settings = controller.encoderSettings();
-    settings->setEncoderType(EncoderSettings::OGG_OPUS);
+    settings->setEncoderType(int(Codec::Opus));
     settings->setBitrate(128);
     settings->setSampleRate(48000);
     settings->setChannels(2);

@@ -77,14 +77,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("channels");
         QTest::addColumn<QString>("codec");
         QTest::addColumn<QString>("contentType");
-        QTest::newRow("opus") << int(EncoderSettings::OGG_OPUS) << 48000 << 2 << "opus"
+        QTest::newRow("opus") << int(Codec::Opus) << 48000 << 2 << "opus"
                               << "audio/ogg";
         QTest::newRow("vorbis mono 44.1k")
-            << int(EncoderSettings::OGG_VORBIS) << 44100 << 1 << "vorbis"
+            << int(Codec::Vorbis) << 44100 << 1 << "vorbis"
             << "audio/ogg";
-        QTest::newRow("mp3 44.1k") << int(EncoderSettings::MP3) << 44100 << 2 << "mp3"
+        QTest::newRow("mp3 44.1k") << int(Codec::Mp3) << 44100 << 2 << "mp3"
                                    << "audio/mpeg";
-        QTest::newRow("aac") << int(EncoderSettings::AAC) << 48000 << 2 << "aac"
+        QTest::newRow("aac") << int(Codec::Aac) << 48000 << 2 << "aac"
                              << "audio/aac";
     }
 
@@ -121,7 +121,7 @@ private Q_SLOTS:
         QCOMPARE(probe.codec, codec);
         QCOMPARE(probe.sampleRate, rate);
         QCOMPARE(probe.channels, channels);
-        if (format == EncoderSettings::OGG_OPUS || format == EncoderSettings::OGG_VORBIS) {
+        if (format == int(Codec::Opus) || format == int(Codec::Vorbis)) {
             QCOMPARE(probe.tags.value(QStringLiteral("title")), QStringLiteral("Night Train"));
             QCOMPARE(probe.tags.value(QStringLiteral("artist")), QStringLiteral("The Testers"));
         }

@@ -172,24 +172,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("codec");
         QTest::addColumn<int>("expectedChannels");
         QTest::newRow("opus 48k stereo")
-            << int(GStreamerMixer::ENCODER_OPUS) << 48000 << 2 << 0 << QStringList() << "opusenc"
+            << int(Codec::Opus) << 48000 << 2 << 0 << QStringList() << "opusenc"
             << "opus" << 2;
-        QTest::newRow("vorbis 44.1k mono") << int(GStreamerMixer::ENCODER_VORBIS) << 44100 << 1 << 0
+        QTest::newRow("vorbis 44.1k mono") << int(Codec::Vorbis) << 44100 << 1 << 0
                                            << QStringList() << "vorbisenc"
                                            << "vorbis" << 1;
         QTest::newRow("mp3 44.1k stereo")
-            << int(GStreamerMixer::ENCODER_MP3) << 44100 << 2 << 0 << QStringList() << "lamemp3enc"
+            << int(Codec::Mp3) << 44100 << 2 << 0 << QStringList() << "lamemp3enc"
             << "mp3" << 2;
         QTest::newRow("aac voaacenc 48k")
-            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 2 << 1 << QStringList() << "voaacenc"
+            << int(Codec::Aac) << 48000 << 2 << 1 << QStringList() << "voaacenc"
             << "aac" << 2;
         QTest::newRow("aac ffmpeg 44.1k mono")
-            << int(GStreamerMixer::ENCODER_AAC) << 44100 << 1 << 0
+            << int(Codec::Aac) << 44100 << 1 << 0
             << QStringList{QStringLiteral("voaacenc")} << "avenc_aac"
             << "aac" << 1;
         // HE-AAC v2 needs stereo; voaacenc only makes LC, which must still play.
         QTest::newRow("aac he-v2 asked of voaacenc")
-            << int(GStreamerMixer::ENCODER_AAC) << 48000 << 1 << 3 << QStringList() << "voaacenc"
+            << int(Codec::Aac) << 48000 << 1 << 3 << QStringList() << "voaacenc"
             << "aac" << 2;
     }
 
@@ -207,7 +207,7 @@ private Q_SLOTS:
         GStreamerMixer mixer;
         mixer.setUnavailableFactoriesForTesting(unavailable);
         prepare(mixer);
-        mixer.setEncoderType(GStreamerMixer::EncoderType(type));
+        mixer.setEncoderType(Codec(type));
         mixer.setBitrate(128);
         mixer.setTargetSampleRate(rate);
         mixer.setOutputChannels(channels);
@@ -474,7 +474,7 @@ private Q_SLOTS:
 
         // From a running monitor-only pipeline, then from a stopped mixer.
         QVERIFY(mixer.start(false));
-        mixer.setEncoderType(GStreamerMixer::ENCODER_MP3);
+        mixer.setEncoderType(Codec::Mp3);
         QVERIFY(!mixer.start(true));
         QVERIFY(!mixer.isRunning());
         QVERIFY(!mixer.elementProperty("volume1", "volume").isValid());
@@ -486,7 +486,7 @@ private Q_SLOTS:
                                 "(gst-plugins-ugly)\nor select a different encoder format in "
                                 "Settings."));
 
-        mixer.setEncoderType(GStreamerMixer::ENCODER_VORBIS);
+        mixer.setEncoderType(Codec::Vorbis);
         mixer.setDeck1Active(true);
         QVERIFY(mixer.start(true));
         QCOMPARE(mixer.activeEncoderFactory(), QStringLiteral("vorbisenc"));
@@ -504,7 +504,7 @@ private Q_SLOTS:
 
         mixer.setUnavailableFactoriesForTesting(
             {QStringLiteral("fdkaacenc"), QStringLiteral("voaacenc"), QStringLiteral("avenc_aac")});
-        mixer.setEncoderType(GStreamerMixer::ENCODER_AAC);
+        mixer.setEncoderType(Codec::Aac);
         QVERIFY(!mixer.start(true));
         QVERIFY(errors.last().first().toString().startsWith(
             QStringLiteral("AAC encoder not available.")));

@@ -199,7 +199,7 @@ private Q_SLOTS:
         QVERIFY(audio.size() > 32000);
 
         IcecastClient client;
-        client.setStreamFormat(IcecastClient::StreamFormat::Mp3);
+        client.setCodec(Codec::Mp3);
         client.setBitrate(64);
         client.setAutoReconnect(false);
         QSignalSpy connected(&client, &IcecastClient::connected);

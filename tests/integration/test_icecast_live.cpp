@@ -159,7 +159,7 @@ private Q_SLOTS:
     void oggOpusReachesAListenerAsPlayableAudio() {
         IcecastClient client;
         ClientSignals sig(&client);
-        client.setStreamFormat(IcecastClient::StreamFormat::Ogg);
+        client.setCodec(Codec::Opus);
         client.setBitrate(64);
         client.setSampleRate(48000);
         connectAndWait(client, sig, QStringLiteral("/opus"));
@@ -212,7 +212,7 @@ private Q_SLOTS:
     void titleOnAnOggMountIsRefused() {
         IcecastClient client;
         ClientSignals sig(&client);
-        client.setStreamFormat(IcecastClient::StreamFormat::Ogg);
+        client.setCodec(Codec::Opus);
         connectAndWait(client, sig, QStringLiteral("/ogg-title"));
         QVERIFY(streamData(client, m_opus.left(16384), 4096, 5));
         QTRY_VERIFY_WITH_TIMEOUT(!m_server.sourceStats(QStringLiteral("/ogg-title")).isEmpty(),

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "http_receiver.h"
+#include "core/app_identity.h"
 #include "metadata/metadata_manager.h"
 
 namespace {
@@ -256,7 +257,7 @@ private Q_SLOTS:
         const HttpReceiver::Request request = server.requests().value(0);
         QCOMPARE(request.method, QByteArray("GET"));
         QCOMPARE(request.path, QByteArray("/now.txt"));
-        QCOMPARE(request.headers.value("user-agent"), QByteArray("Doredoradar/1.0"));
+        QCOMPARE(request.headers.value("user-agent"), appidentity::userAgent().toLatin1());
 
         manager.setReadLastLine(true);
         manager.onUrlPollTimer();

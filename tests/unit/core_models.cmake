@@ -3,5 +3,3 @@ doredoradar_add_test(test_settings_store LABEL unit SOURCES test_settings_store.
 doredoradar_add_test(test_credential_store LABEL unit SOURCES test_credential_store.cpp
     LIBS doredoradar_core doredoradar_platform)
 doredoradar_add_test(test_app_state LABEL unit SOURCES test_app_state.cpp LIBS doredoradar_ui)
-doredoradar_add_test(test_encoder_settings LABEL unit SOURCES test_encoder_settings.cpp
-    LIBS doredoradar_audio)

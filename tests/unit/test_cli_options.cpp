@@ -112,7 +112,7 @@ private Q_SLOTS:
         const Parsed parsed = parse(broadcast());
         QVERIFY2(parsed.ok, qPrintable(parsed.error));
         const CliOptions& o = parsed.options;
-        QCOMPARE(o.encoderFormat, int(EncoderSettings::OGG_OPUS));
+        QCOMPARE(o.codec, Codec::Opus);
         QCOMPARE(o.bitrateKbps, 128);
         QCOMPARE(o.sampleRateHz, 48000);
         QCOMPARE(o.channels, 2);
@@ -167,7 +167,7 @@ private Q_SLOTS:
         QVERIFY2(parsed.ok, qPrintable(parsed.error));
         const CliOptions& o = parsed.options;
         QCOMPARE(o.deck2App, QStringLiteral("vlc"));
-        QCOMPARE(o.encoderFormat, int(EncoderSettings::MP3));
+        QCOMPARE(o.codec, Codec::Mp3);
         QCOMPARE(o.bitrateKbps, 192);
         QCOMPARE(o.sampleRateHz, 44100);
         QCOMPARE(o.channels, 1);

@@ -1,9 +1,12 @@
-// The mixer's arithmetic without a pipeline: format label, gain law, the ducking gain computer
-// and its envelope, and what the setters store.
+// The audio engine's arithmetic without a pipeline: encoder settings, codec names and labels,
+// the gain law, the ducking gain computer and its envelope, and what the mixer's setters store.
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
 
+#include "audio/encoder_settings.h"
 #include "audio/gstreamer_mixer.h"
 #include "audio/voice_ducker.h"
 
@@ -27,31 +30,95 @@ VoiceDucker::Config config(float threshold, float ratio, float knee, int attack 
 
 }  // namespace
 
-class TestMixerLogic : public QObject {
+class TestAudioLogic : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A new user's ducking is preset 0 wherever the engine starts from.
+    void newUserDuckingIsTheDefaultPreset() {
+        const DuckingPreset& preset = kDuckingPresets[0];
+        EncoderSettings settings;
+        const VoiceDucker::Config mixerDefault;
+        for (const auto& [threshold, ratio, attack, release, knee] :
+             {std::tuple{settings.duckingThresholdDb(), settings.duckingRatio(),
+                         settings.duckingAttackMs(), settings.duckingReleaseMs(),
+                         settings.duckingKneeDb()},
+              std::tuple{mixerDefault.thresholdDb, mixerDefault.ratio, mixerDefault.attackMs,
+                         mixerDefault.releaseMs, mixerDefault.kneeDb}}) {
+            QCOMPARE(threshold, -35.0f);
+            QCOMPARE(threshold, preset.thresholdDb);
+            QCOMPARE(ratio, preset.ratio);
+            QCOMPARE(attack, preset.attackMs);
+            QCOMPARE(release, preset.releaseMs);
+            QCOMPARE(knee, preset.kneeDb);
+        }
+    }
+
+    void encoderSettersClampAndSignalOnlyRealChanges() {
+        EncoderSettings s;
+        QSignalSpy spy(&s, &EncoderSettings::settingsChanged);
+        s.setBitrate(500);
+        QCOMPARE(s.bitrate(), 320);
+        s.setBitrate(999);  // clamps to the value it already has
+        QCOMPARE(spy.size(), 1);
+        s.setChannels(0);
+        QCOMPARE(s.channels(), 1);
+        s.setAacProfile(9);
+        QCOMPARE(s.aacProfile(), 3);
+        s.setDuckingThreshold(-80.0f);
+        QCOMPARE(s.duckingThresholdDb(), -60.0f);
+        s.setDuckingRelease(1);
+        QCOMPARE(s.duckingReleaseMs(), 10);
+        const int changes = spy.size();
+        // A NaN would pass any clamp and end up as a gain in the audio path.
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        s.setDuckingThreshold(nan);
+        s.setDuckingRatio(nan);
+        s.setDuckingKnee(nan);
+        s.setDuckingRelease(10);
+        QCOMPARE(spy.size(), changes);
+        QCOMPARE(s.duckingThresholdDb(), -60.0f);
+    }
+
+    // The number stored under "encoder/type" reads back as the same codec, an unknown one as MP3.
+    void storedCodecNumbers_data() {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<Codec>("codec");
+        QTest::newRow("mp3") << 0 << "MP3" << Codec::Mp3;
+        QTest::newRow("aac") << 1 << "AAC" << Codec::Aac;
+        QTest::newRow("vorbis") << 2 << "OGG Vorbis" << Codec::Vorbis;
+        QTest::newRow("opus") << 3 << "OGG Opus" << Codec::Opus;
+        QTest::newRow("unknown 7") << 7 << "Unknown" << Codec::Mp3;
+        QTest::newRow("negative") << -1 << "Unknown" << Codec::Mp3;
+    }
+    void storedCodecNumbers() {
+        QFETCH(int, stored);
+        EncoderSettings s;
+        s.setEncoderType(stored);
+        QCOMPARE(s.encoderType(), stored);
+        QTEST(s.encoderName(), "name");
+        QTEST(s.codec(), "codec");
+    }
+
     void formatLabel_data() {
-        QTest::addColumn<int>("type");
+        QTest::addColumn<Codec>("codec");
         QTest::addColumn<int>("bitrate");
         QTest::addColumn<int>("rate");
         QTest::addColumn<QString>("label");
-        QTest::newRow("opus native") << int(GStreamerMixer::ENCODER_OPUS) << 128 << 48000
-                                     << QStringLiteral("Opus 128kbps @ 48kHz");
-        QTest::newRow("vorbis 44.1") << int(GStreamerMixer::ENCODER_VORBIS) << 96 << 44100
+        QTest::newRow("opus native") << Codec::Opus << 128 << 48000 << "Opus 128kbps @ 48kHz";
+        QTest::newRow("vorbis 44.1") << Codec::Vorbis << 96 << 44100
                                      << QStringLiteral("Vorbis 96kbps @ 48kHz \u2192 44.1kHz");
-        QTest::newRow("mp3 22.05") << int(GStreamerMixer::ENCODER_MP3) << 64 << 22050
-                                   << QStringLiteral("MP3 64kbps @ 48kHz \u2192 22.1kHz");
-        QTest::newRow("aac 32k") << int(GStreamerMixer::ENCODER_AAC) << 320 << 32000
+        QTest::newRow("mp3 22.05, three digits")
+            << Codec::Mp3 << 64 << 22050 << QStringLiteral("MP3 64kbps @ 48kHz \u2192 22.1kHz");
+        QTest::newRow("aac 32k") << Codec::Aac << 320 << 32000
                                  << QStringLiteral("AAC 320kbps @ 48kHz \u2192 32kHz");
-        QTest::newRow("unknown type") << 7 << 128 << 48000 << QStringLiteral(" 128kbps @ 48kHz");
     }
     void formatLabel() {
-        QFETCH(int, type);
+        QFETCH(Codec, codec);
         QFETCH(int, bitrate);
         QFETCH(int, rate);
-        QFETCH(QString, label);
-        QCOMPARE(GStreamerMixer::formatLabelFor(type, bitrate, rate), label);
+        QTEST(codecFormatLabel(codec, bitrate, rate), "label");
     }
 
     void gainLaw_data() {
@@ -68,7 +135,6 @@ private Q_SLOTS:
         QTest::newRow("crossfader 0.5 leaves deck 2") << 2 << 0.8f << 1.0f << false << 0.5f << 0.8f;
         QTest::newRow("crossfader -1 silences deck 2")
             << 2 << 1.0f << 1.0f << true << -1.0f << 0.0f;
-        QTest::newRow("crossfader 1 silences deck 1") << 1 << 1.0f << 1.0f << true << 1.0f << 0.0f;
         QTest::newRow("loud stays uncapped before ducking")
             << 1 << 20.0f << 1.0f << false << 0.0f << 20.0f;
     }
@@ -94,7 +160,6 @@ private Q_SLOTS:
         QTest::newRow("threshold, inside the knee") << -20.0f << 4.0f << 6.0f << -20.0f << 0.5625f;
         QTest::newRow("knee top edge") << -20.0f << 4.0f << 6.0f << -17.0f << 2.25f;
         QTest::newRow("above the knee") << -20.0f << 4.0f << 6.0f << -8.0f << 9.0f;
-        QTest::newRow("hard knee at threshold") << -20.0f << 4.0f << 0.0f << -20.0f << 0.0f;
         QTest::newRow("hard knee above") << -20.0f << 4.0f << 0.0f << -19.0f << 0.75f;
         QTest::newRow("ratio 1 never ducks") << -20.0f << 1.0f << 6.0f << 0.0f << 0.0f;
         QTest::newRow("silence floor")
@@ -112,7 +177,6 @@ private Q_SLOTS:
 
     // The knee joins both straight parts: a louder voice never ducks the music less.
     void duckingCurveIsContinuousAndMonotonicForEveryPreset() {
-        QCOMPARE(VoiceDucker::levelToDb(0.0f), -100.0f);
         for (const DuckingPreset& preset : kDuckingPresets) {
             const VoiceDucker::Config c = config(preset.thresholdDb, preset.ratio, preset.kneeDb);
             float previous = reductionDb(c, -100.0f);
@@ -125,17 +189,6 @@ private Q_SLOTS:
         }
     }
 
-    void duckingPresets() {
-        QCOMPARE(int(kDuckingPresets.size()), 7);
-        QCOMPARE(QString::fromUtf8(kDuckingPresets[0].name),
-                 QStringLiteral("Balanced Broadcast (Default)"));
-        QCOMPARE(kDuckingPresets[2].ratio, 10.0f);
-        QCOMPARE(kDuckingPresets[3].attackMs, 3);
-        QCOMPARE(kDuckingPresets[5].kneeDb, 12.0f);
-        QCOMPARE(QString::fromUtf8(kDuckingPresets[kDuckingPresetAdvanced].name),
-                 QStringLiteral("Advanced"));
-    }
-
     void duckingEnvelope() {
         qint64 now = 1000;
         VoiceDucker ducker;
@@ -145,8 +198,6 @@ private Q_SLOTS:
         // The first step jumps straight to its target.
         ducker.smoothDuckGain(0.25f);
         QCOMPARE(ducker.gain(), 0.25f);
-
-        // Release: 500 ms time constant, towards 1.0 from 0.5; 0.9 is passed at about 805 ms.
         ducker.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));  // same direction: no reset
         ducker.smoothDuckGain(0.5f);
         QCOMPARE(ducker.gain(), 0.25f);  // no time has passed
@@ -154,6 +205,7 @@ private Q_SLOTS:
         ducker.smoothDuckGain(0.5f);  // rising towards 0.5 with the release constant
         QVERIFY(qAbs(ducker.gain() - (0.5f - 0.25f * std::exp(-0.1f))) < 1e-5f);
 
+        // Release: 500 ms time constant from 0.5 towards 1.0; 0.9 is passed at about 805 ms.
         VoiceDucker release;
         release.setClock([&now] { return now; });
         release.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));
@@ -166,14 +218,13 @@ private Q_SLOTS:
         }
         QVERIFY2(elapsedMs >= 800 && elapsedMs <= 810, qPrintable(QString::number(elapsedMs)));
 
-        // Attack: 10 ms, one 50 ms tick from 1.0 towards 0.5.
+        // Attack: 10 ms, one 50 ms tick from 1.0 towards 0.5 lands at 0.5034.
         VoiceDucker attack;
         attack.setClock([&now] { return now; });
         attack.setConfig(config(-20.0f, 4.0f, 6.0f, 10, 500));
         attack.smoothDuckGain(1.0f);
         now += 50;
         attack.smoothDuckGain(0.5f);
-        QVERIFY(qAbs(attack.gain() - (0.5f + 0.5f * std::exp(-5.0f))) < 1e-5f);
         QVERIFY(qAbs(attack.gain() - 0.5034f) < 1e-4f);
 
         // Disabling resets to 1.0, and the next enable starts by jumping again.
@@ -194,31 +245,26 @@ private Q_SLOTS:
         attack.setConfig(swapped);
         QCOMPARE(attack.gain(), 1.0f);
         QCOMPARE(attack.duckedDeck(), 1);
-        QCOMPARE(attack.triggerDeck(), 2);
     }
 
     // Without a pipeline the mixer only stores; values come back as the setters shaped them.
-    void settersWithoutAPipeline() {
+    void mixerSettersWithoutAPipeline() {
         GStreamerMixer mixer;
         QVERIFY(!mixer.start(false));  // not initialised
         mixer.setCrossfader(2.0f);
         QCOMPARE(mixer.crossfader(), 1.0f);
         mixer.setCrossfader(std::nanf(""));
         QCOMPARE(mixer.crossfader(), 0.0f);
-        mixer.setDeck1Volume(20.0f);
-        QCOMPARE(mixer.deck1Volume(), 20.0f);
-        mixer.setOutputChannels(0);
-        QCOMPARE(mixer.outputChannels(), 1);
         mixer.setOutputChannels(6);
         QCOMPARE(mixer.outputChannels(), 2);
-        mixer.setEncoderType(GStreamerMixer::ENCODER_VORBIS);
+        mixer.setEncoderType(Codec::Vorbis);
         mixer.setBitrate(96);
         mixer.setTargetSampleRate(44100);
         QCOMPARE(mixer.formatLabel(), QStringLiteral("Vorbis 96kbps @ 48kHz \u2192 44.1kHz"));
 
+        // The monitor's applied gain: full while on, capped at 10, silent while off.
         mixer.setMonitorVolume(0.0f);
         mixer.setMonitorEnabled(true);
-        QCOMPARE(mixer.monitorUserVolume(), 1.0f);
         QCOMPARE(mixer.appliedMonitorVolume(), 1.0f);
         mixer.setMonitorVolume(15.0f);
         QCOMPARE(mixer.monitorUserVolume(), 15.0f);
@@ -226,10 +272,8 @@ private Q_SLOTS:
         mixer.setMonitorEnabled(false);
         mixer.setMonitorVolume(0.5f);
         QCOMPARE(mixer.appliedMonitorVolume(), 0.0f);
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Default")));
-        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
     }
 };
 
-QTEST_GUILESS_MAIN(TestMixerLogic)
-#include "test_mixer_logic.moc"
+QTEST_GUILESS_MAIN(TestAudioLogic)
+#include "test_audio_logic.moc"
