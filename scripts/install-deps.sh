@@ -5,20 +5,21 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    build-essential cmake ninja-build pkg-config git ca-certificates
-    # Qt 6
-    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-httpserver-dev qt6-tools-dev qt6-tools-dev-tools
-    qt6-qpa-plugins libqt6svg6 qt6-image-formats-plugins libgl-dev
-    # GStreamer
+    build-essential cmake ninja-build pkg-config ca-certificates
+    # Qt 6 (libgl-dev: Qt's GUI module asks for the OpenGL headers)
+    qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-qpa-plugins libqt6svg6 libgl-dev
+    # GStreamer: opusenc, vorbisenc, audiomixer (base); lamemp3enc, aacparse, pulsesink (good);
+    # voaacenc (bad); avenc_aac (libav)
     libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-    gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
+    gstreamer1.0-libav
     # capture (the PulseAudio capture plug-in of libobs ships in obs-studio)
     libobs-dev obs-studio
     # platform libraries
     libsodium-dev libpulse-dev libxcb1-dev libxcb-ewmh-dev
-    # real peers for tests and the demo
-    icecast2 pulseaudio pulseaudio-utils xvfb xauth x11-utils ffmpeg openssl curl
+    # real peers for tests and the demo (xauth for xvfb-run, x11-utils for xdpyinfo, ffmpeg for
+    # ffprobe, jq to read the stand-in's account file)
+    icecast2 pulseaudio pulseaudio-utils xvfb xauth x11-utils ffmpeg openssl curl jq
     # fonts
     fonts-inter
 )

@@ -53,7 +53,13 @@ start_private_pulse() {
         -F "$dir/default.pa" >"$services_runtime/pulse.log" 2>&1 &
     services_pids+=($!)
     export PULSE_SERVER="unix:$dir/native"
-    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && return 0; sleep 0.1; done
+    for _ in $(seq 100); do
+        pactl info >/dev/null 2>&1 && return 0
+        kill -0 "${services_pids[-1]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "The private PulseAudio did not start; its log:" >&2
+    cat "$services_runtime/pulse.log" >&2
     return 1
 }
 
@@ -62,9 +68,20 @@ start_virtual_display() {
     exec 4>"$services_runtime/display"
     Xvfb -displayfd 4 -nolisten tcp -screen 0 1280x800x24 >"$services_runtime/xvfb.log" 2>&1 &
     services_pids+=($!)
-    for _ in $(seq 100); do [ -s "$services_runtime/display" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do
+        [ -s "$services_runtime/display" ] && break
+        kill -0 "${services_pids[-1]}" 2>/dev/null || break
+        sleep 0.1
+    done
     exec 4>&-
-    export DISPLAY=":$(head -n1 "$services_runtime/display")"
+    local number
+    number=$(head -n1 "$services_runtime/display")
+    if [ -z "$number" ]; then
+        echo "The virtual X display (Xvfb) did not come up; its log:" >&2
+        cat "$services_runtime/xvfb.log" >&2
+        return 1
+    fi
+    export DISPLAY=":$number"
 }
 
 # start_local_icecast PORT SOURCE_PASSWORD ADMIN_PASSWORD: an Icecast on 127.0.0.1:PORT with the

@@ -28,7 +28,7 @@ trap 'exit 130' INT TERM
 
 # libobs, which captures the decks, needs an X display even without a window.
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-    start_virtual_display
+    start_virtual_display || { say "no X display, and no virtual one could be started"; exit 1; }
     say "no X display found; deck capture (libobs) runs on the virtual screen $DISPLAY"
 fi
 
@@ -37,7 +37,8 @@ fi
 # daemon of its own.)
 printf 'autospawn = no\n' >"$services_runtime/client.conf"
 if ! PULSE_CLIENTCONFIG="$services_runtime/client.conf" pactl info >/dev/null 2>&1; then
-    start_private_pulse demo_sink 440
+    start_private_pulse demo_sink 440 ||
+        { say "no sound server found, and no private PulseAudio could be started"; exit 1; }
     say "no sound server found; a private PulseAudio plays a 440 Hz test tone as the default input"
 fi
 
@@ -79,10 +80,13 @@ grep -E "Demo account private token|REST API|Point the application" "$services_r
     sed 's/^/run: /'
 
 # The demo channel: its streaming port and mount point, as the service hands them out.
-streaming_port=$(grep -o '"streaming_server_port": *[0-9]*' "$state/accounts.json" | head -n1 |
-    grep -o '[0-9]*$')
-mount=$(grep -o '"streaming_server_mountpoint": *"[^"]*"' "$state/accounts.json" | head -n1 |
-    sed 's/.*"\([^"]*\)"$/\1/')
+demo_account='.accounts | to_entries | first | .value'
+if ! streaming_port=$(jq -er "$demo_account | .streaming_server_port" "$state/accounts.json") ||
+    ! mount=$(jq -er "$demo_account | .channels[0].streaming_server_mountpoint" \
+        "$state/accounts.json"); then
+    say "the demo account in $state/accounts.json has no channel to stream to"
+    exit 1
+fi
 
 say "going live to the demo channel; listen at http://127.0.0.1:$streaming_port$mount (Ctrl+C stops)"
 status=0

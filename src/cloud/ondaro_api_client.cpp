@@ -123,7 +123,7 @@ void OndaroApiClient::onAccountInfoReplyFinished() {
         QString message;
         switch (reply->error()) {
             case QNetworkReply::OperationCanceledError:
-                qCInfo(lcOndaro) << "Request cancelled";
+                qCDebug(lcOndaro) << "Request cancelled";
                 return;
             case QNetworkReply::TimeoutError:
                 message = QStringLiteral(
@@ -142,9 +142,9 @@ void OndaroApiClient::onAccountInfoReplyFinished() {
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        qCInfo(lcOndaro) << "Received HTTP error response:" << code;
+        qCDebug(lcOndaro) << "Received HTTP error response:" << code;
     }
-    qCInfo(lcOndaro) << "Received response, HTTP code:" << code;
+    qCDebug(lcOndaro) << "Received response, HTTP code:" << code;
     // The account document holds every channel's source password: never the raw body.
     qCDebug(lcOndaro).noquote() << "Response data:" << body.size() << "bytes"
                                 << secrets::redactedBody(body);
@@ -233,7 +233,7 @@ void OndaroApiClient::onStartServerReplyFinished() {
 
     if (reply->error() != QNetworkReply::NoError && !isHttpErrorStatus(code)) {
         if (reply->error() == QNetworkReply::OperationCanceledError) {
-            qCInfo(lcOndaro) << "Start server request cancelled";
+            qCDebug(lcOndaro) << "Start server request cancelled";
             return;
         }
         const QString message = QStringLiteral("Network error: %1")
@@ -243,9 +243,9 @@ void OndaroApiClient::onStartServerReplyFinished() {
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        qCInfo(lcOndaro) << "Received HTTP error response:" << code;
+        qCDebug(lcOndaro) << "Received HTTP error response:" << code;
     }
-    qCInfo(lcOndaro) << "Start server response, HTTP code:" << code;
+    qCDebug(lcOndaro) << "Start server response, HTTP code:" << code;
 
     QJsonObject root;
     QString failure;
@@ -297,7 +297,7 @@ void OndaroApiClient::fetchServerStats(const QString& host, quint16 port, const 
     QNetworkRequest request = makeRequest(url);
     request.setRawHeader("Authorization",
                          "Basic " + (QStringLiteral("admin:") + password).toUtf8().toBase64());
-    qCInfo(lcOndaro).noquote() << "Fetching server stats from" << url.toString();
+    qCDebug(lcOndaro).noquote() << "Fetching server stats from" << url.toString();
     m_statsReply = m_network->get(request);
     connect(m_statsReply, &QNetworkReply::finished, this,
             &OndaroApiClient::onServerStatsReplyFinished);
@@ -313,7 +313,7 @@ void OndaroApiClient::onServerStatsReplyFinished() {
     if (reply->error() == QNetworkReply::NoError) {
         const QByteArray body = reply->readAll();
         const int code = httpStatus(reply);
-        qCInfo(lcOndaro) << "Received stats response, HTTP code:" << code;
+        qCDebug(lcOndaro) << "Received stats response, HTTP code:" << code;
         if (code != 200) {
             message = QStringLiteral("Server returned HTTP %1").arg(code);
             qCWarning(lcOndaro).noquote() << message;
@@ -335,7 +335,7 @@ void OndaroApiClient::onServerStatsReplyFinished() {
             Q_EMIT serverStatsError(stats.errorMessage);
             return;
         }
-        qCInfo(lcOndaro) << "Successfully parsed server stats - Online:" << stats.isOnline
+        qCDebug(lcOndaro) << "Successfully parsed server stats - Online:" << stats.isOnline
                          << "Listeners:" << stats.currentListeners
                          << "Active:" << stats.isBroadcastActive;
         Q_EMIT serverStatsReceived(stats);
@@ -344,7 +344,7 @@ void OndaroApiClient::onServerStatsReplyFinished() {
 
     switch (reply->error()) {
         case QNetworkReply::OperationCanceledError:
-            qCInfo(lcOndaro) << "Stats request cancelled";
+            qCDebug(lcOndaro) << "Stats request cancelled";
             return;
         case QNetworkReply::TimeoutError:
             message = QStringLiteral("Server stats request timeout (server may be offline)");

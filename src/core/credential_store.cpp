@@ -55,7 +55,7 @@ bool CredentialStore::storeSecret(const QString& key, const QString& value) {
         qCWarning(lcCredentials) << "Could not write the settings file for key:" << key;
         return false;
     }
-    qCInfo(lcCredentials) << "Stored encrypted secret for key:" << key;
+    qCDebug(lcCredentials) << "Stored encrypted secret for key:" << key;
     return true;
 }
 
@@ -85,7 +85,7 @@ void CredentialStore::removeSecret(const QString& key) {
     QSettings settings;
     settings.remove(settingskeys::secretKey(key));
     settings.sync();
-    qCInfo(lcCredentials) << "Removed secret for key:" << key;
+    qCDebug(lcCredentials) << "Removed secret for key:" << key;
 }
 
 bool CredentialStore::hasSecret(const QString& key) {

@@ -14,7 +14,7 @@ QString secretName(const char* name) { return QString::fromLatin1(name); }
 
 SettingsManager::SettingsManager(QObject* parent)
     : QObject(parent), m_settings(new QSettings(this)) {
-    qCInfo(lcSettings) << "Initialized with settings file:" << m_settings->fileName();
+    qCDebug(lcSettings) << "Initialized with settings file:" << m_settings->fileName();
     migrateCredentials();
 }
 
@@ -74,7 +74,7 @@ void SettingsManager::clearCachedAccountInfo() {
 void SettingsManager::setLastSelectedChannelId(const QString& channelId) {
     write(*m_settings, kLastSelectedChannelId, channelId);
     m_settings->sync();
-    qCInfo(lcSettings) << "Saved last selected channel ID:" << channelId;
+    qCDebug(lcSettings) << "Saved last selected channel ID:" << channelId;
 }
 
 QString SettingsManager::getLastSelectedChannelId() const {

@@ -38,7 +38,7 @@ FontChoice chooseInterFont(const FontSources& sources) {
         }
         choice.registeredFonts << path;
         const QStringList families = QFontDatabase::applicationFontFamilies(id);
-        qCInfo(lcMain) << "Loaded font:" << path << "families:" << families;
+        qCDebug(lcMain) << "Loaded font:" << path << "families:" << families;
         if (choice.family.isEmpty() && !families.isEmpty()) choice.family = families.first();
     }
     if (!choice.family.isEmpty()) {
@@ -64,7 +64,7 @@ QFont applicationFont(const QString& family) {
     font.setStyleHint(QFont::SansSerif);
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::PreferQuality));
-    if (family.isEmpty()) qCInfo(lcMain) << "Using Segoe UI as fallback for Windows";
+    if (family.isEmpty()) qCDebug(lcMain) << "Using Segoe UI as fallback for Windows";
     return font;
 }
 
@@ -73,14 +73,14 @@ StyleSheetOrigin loadApplicationStyleSheet(QApplication& app, const QString& res
     QFile resource(resourcePath);
     if (resource.open(QIODevice::ReadOnly | QIODevice::Text)) {
         app.setStyleSheet(QString::fromUtf8(resource.readAll()));
-        qCInfo(lcMain) << "Loaded stylesheet from resources";
+        qCDebug(lcMain) << "Loaded stylesheet from resources";
         return StyleSheetOrigin::Resource;
     }
     qCInfo(lcMain) << "Could not load stylesheet from resources, trying local file...";
     QFile local(localPath);
     if (local.open(QIODevice::ReadOnly | QIODevice::Text)) {
         app.setStyleSheet(QString::fromUtf8(local.readAll()));
-        qCInfo(lcMain) << "Loaded stylesheet from local file";
+        qCDebug(lcMain) << "Loaded stylesheet from local file";
         return StyleSheetOrigin::LocalFile;
     }
     return StyleSheetOrigin::None;
