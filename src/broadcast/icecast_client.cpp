@@ -311,6 +311,20 @@ IcecastClient::HandshakeResult IcecastClient::runHandshake(Attempt& attempt) {
                                   .arg(port)
                                   .arg(kConnectTimeoutSeconds);
                     break;
+                case platform::kSocketRefused:
+                    message = QStringLiteral(
+                                  "Connection refused by %1:%2 \u2014 no server is listening "
+                                  "there. Check the port and that the server is running.")
+                                  .arg(host)
+                                  .arg(port);
+                    break;
+                case platform::kSocketUnreachable:
+                    message = QStringLiteral(
+                                  "No route to %1:%2. Check the server address and this "
+                                  "computer's network connection.")
+                                  .arg(host)
+                                  .arg(port);
+                    break;
                 case platform::kSocketConnectError:
                     message = QStringLiteral(
                                   "Invalid socket. Could not establish connection to "

@@ -13,11 +13,24 @@ namespace platform {
 // Results of the helpers below (negative; a non-negative result is a socket or a byte count).
 inline constexpr int kSocketNoSocket = -1;         // no usable socket / other receive error
 inline constexpr int kSocketLookupFailed = -2;     // the address lookup failed
-inline constexpr int kSocketTimedOut = -3;         // nothing within the timeout (or refused)
+inline constexpr int kSocketTimedOut = -3;         // nothing within the timeout
 inline constexpr int kSocketConnectError = -4;     // the final check after connecting failed
 inline constexpr int kSocketUnknownWaitMode = -5;  // socketWaitReady with an unknown mode
 inline constexpr int kSocketAborted = -6;          // another thread aborted the socket
+inline constexpr int kSocketRefused = -7;          // the host answered: nothing listens there
+inline constexpr int kSocketUnreachable = -8;      // no route to the host or its network
 inline constexpr int kSocketPeerClosed = -10;      // the peer closed or reset the connection
+
+// The last socket error of the calling thread, in portable terms, so that callers never match
+// the operating system's texts.
+enum class SocketError {
+    None,
+    Refused,      // nothing listens at the address
+    Unreachable,  // no route to the host or its network
+    TimedOut,
+    PeerClosed,  // the peer closed, reset or aborted the connection
+    Other,
+};
 
 inline constexpr int kWaitRead = 0;
 inline constexpr int kWaitWrite = 1;
@@ -97,8 +110,9 @@ void initializeSockets();
 
 // Looks `host` up (any family; stream sockets, datagram when asked) and tries every address in
 // order: non-blocking connect, waiting up to timeoutMs for each. Returns the connected socket
-// (left non-blocking) or kSocketNoSocket, kSocketLookupFailed, kSocketTimedOut (also refused),
-// kSocketConnectError, or kSocketAborted when `holder` was aborted. With a holder, each socket
+// (left non-blocking) or kSocketNoSocket, kSocketLookupFailed, kSocketConnectError, or
+// kSocketAborted when `holder` was aborted; when no address accepted: kSocketTimedOut if any of
+// them timed out, else kSocketUnreachable if any had no route, else kSocketRefused. With a holder, each socket
 // being connected is held by it, and the connected socket stays held on success.
 int tcpConnect(const char* host, std::uint16_t port, bool datagram = false, int timeoutMs = 5000,
                AbortableSocket* holder = nullptr);
@@ -118,5 +132,6 @@ int socketWaitReady(int socket, int timeoutMs, int mode);
 
 // The operating system's text for the last socket error, or empty when there was none.
 std::string lastSocketErrorText();
+SocketError lastSocketError();
 
 }  // namespace platform

@@ -197,10 +197,11 @@ private Q_SLOTS:
         ClientSignals sig(&client);
         client.connectToServerAsync(kHost, port, QStringLiteral("live"), kUser, kPassword);
         QTRY_COMPARE_WITH_TIMEOUT(sig.errors.count(), 1, 15000);
+        // Nothing listening is not a timeout: the user is told to look at the port.
         QCOMPARE(sig.lastError(),
-                 QStringLiteral("Connection failed: Connection timeout. Server '127.0.0.1:%1' did "
-                                "not respond within 5 seconds. Check that the server is running "
-                                "and reachable.")
+                 QStringLiteral("Connection failed: Connection refused by 127.0.0.1:%1 \u2014 no "
+                                "server is listening there. Check the port and that the server "
+                                "is running.")
                      .arg(port));
         QTest::qWait(1200);
         QCOMPARE(sig.reconnecting.count(), 0);

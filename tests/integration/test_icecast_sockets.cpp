@@ -72,8 +72,11 @@ private Q_SLOTS:
             Listener gone;
             closedPort = gone.port;
         }
+        // Nothing listening is told apart from a timeout, on every address of the name.
         QCOMPARE(platform::tcpConnect("127.0.0.1", closedPort, false, 2000),
-                 platform::kSocketTimedOut);  // refused counts as not connected in time
+                 platform::kSocketRefused);
+        QCOMPARE(platform::tcpConnect("localhost", closedPort, false, 2000),
+                 platform::kSocketRefused);
         QCOMPARE(platform::tcpConnect("", 80, false, 2000), platform::kSocketLookupFailed);
     }
 
@@ -118,6 +121,7 @@ private Q_SLOTS:
             QThread::msleep(5);
         }
         QCOMPARE(result, std::int64_t(platform::kSocketTimedOut));
+        QCOMPARE(platform::lastSocketError(), platform::SocketError::PeerClosed);
     }
 
     void stalledWriteGivesUpAfterItsWait() {

@@ -30,6 +30,33 @@ int pendingError(int fd) {
     return error;
 }
 
+// Worse outcomes replace milder ones, so a timeout on one address is reported over a refusal
+// on another: the server may well sit behind the address that did not answer.
+int connectFailure(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+            return kSocketRefused;
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return kSocketUnreachable;
+        default:
+            return kSocketTimedOut;
+    }
+}
+
+int failureRank(int failure) {
+    switch (failure) {
+        case kSocketRefused:
+            return 1;
+        case kSocketUnreachable:
+            return 2;
+        case kSocketTimedOut:
+            return 3;
+        default:
+            return 0;
+    }
+}
+
 void closeHeld(int fd, AbortableSocket* holder) {
     if (holder) {
         holder->close();
@@ -83,6 +110,7 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
     int connectedFd = -1;
     bool anySocket = false;
     bool aborted = false;
+    int failure = kSocketNoSocket;
     for (addrinfo* address = addresses; address && connectedFd < 0; address = address->ai_next) {
         const int fd =
             ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
@@ -100,11 +128,16 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
             connectedFd = fd;
             break;
         }
-        if (errno == EINPROGRESS && socketWaitReady(fd, timeoutMs, kWaitWrite) > 0 &&
-            pendingError(fd) == 0 && !(holder && holder->isAborted())) {
-            connectedFd = fd;
-            break;
+        int error = errno;
+        if (error == EINPROGRESS) {
+            error = socketWaitReady(fd, timeoutMs, kWaitWrite) > 0 ? pendingError(fd) : ETIMEDOUT;
+            if (error == 0 && !(holder && holder->isAborted())) {
+                connectedFd = fd;
+                break;
+            }
         }
+        const int thisFailure = connectFailure(error);
+        if (failureRank(thisFailure) > failureRank(failure)) failure = thisFailure;
         closeHeld(fd, holder);
         if (holder && holder->isAborted()) {
             aborted = true;
@@ -114,7 +147,7 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
     ::freeaddrinfo(addresses);
 
     if (aborted) return kSocketAborted;
-    if (connectedFd < 0) return anySocket ? kSocketTimedOut : kSocketNoSocket;
+    if (connectedFd < 0) return anySocket ? failure : kSocketNoSocket;
     if (socketWaitReady(connectedFd, timeoutMs, kWaitWrite) <= 0 ||
         pendingError(connectedFd) != 0) {
         closeHeld(connectedFd, holder);
@@ -170,6 +203,28 @@ std::string lastSocketErrorText() {
     if (error == 0) return {};
     char buffer[256];
     return std::string(::strerror_r(error, buffer, sizeof(buffer)));
+}
+
+SocketError lastSocketError() {
+    switch (errno) {
+        case 0:
+            return SocketError::None;
+        case ECONNREFUSED:
+            return SocketError::Refused;
+        case EHOSTUNREACH:
+        case ENETUNREACH:
+            return SocketError::Unreachable;
+        case ETIMEDOUT:
+        case EAGAIN:
+            return SocketError::TimedOut;
+        case ECONNRESET:
+        case ECONNABORTED:
+        case EPIPE:
+        case ENOTCONN:
+            return SocketError::PeerClosed;
+        default:
+            return SocketError::Other;
+    }
 }
 
 }  // namespace platform

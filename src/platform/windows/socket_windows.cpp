@@ -67,6 +67,37 @@ int socketWaitReady(int socket, int timeoutMs, int mode) {
     return ::select(0, &readSet, &writeSet, &exceptSet, &timeout);
 }
 
+namespace {
+
+// Worse outcomes replace milder ones, as on Linux: a timeout on one address is reported over a
+// refusal on another.
+int connectFailure(int error) {
+    switch (error) {
+        case WSAECONNREFUSED:
+            return kSocketRefused;
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+            return kSocketUnreachable;
+        default:
+            return kSocketTimedOut;
+    }
+}
+
+int failureRank(int failure) {
+    switch (failure) {
+        case kSocketRefused:
+            return 1;
+        case kSocketUnreachable:
+            return 2;
+        case kSocketTimedOut:
+            return 3;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
 int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutMs,
                AbortableSocket* holder) {
     const std::string service = std::to_string(port);
@@ -82,6 +113,7 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
     int connectedFd = -1;
     bool anySocket = false;
     bool aborted = false;
+    int failure = kSocketNoSocket;
     for (addrinfo* address = addresses; address && connectedFd < 0; address = address->ai_next) {
         const SOCKET handle =
             ::socket(address->ai_family, address->ai_socktype, address->ai_protocol);
@@ -100,12 +132,17 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
             connectedFd = fd;
             break;
         }
-        if (::WSAGetLastError() == WSAEWOULDBLOCK &&
-            socketWaitReady(fd, timeoutMs, kWaitWrite) > 0 && pendingError(handle) == 0 &&
-            !(holder && holder->isAborted())) {
-            connectedFd = fd;
-            break;
+        int error = ::WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            error = socketWaitReady(fd, timeoutMs, kWaitWrite) > 0 ? pendingError(handle)
+                                                                   : WSAETIMEDOUT;
+            if (error == 0 && !(holder && holder->isAborted())) {
+                connectedFd = fd;
+                break;
+            }
         }
+        const int thisFailure = connectFailure(error);
+        if (failureRank(thisFailure) > failureRank(failure)) failure = thisFailure;
         closeHeld(fd, holder);
         if (holder && holder->isAborted()) {
             aborted = true;
@@ -115,7 +152,7 @@ int tcpConnect(const char* host, std::uint16_t port, bool datagram, int timeoutM
     ::freeaddrinfo(addresses);
 
     if (aborted) return kSocketAborted;
-    if (connectedFd < 0) return anySocket ? kSocketTimedOut : kSocketNoSocket;
+    if (connectedFd < 0) return anySocket ? failure : kSocketNoSocket;
     if (socketWaitReady(connectedFd, timeoutMs, kWaitWrite) <= 0 ||
         pendingError(toHandle(connectedFd)) != 0) {
         closeHeld(connectedFd, holder);
@@ -183,6 +220,28 @@ std::string lastSocketErrorText() {
         text.pop_back();
     }
     return text;
+}
+
+SocketError lastSocketError() {
+    switch (::WSAGetLastError()) {
+        case 0:
+            return SocketError::None;
+        case WSAECONNREFUSED:
+            return SocketError::Refused;
+        case WSAEHOSTUNREACH:
+        case WSAENETUNREACH:
+            return SocketError::Unreachable;
+        case WSAETIMEDOUT:
+        case WSAEWOULDBLOCK:
+            return SocketError::TimedOut;
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+        case WSAENOTCONN:
+        case WSAESHUTDOWN:
+            return SocketError::PeerClosed;
+        default:
+            return SocketError::Other;
+    }
 }
 
 }  // namespace platform
