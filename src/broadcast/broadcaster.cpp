@@ -1,3 +1,5 @@
+// The broadcast controller: mixer set-up and teardown, the connect prime, and the broadcast's
+// start and stop.
 #include "broadcast/broadcaster.h"
 
 #include <QEventLoop>
@@ -410,10 +412,6 @@ void Doredoradar::onReconnectNotice(int attempt, int /*maxAttempts*/, int /*coun
     if (attempt == m_lastCountedReconnectAttempt) return;
     m_lastCountedReconnectAttempt = attempt;
     m_healthMonitor->recordReconnect();
-}
-
-void Doredoradar::onConnectionStatusChanged(bool connected) {
-    Q_EMIT connectionStatusChanged(connected);
 }
 
 void Doredoradar::onLevelsUpdated(float deck1, float deck2, float master) {

@@ -1,15 +1,15 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <memory>
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-
-#include <atomic>
-#include <functional>
-#include <memory>
 
 #include "audio/gstreamer_mixer.h"
 #include "broadcast/chunk_sender.h"
@@ -115,7 +115,6 @@ Q_SIGNALS:
     void levelsUpdated(float deck1, float deck2, float master);
 
 public Q_SLOTS:
-    void onConnectionStatusChanged(bool connected);
     // A chunk handed in directly counts as one of the current pipeline.
     void onEncodedDataReady(const QByteArray& data);
     // A chunk made by the pipeline of `generation` (see pipelineGeneration()); one of an older

@@ -1,3 +1,5 @@
+// The source client's connection: connect requests and lookups, the audio writes, loss and
+// teardown.
 #include "broadcast/icecast_client.h"
 
 #include <algorithm>
@@ -329,7 +331,7 @@ void IcecastClient::handleConnectionLostForSocket(int socket, const QString& rea
                        << ", MAX=" << m_reconnect->maxAttempts()
                        << ", wasEverConnected=" << m_wasEverConnected.load();
     if (m_wasEverConnected && m_autoReconnect && m_reconnect->hasAttemptsLeft()) {
-        startReconnectTimer();
+        m_reconnect->start();
         return;
     }
     if (!m_wasEverConnected) {
@@ -341,8 +343,6 @@ void IcecastClient::handleConnectionLostForSocket(int socket, const QString& rea
     }
     Q_EMIT connectionError(QStringLiteral("Connection lost: ") + message);
 }
-
-void IcecastClient::startReconnectTimer() { m_reconnect->start(); }
 
 void IcecastClient::scheduleRetry(quint64 generation) {
     if (generation != m_reconnect->generation() || m_shuttingDown || m_host.isEmpty()) {

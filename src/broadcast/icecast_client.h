@@ -1,12 +1,12 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include <QHostInfo>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
-#include <atomic>
-#include <memory>
 
 #include "audio/codec.h"
 #include "broadcast/handshake_worker.h"
@@ -85,8 +85,6 @@ protected:
 private:
     void handleConnectionLostForSocket(int socket, const QString& reason);
     void handleSendFailure(quint64 generation, int socket);
-    // Starts a reconnect series after a loss, unless one is running.
-    void startReconnectTimer();
     void scheduleRetry(quint64 generation);
     void onReconnectTimer();
     // Ends any series and connect attempt in flight; false when the connection thread did not
@@ -134,7 +132,8 @@ private:
     QPointer<QThread> m_connectionThread;
     std::atomic<bool> m_shuttingDown{false};
 
-    // The series generation whose handshake produced the socket in m_socket.
+    // The connect generation (ReconnectSeries::generation) whose handshake produced the socket
+    // in m_socket.
     quint64 m_connectionGeneration = 0;
     std::shared_ptr<HandshakeWorker> m_attempt;
     std::shared_ptr<HandshakeWorker::ResultLink> m_resultLink;

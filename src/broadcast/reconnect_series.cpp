@@ -23,10 +23,8 @@ ReconnectSeries::ReconnectSeries(QObject* parent) : QObject(parent) {
 }
 
 bool ReconnectSeries::start() {
-    qCDebug(lcIcecast) << "startReconnectTimer: isReconnecting=" << m_active.load()
-                       << ", reconnectInterval=" << m_intervalSeconds;
     if (m_active) {
-        qCDebug(lcIcecast) << "startReconnectTimer: Already reconnecting, skipping";
+        qCDebug(lcIcecast) << "A reconnect series is already running";
         return false;
     }
     scheduleNextAttempt();
@@ -59,7 +57,7 @@ void ReconnectSeries::waitForAttempt(int attempt) {
     if (!m_attemptTimer->isActive()) {
         m_attemptTimer->start(m_intervalSeconds * 1000);
     } else {
-        qCDebug(lcIcecast) << "startReconnectTimer: Timer is already active";
+        qCDebug(lcIcecast) << "The reconnect timer is already running";
     }
 }
 
