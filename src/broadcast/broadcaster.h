@@ -1,21 +1,23 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
+#include <memory>
+
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
-#include <atomic>
-#include <deque>
-#include <functional>
-
 #include "audio/gstreamer_mixer.h"
+#include "broadcast/chunk_sender.h"
 #include "broadcast/icecast_client.h"
+#include "broadcast/pre_connect_buffer.h"
 
 class EncoderSettings;
+class LocalMonitor;
 class OBSAudioManager;
 class StreamHealthMonitor;
 
@@ -25,9 +27,9 @@ class StreamHealthMonitor;
 // audio and transport through it.
 //
 // Going live is primed: before the TCP connection is attempted the encoder pipeline is already
-// running and its first packets are buffered (at most kPreConnectMaxPackets and
-// kPreConnectMaxBytes), to be sent first the moment the server accepts the source. When the local
-// monitor is off, the decks and the mix are kept running (silently) for the connect.
+// running and its first packets are buffered (see PreConnectBuffer), to be sent first the moment
+// the server accepts the source. When the local monitor is off, the decks and the mix are kept
+// running (silently) for the connect.
 //
 // Every chunk of encoded audio carries the generation of the pipeline that made it; a chunk of an
 // older pipeline is never sent, so a new connection always starts with its own stream's headers.
@@ -39,16 +41,12 @@ class Doredoradar : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int kPreConnectMaxPackets = 128;
-    static constexpr int kPreConnectMaxBytes = 65536;
+    static constexpr int kPreConnectMaxBytes = PreConnectBuffer::kMaxBytes;
     // The monitor switched on for a connect goes off again this long after the server accepted.
     static constexpr int kMonitorPrimeHoldMs = 1500;
     // Capture callbacks already in flight finish within this grace before the mixer stops.
     static constexpr int kTeardownGraceMs = 50;
-    static constexpr int kSendBlockedWarnMs = 21;
-    // Encoded audio waiting to be sent, in seconds of the stream's bit rate, beyond which the
-    // connection counts as lost: the uplink is slower than the stream.
-    static constexpr int kDefaultSendBacklogLimitMs = 10000;
+    static constexpr int kDefaultSendBacklogLimitMs = ChunkSender::kDefaultBacklogLimitMs;
 
     explicit Doredoradar(QObject* parent = nullptr);
     ~Doredoradar() override;
@@ -75,8 +73,6 @@ public:
     QStringList getMonitorDevices();
 
     void setInitialStreamMetadata(const QString& title, const QString& artist);
-    QString initialTitle() const { return m_initialTitle; }
-    QString initialArtist() const { return m_initialArtist; }
 
     void setDeck1Volume(float volume);
     void setDeck2Volume(float volume);
@@ -96,22 +92,20 @@ public:
 
     bool isBroadcasting() const { return m_isBroadcasting.load(); }
     bool isPipelinePrimed() const { return m_pipelinePrimed; }
-    bool isMonitorPrimeActive() const { return m_monitorPrimeActive; }
-    int preConnectPacketCount() const { return static_cast<int>(m_preConnectPackets.size()); }
-    int preConnectBytes() const { return m_preConnectBytes; }
-    // The connection parameters of the last connect (the host is cleared once it is decided).
-    QString pendingHost() const { return m_host; }
+    bool isMonitorPrimeActive() const;
+    int preConnectBytes() const { return m_preConnect.bytes(); }
 
     // Encoded bytes handed out by the encoder and not yet taken up by the main thread, and the
     // most there ever were. Any thread.
-    qint64 pendingEncodedBytes() const { return m_pendingEncodedBytes.load(); }
-    qint64 peakPendingEncodedBytes() const { return m_peakPendingEncodedBytes.load(); }
+    qint64 pendingEncodedBytes() const { return m_sender->pendingBytes(); }
+    qint64 peakPendingEncodedBytes() const { return m_sender->peakPendingBytes(); }
+    // Any thread.
     quint64 pipelineGeneration() const { return m_pipelineGeneration.load(); }
-    quint64 staleChunksDropped() const { return m_staleChunksDropped; }
-    void setSendBacklogLimitMs(int milliseconds) { m_sendBacklogLimitMs = milliseconds; }
-    int sendBacklogLimitMs() const { return m_sendBacklogLimitMs; }
+    // Encoded audio waiting to be sent, in milliseconds of the stream's bit rate, beyond which
+    // the connection counts as lost: the uplink is slower than the stream.
+    void setSendBacklogLimitMs(int milliseconds) { m_sender->setBacklogLimitMs(milliseconds); }
     // The backlog limit in bytes at the current bit rate.
-    qint64 sendBacklogLimitBytes() const;
+    qint64 sendBacklogLimitBytes() const { return m_sender->backlogLimitBytes(); }
 
 Q_SIGNALS:
     void broadcastingStarted();
@@ -121,7 +115,6 @@ Q_SIGNALS:
     void levelsUpdated(float deck1, float deck2, float master);
 
 public Q_SLOTS:
-    void onConnectionStatusChanged(bool connected);
     // A chunk handed in directly counts as one of the current pipeline.
     void onEncodedDataReady(const QByteArray& data);
     // A chunk made by the pipeline of `generation` (see pipelineGeneration()); one of an older
@@ -138,11 +131,7 @@ private Q_SLOTS:
     void onMonitorPrimeHoldEnded();
 
 private:
-    void sendChunk(const QByteArray& data);
     void flushPreConnectBuffer();
-    void bufferPreConnectChunk(const QByteArray& data);
-    void treatBacklogAsLoss(qint64 backlogBytes);
-    void countEncodedChunk(int bytes);
 
     bool setupMixer();
     void cleanupMixer();
@@ -153,13 +142,7 @@ private:
     void discardPrime();
     void startHealthMonitoring();
     void endSourceSessionAfterError();
-
-    void beginMonitorPrime();
-    void enableMonitorPath(bool audible);
-    void disableMonitorPath();
     void finishMonitorPrime(bool switchMonitorOff);
-    void restoreSavedMonitorVolume();
-    void passDeckActivityToMixer();
     // Encoding runs for a connection: broadcasting, or a primed connect in flight.
     bool encodingBusy() const { return m_isBroadcasting.load() || m_pipelinePrimed; }
 
@@ -175,46 +158,25 @@ private:
     EncoderSettings* m_encoderSettings = nullptr;
     StreamHealthMonitor* m_healthMonitor = nullptr;
     GStreamerMixer* m_mixer = nullptr;
+    std::unique_ptr<ChunkSender> m_sender;
+    std::unique_ptr<LocalMonitor> m_monitor;
 
     std::atomic<bool> m_isBroadcasting{false};
     bool m_shuttingDown = false;
     bool m_shutDown = false;
     std::atomic<bool> m_audioCallbackEnabled{false};
-    std::atomic<int> m_encodedPacketCount{0};
 
-    bool m_monitorPrimeActive = false;
-    bool m_monitorWasEnabled = false;
-    bool m_autoDisableMonitorPending = false;
-    bool m_savedMonitorVolumeValid = false;
-    float m_savedMonitorVolume = 1.0f;
+    // Ends the connect-time monitor prime this long after the server accepted.
     QTimer m_monitorPrimeTimer;
 
-    bool m_deck1StartedForMonitor = false;
-    bool m_deck2StartedForMonitor = false;
-    bool m_localMonitorPrimed = false;
-
     bool m_pipelinePrimed = false;
-    // The pre-connect buffer overflowed (or the primed pipeline failed): the packets after the
-    // buffered ones are lost, so the connection starts a fresh stream instead.
-    bool m_primeSpoiled = false;
-    std::deque<QByteArray> m_preConnectPackets;
-    int m_preConnectBytes = 0;
+    PreConnectBuffer m_preConnect;
 
     QString m_initialTitle;
     QString m_initialArtist;
 
-    QString m_host;
-    quint16 m_port = 0;
-    QString m_mount;
-    QString m_username;
-    QString m_password;
-
     // Bumped whenever an encoding pipeline is torn down and right before one starts.
     std::atomic<quint64> m_pipelineGeneration{0};
-    std::atomic<qint64> m_pendingEncodedBytes{0};
-    std::atomic<qint64> m_peakPendingEncodedBytes{0};
-    quint64 m_staleChunksDropped = 0;
-    int m_sendBacklogLimitMs = kDefaultSendBacklogLimitMs;
 
     bool m_stopping = false;
     int m_teardownDepth = 0;
@@ -224,11 +186,4 @@ private:
     // reconnects keep it. Reconnect notices repeat every countdown second: one count per attempt.
     bool m_userStartPending = false;
     int m_lastCountedReconnectAttempt = 0;
-
-    // Encoded bit rate over 5 s windows, for the log.
-    qint64 m_bitrateWindowBytes = 0;
-    QElapsedTimer m_bitrateWindow;
-    // "sendAudioData blocked" is reported at most once a second.
-    QElapsedTimer m_blockedReportClock;
-    int m_blockedSinceReport = 0;
 };

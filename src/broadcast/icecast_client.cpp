@@ -1,39 +1,30 @@
+// The source client's connection: connect requests and lookups, the audio writes, loss and
+// teardown.
 #include "broadcast/icecast_client.h"
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QDeadlineTimer>
 #include <QThread>
 
-#include "broadcast/icecast_wire.h"
+#include "broadcast/title_sender.h"
 #include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "platform/socket.h"
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 5000;
-constexpr int kConnectTimeoutSeconds = kConnectTimeoutMs / 1000;
-constexpr int kRequestSendTimeoutMs = 3000;
-constexpr int kAnswerTimeoutMs = 5000;
-constexpr int kAnswerBufferBytes = 1000;
-constexpr auto kFallbackPause = std::chrono::milliseconds(100);
 constexpr int kSendWaitMs = 3000;
-constexpr int kImmediateRetryMs = 100;
 constexpr int kThreadStopWaitMs = 5000;
 constexpr int kCancelThreadWaitMs = 1000;
-constexpr int kMetadataAnswerWaitMs = 2000;
 // The source socket's kernel buffer holds about this much of the stream (at least
 // kMinSendBufferBytes): enough for any link that can carry the stream, and a link that cannot
 // makes writes wait within seconds instead of after megabytes of audio.
 constexpr int kSendBufferSeconds = 2;
 constexpr int kMinSendBufferBytes = 32 * 1024;
-constexpr std::size_t kMetadataAnswerMaxBytes = 4096;
 
 const QString kConnectionFailed = QStringLiteral("Connection failed: ");
 
@@ -45,42 +36,13 @@ QString fromUtf8(const std::string& text) {
 
 }  // namespace
 
-// Lets a connection thread post its result to the client for as long as the client exists.
-struct IcecastClient::OwnerLink {
-    std::mutex mutex;
-    IcecastClient* owner = nullptr;
-};
-
-// One connect attempt, shared by the client and its worker thread. The worker reads only this:
-// its own copy of the request, so clearing the client's fields never races with it, and its own
-// socket, which it keeps until the client takes it over on its own thread.
-struct IcecastClient::Attempt {
-    quint64 generation = 0;
-    icecast::SourceRequest request;
-    std::vector<std::string> addresses;
-    // Ordinary failures stay unreported while a reconnect series absorbs them.
-    bool silent = false;
-    platform::AbortableSocket socket;
-    std::shared_ptr<OwnerLink> ownerLink;
-};
-
-struct IcecastClient::HandshakeResult {
-    enum class Outcome { Connected, Failed, Aborted };
-    Outcome outcome = Outcome::Failed;
-    QString error;
-    // Credentials and a busy mount are reported even inside a reconnect series.
-    bool reportAlways = false;
-};
-
-IcecastClient::IcecastClient(QObject* parent)
-    : QObject(parent), m_ownerLink(std::make_shared<OwnerLink>()) {
-    m_ownerLink->owner = this;
-    m_reconnectTimer = new QTimer(this);
-    m_reconnectTimer->setSingleShot(true);
-    connect(m_reconnectTimer, &QTimer::timeout, this, &IcecastClient::onReconnectTimer);
-    m_countdownTimer = new QTimer(this);
-    m_countdownTimer->setInterval(1000);
-    connect(m_countdownTimer, &QTimer::timeout, this, &IcecastClient::onReconnectCountdownTimer);
+IcecastClient::IcecastClient(QObject* parent) : QObject(parent) {
+    m_resultLink = std::make_shared<HandshakeWorker::ResultLink>(
+        this, [this](const std::shared_ptr<HandshakeWorker>& attempt,
+                     const HandshakeWorker::Result& result) { finishAttempt(attempt, result); });
+    m_reconnect = new ReconnectSeries(this);
+    connect(m_reconnect, &ReconnectSeries::reconnecting, this, &IcecastClient::reconnecting);
+    connect(m_reconnect, &ReconnectSeries::attemptDue, this, &IcecastClient::onReconnectTimer);
     platform::initializeSockets();
 }
 
@@ -88,13 +50,37 @@ IcecastClient::~IcecastClient() {
     m_shuttingDown = true;
     disconnectFromServer();
     // A connection thread that is still running finishes on its own and never reaches us.
-    std::lock_guard<std::mutex> lock(m_ownerLink->mutex);
-    m_ownerLink->owner = nullptr;
+    m_resultLink->close();
+}
+
+icecast::SourceRequest IcecastClient::sourceRequest() const {
+    icecast::SourceRequest request;
+    request.host = utf8(m_host);
+    request.port = m_port;
+    request.mount = utf8(m_mount);
+    request.username = utf8(m_username);
+    request.password = utf8(m_password);
+    request.contentType = codecMimeType(m_codec);
+    request.userAgent = utf8(appidentity::userAgent());
+    request.bitrate = m_bitrate;
+    request.sampleRate = m_sampleRate;
+    request.channels = m_channels;
+    request.name = utf8(m_streamName);
+    request.description = utf8(m_streamDescription);
+    request.genre = utf8(m_streamGenre);
+    request.url = utf8(m_streamUrl);
+    request.isPublic = m_isPublic;
+    return request;
+}
+
+QString IcecastClient::target() const {
+    return QStringLiteral("%1:%2%3").arg(m_host).arg(m_port).arg(
+        fromUtf8(icecast::normalizedMount(utf8(m_mount))));
 }
 
 void IcecastClient::connectToServerAsync(const QString& host, quint16 port, const QString& mount,
                                          const QString& username, const QString& password) {
-    qCInfo(lcIcecast) << "connectToServerAsync called for" << host << ":" << port;
+    qCDebug(lcIcecast) << "connectToServerAsync called for" << host << ":" << port;
     // The caller's values may be our own fields (a reconnect attempt passes them in).
     const QString newHost = host;
     const QString newMount = mount;
@@ -102,8 +88,8 @@ void IcecastClient::connectToServerAsync(const QString& host, quint16 port, cons
     const QString newPassword = password;
 
     m_shuttingDown = false;
-    if (!m_isReconnecting) {
-        m_reconnectAttempts = 0;
+    if (!m_reconnect->isActive()) {
+        m_reconnect->resetAttempts();
         if (!m_autoReconnect && m_wasEverConnected) m_autoReconnect = true;
     }
     // Also a connection whose write failed a moment ago (its loss event is still queued).
@@ -111,7 +97,7 @@ void IcecastClient::connectToServerAsync(const QString& host, quint16 port, cons
         disconnectFromServer();
         m_shuttingDown = false;
     }
-    ++m_generation;
+    m_reconnect->startGeneration();
     abortCurrentAttempt();
 
     m_host = m_savedHost = newHost;
@@ -120,36 +106,28 @@ void IcecastClient::connectToServerAsync(const QString& host, quint16 port, cons
     m_username = m_savedUsername = newUsername;
     m_password = m_savedPassword = newPassword;
     abortLookup();
+    qCInfo(lcIcecast).noquote() << "Connecting to" << target();
 
     // Values that would break out of their header line are refused before anything is sent.
-    icecast::SourceRequest request;
-    request.host = utf8(m_host);
-    request.mount = utf8(m_mount);
-    request.username = utf8(m_username);
-    request.password = utf8(m_password);
-    request.name = utf8(m_streamName);
-    request.description = utf8(m_streamDescription);
-    request.genre = utf8(m_streamGenre);
-    request.url = utf8(m_streamUrl);
-    const std::string unsafe = icecast::unsafeFieldReason(request);
+    const std::string unsafe = icecast::unsafeFieldReason(sourceRequest());
     if (!unsafe.empty()) {
         qCWarning(lcIcecast) << "connect:" << fromUtf8(unsafe);
         endSeries();
-        const quint64 generation = m_generation;
+        const quint64 generation = m_reconnect->generation();
         const QString error = kConnectionFailed + fromUtf8(unsafe);
         // The outcome of a connect always arrives after the call has returned.
         QMetaObject::invokeMethod(
             this,
             [this, generation, error] {
-                if (generation == m_generation) Q_EMIT connectionError(error);
+                if (generation == m_reconnect->generation()) Q_EMIT connectionError(error);
             },
             Qt::QueuedConnection);
         return;
     }
 
-    qCInfo(lcIcecast) << "Starting DNS lookup for" << m_host;
+    qCDebug(lcIcecast) << "Starting DNS lookup for" << m_host;
     m_lookupId = startHostLookup(m_host);
-    qCInfo(lcIcecast) << "DNS lookup ID:" << m_lookupId;
+    qCDebug(lcIcecast) << "DNS lookup ID:" << m_lookupId;
 }
 
 int IcecastClient::startHostLookup(const QString& host) {
@@ -158,8 +136,8 @@ int IcecastClient::startHostLookup(const QString& host) {
 
 void IcecastClient::onHostResolved(const QHostInfo& hostInfo) {
     if (m_lookupId == -1 || hostInfo.lookupId() != m_lookupId) {
-        qCInfo(lcIcecast) << "onHostResolved: Ignoring the result of an abandoned lookup"
-                          << hostInfo.lookupId();
+        qCDebug(lcIcecast) << "onHostResolved: Ignoring the result of an abandoned lookup"
+                           << hostInfo.lookupId();
         return;
     }
     m_lookupId = -1;
@@ -174,9 +152,9 @@ void IcecastClient::onHostResolved(const QHostInfo& hostInfo) {
     }
     if (!message.isEmpty()) {
         qCWarning(lcIcecast) << "connect:" << message;
-        if (m_isReconnecting && m_wasEverConnected && m_autoReconnect &&
-            m_reconnectAttempts < m_maxReconnectAttempts) {
-            scheduleRetry(m_generation);
+        if (m_reconnect->isActive() && m_wasEverConnected && m_autoReconnect &&
+            m_reconnect->hasAttemptsLeft()) {
+            scheduleRetry(m_reconnect->generation());
             return;
         }
         endSeries();
@@ -204,282 +182,65 @@ void IcecastClient::startAttempt(const QStringList& addresses) {
     }
     m_connectionThread = nullptr;
 
-    auto attempt = std::make_shared<Attempt>();
-    attempt->generation = m_generation;
-    attempt->ownerLink = m_ownerLink;
-    for (const QString& address : addresses) attempt->addresses.push_back(utf8(address));
-    icecast::SourceRequest& request = attempt->request;
-    request.host = utf8(m_host);
-    request.port = m_port;
-    request.mount = utf8(m_mount);
-    request.username = utf8(m_username);
-    request.password = utf8(m_password);
-    request.contentType = codecMimeType(m_codec);
-    request.userAgent = utf8(appidentity::userAgent());
-    request.bitrate = m_bitrate;
-    request.sampleRate = m_sampleRate;
-    request.channels = m_channels;
-    request.name = utf8(m_streamName);
-    request.description = utf8(m_streamDescription);
-    request.genre = utf8(m_streamGenre);
-    request.url = utf8(m_streamUrl);
-    request.isPublic = m_isPublic;
-    attempt->silent = m_isReconnecting && m_wasEverConnected && m_autoReconnect &&
-                      m_reconnectAttempts < m_maxReconnectAttempts;
-    m_attempt = attempt;
-
-    QThread* thread = QThread::create([attempt] { runConnectionWorker(attempt); });
-    thread->setObjectName(QStringLiteral("IcecastConnect"));
-    // Not a child of the client: a thread that outlives the client's waits deletes itself.
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    m_connectionThread = thread;
-    qCInfo(lcIcecast) << "Starting connection thread";
-    thread->start(QThread::InheritPriority);
-    qCInfo(lcIcecast) << "Connection thread started";
+    std::vector<std::string> addressList;
+    for (const QString& address : addresses) addressList.push_back(utf8(address));
+    const bool silent = m_reconnect->isActive() && m_wasEverConnected && m_autoReconnect &&
+                        m_reconnect->hasAttemptsLeft();
+    m_attempt = std::make_shared<HandshakeWorker>(m_reconnect->generation(), sourceRequest(),
+                                                  std::move(addressList), silent, m_resultLink);
+    m_connectionThread = HandshakeWorker::start(m_attempt);
 }
 
-void IcecastClient::runConnectionWorker(const std::shared_ptr<Attempt>& attempt) {
-    if (attempt->socket.isAborted()) {
-        qCInfo(lcIcecast) << "Worker thread: Shutting down, aborting connection";
-        return;
-    }
-    QStringList addresses;
-    for (const std::string& address : attempt->addresses) addresses << fromUtf8(address);
-    qCInfo(lcIcecast).noquote() << "Worker thread: Starting connection to"
-                                << addresses.join(QStringLiteral(", ")) << ":"
-                                << attempt->request.port;
-    const HandshakeResult result = runHandshake(*attempt);
-    qCInfo(lcIcecast) << "Worker thread: connectSocket returned"
-                      << (result.outcome == HandshakeResult::Outcome::Connected);
-    if (result.outcome == HandshakeResult::Outcome::Aborted || attempt->socket.isAborted()) {
-        qCInfo(lcIcecast) << "Worker thread: Shutting down, not emitting signals";
-        attempt->socket.close();
-        return;
-    }
-
-    // Only the client's own thread publishes the socket and emits, after checking that this
-    // attempt is still the one it wants.
-    std::lock_guard<std::mutex> lock(attempt->ownerLink->mutex);
-    IcecastClient* client = attempt->ownerLink->owner;
-    if (!client) {
-        attempt->socket.close();
-        return;
-    }
-    QMetaObject::invokeMethod(
-        client, [client, attempt, result] { client->finishAttempt(attempt, result); },
-        Qt::QueuedConnection);
-}
-
-IcecastClient::HandshakeResult IcecastClient::runHandshake(Attempt& attempt) {
-    using Outcome = HandshakeResult::Outcome;
-    const icecast::SourceRequest& request = attempt.request;
-    const QString host = fromUtf8(request.host);
-    const quint16 port = request.port;
-    auto aborted = [] { return HandshakeResult{Outcome::Aborted, QString(), false}; };
-    auto fail = [](const QString& message, bool always = false) {
-        return HandshakeResult{Outcome::Failed, kConnectionFailed + message, always};
-    };
-    auto pause = [&attempt] {
-        if (!attempt.socket.isAborted()) std::this_thread::sleep_for(kFallbackPause);
-    };
-
-    char response[kAnswerBufferBytes];
-    for (int number = icecast::kPutAttempt; number <= icecast::kSourceAttempt; ++number) {
-        const bool lastAttempt = number == icecast::kSourceAttempt;
-        if (attempt.socket.isAborted()) return aborted();
-
-        // Every address of the lookup in turn, so that a name whose first address is not served
-        // still reaches the server.
-        int socket = platform::kSocketNoSocket;
-        for (const std::string& address : attempt.addresses) {
-            socket = platform::tcpConnect(address.c_str(), port, false, kConnectTimeoutMs,
-                                          &attempt.socket);
-            if (socket >= 0 || socket == platform::kSocketAborted) break;
-        }
-        if (socket == platform::kSocketAborted || attempt.socket.isAborted()) {
-            attempt.socket.close();
-            return aborted();
-        }
-        if (socket < 0) {
-            QString message;
-            switch (socket) {
-                case platform::kSocketTimedOut:
-                    message = QStringLiteral(
-                                  "Connection timeout. Server '%1:%2' did not respond within %3 "
-                                  "seconds. Check that the server is running and reachable.")
-                                  .arg(host)
-                                  .arg(port)
-                                  .arg(kConnectTimeoutSeconds);
-                    break;
-                case platform::kSocketRefused:
-                    message = QStringLiteral(
-                                  "Connection refused by %1:%2 \u2014 no server is listening "
-                                  "there. Check the port and that the server is running.")
-                                  .arg(host)
-                                  .arg(port);
-                    break;
-                case platform::kSocketUnreachable:
-                    message = QStringLiteral(
-                                  "No route to %1:%2. Check the server address and this "
-                                  "computer's network connection.")
-                                  .arg(host)
-                                  .arg(port);
-                    break;
-                case platform::kSocketConnectError:
-                    message = QStringLiteral(
-                                  "Invalid socket. Could not establish connection to "
-                                  "'%1:%2'.")
-                                  .arg(host)
-                                  .arg(port);
-                    break;
-                case platform::kSocketLookupFailed:
-                    message = QStringLiteral(
-                                  "Could not resolve hostname '%1'. Check if the "
-                                  "hostname is correct and DNS is working.")
-                                  .arg(host);
-                    break;
-                case platform::kSocketNoSocket:
-                    message = QStringLiteral("Could not create network socket");
-                    break;
-                default:
-                    message = QStringLiteral(
-                                  "Connection failed (error code: %1). Could not "
-                                  "connect to '%2:%3'.")
-                                  .arg(socket)
-                                  .arg(host)
-                                  .arg(port);
-                    break;
-            }
-            qCWarning(lcIcecast) << "connect:" << message;
-            const bool transient =
-                socket == platform::kSocketTimedOut || socket == platform::kSocketConnectError;
-            if (transient && !lastAttempt) {
-                pause();
-                continue;
-            }
-            return fail(message);
-        }
-
-        std::string bytes;
-        if (!icecast::buildSourceRequest(request, number, bytes)) {
-            qCWarning(lcIcecast) << "connectSocket: Failed to encode authentication";
-            attempt.socket.close();
-            return fail(QStringLiteral("Authentication encoding error"));
-        }
-        const std::int64_t sent =
-            platform::tcpSendAll(socket, bytes.data(), bytes.size(), kRequestSendTimeoutMs);
-        if (sent != static_cast<std::int64_t>(bytes.size())) {
-            attempt.socket.close();
-            if (attempt.socket.isAborted()) return aborted();
-            if (!lastAttempt) continue;
-            return fail(QStringLiteral("Could not send HTTP request to server"));
-        }
-
-        const int received =
-            platform::tcpReceive(socket, response, sizeof(response) - 1, kAnswerTimeoutMs);
-        if (attempt.socket.isAborted()) {
-            attempt.socket.close();
-            return aborted();
-        }
-        if (received == platform::kSocketTimedOut || received == platform::kSocketPeerClosed) {
-            attempt.socket.close();
-            if (!lastAttempt) continue;
-            return fail(QStringLiteral("Server did not respond to HTTP request"));
-        }
-        if (received < 0) {
-            attempt.socket.close();
-            if (!lastAttempt) {
-                pause();
-                continue;
-            }
-            return fail(QStringLiteral("Error receiving server response"));
-        }
-        response[received] = '\0';
-
-        const icecast::HandshakeStatus status =
-            icecast::decideHandshakeStatus(response, static_cast<std::size_t>(received));
-        switch (status.verdict) {
-            case icecast::HandshakeVerdict::Accepted:
-                return HandshakeResult{Outcome::Connected, QString(), false};
-            case icecast::HandshakeVerdict::InvalidResponse:
-                attempt.socket.close();
-                if (!lastAttempt) continue;
-                return fail(QStringLiteral("Invalid HTTP response from server"));
-            case icecast::HandshakeVerdict::StatusTooShort:
-                attempt.socket.close();
-                if (!lastAttempt) continue;
-                return fail(QStringLiteral("Malformed HTTP response (status code too short)"));
-            case icecast::HandshakeVerdict::Unauthorized:
-                qCWarning(lcIcecast) << "connect: invalid user/password!";
-                attempt.socket.close();
-                return fail(QStringLiteral("Invalid username or password (HTTP 401)"), true);
-            case icecast::HandshakeVerdict::MountInUse:
-                qCWarning(lcIcecast) << "connect: mountpoint already in use";
-                attempt.socket.close();
-                return fail(QStringLiteral("Mount point already in use (HTTP 403)"), true);
-            case icecast::HandshakeVerdict::BadRequestOrNotFound:
-                attempt.socket.close();
-                if (!lastAttempt) {
-                    pause();
-                    continue;
-                }
-                qCWarning(lcIcecast) << "connect: server answered with" << status.status;
-                return fail(QStringLiteral("Server returned HTTP %1 (Bad Request or Not Found)")
-                                .arg(status.status));
-            case icecast::HandshakeVerdict::OtherStatus:
-                qCWarning(lcIcecast) << "connect: server answered with" << status.status;
-                attempt.socket.close();
-                return fail(QStringLiteral("Server returned HTTP %1").arg(status.status));
-        }
-    }
-    attempt.socket.close();
-    return fail(QStringLiteral("Server did not respond to HTTP request"));
-}
-
-void IcecastClient::finishAttempt(const std::shared_ptr<Attempt>& attempt,
-                                  const HandshakeResult& result) {
-    if (attempt != m_attempt || attempt->generation != m_generation ||
-        attempt->socket.isAborted()) {
-        qCInfo(lcIcecast) << "Dropping the result of a superseded connect attempt";
-        attempt->socket.close();
+void IcecastClient::finishAttempt(const std::shared_ptr<HandshakeWorker>& attempt,
+                                  const HandshakeWorker::Result& result) {
+    if (attempt != m_attempt || attempt->generation() != m_reconnect->generation() ||
+        attempt->isAborted()) {
+        qCDebug(lcIcecast) << "Dropping the result of a superseded connect attempt";
+        attempt->discard();
         return;
     }
     m_attempt.reset();
 
-    if (result.outcome == HandshakeResult::Outcome::Connected) {
-        const int socket = attempt->socket.release();
+    if (result.outcome == HandshakeWorker::Result::Outcome::Connected) {
+        const int socket = attempt->takeSocket();
         if (socket < 0) return;  // aborted after all: nothing to publish
         platform::limitSendBuffer(
             socket, std::max(kMinSendBufferBytes, m_bitrate * 1000 / 8 * kSendBufferSeconds));
         const int previous = m_socket.exchange(socket);
         if (previous >= 0 && previous != socket) platform::closeSocket(previous);
-        m_connectionGeneration = attempt->generation;
+        m_connectionGeneration = attempt->generation();
         m_isConnected = true;
         m_connectionPhase = 2;
         m_wasEverConnected = true;
-        m_isReconnecting = false;
-        stopReconnectTimer();
-        qCInfo(lcIcecast) << "Worker thread: Emitting connected() signal, socket=" << socket;
+        // A reconnect that succeeds ends the series and clears its count.
+        m_reconnect->end();
+        m_reconnect->resetAttempts();
+        qCDebug(lcIcecast) << "Worker thread: Emitting connected() signal, socket=" << socket;
+        qCInfo(lcIcecast).noquote() << "Connected to" << target();
         Q_EMIT connected();
         return;
     }
 
-    const bool retry = m_wasEverConnected && m_autoReconnect &&
-                       m_reconnectAttempts < m_maxReconnectAttempts && !m_shuttingDown;
+    qCInfo(lcIcecast).noquote() << result.error;
+    const bool retry =
+        m_wasEverConnected && m_autoReconnect && m_reconnect->hasAttemptsLeft() && !m_shuttingDown;
     if (retry) {
-        qCInfo(lcIcecast) << "Worker thread: Connection failed, wasEverConnected=true, scheduling "
-                             "retry with delay";
-        if (!attempt->silent || result.reportAlways) Q_EMIT connectionError(result.error);
-        scheduleRetry(attempt->generation);
+        qCDebug(lcIcecast) << "Worker thread: Connection failed, wasEverConnected=true, "
+                              "scheduling retry with delay";
+        if (!attempt->isSilent() || result.reportAlways) Q_EMIT connectionError(result.error);
+        scheduleRetry(attempt->generation());
         return;
     }
     // A final failure: the series is over before anyone hears about it, and it is always heard.
+    const int attempts = m_reconnect->attempts();
     endSeries();
-    if (m_wasEverConnected) {
-        qCInfo(lcIcecast)
+    if (m_wasEverConnected && m_autoReconnect) {
+        qCInfo(lcIcecast) << "Gave up reconnecting after" << attempts << "attempts";
+    } else if (m_wasEverConnected) {
+        qCDebug(lcIcecast)
             << "Worker thread: Connection failed, auto-reconnect disabled or max attempts reached";
     } else {
-        qCInfo(lcIcecast) << "Worker thread: Initial connection failed (wasEverConnected=false)";
+        qCDebug(lcIcecast) << "Worker thread: Initial connection failed (wasEverConnected=false)";
     }
     Q_EMIT connectionError(result.error);
 }
@@ -511,8 +272,8 @@ bool IcecastClient::send(const QByteArray& data) {
 
 void IcecastClient::handleSendFailure(quint64 generation, int socket) {
     if (generation != m_connectionGeneration) {
-        qCInfo(lcIcecast) << "handleConnectionLostForSocket: Ignoring stale loss event for socket"
-                          << socket << "(connection ended)";
+        qCDebug(lcIcecast) << "handleConnectionLostForSocket: Ignoring stale loss event for socket"
+                           << socket << "(connection ended)";
         return;
     }
     handleConnectionLostForSocket(socket, QStringLiteral("Send failed - connection lost"));
@@ -525,175 +286,106 @@ void IcecastClient::handleConnectionLost(const QString& reason) {
 void IcecastClient::handleConnectionLostForSocket(int socket, const QString& reason) {
     const int current = m_socket.load();
     if (socket >= 0 && current >= 0 && socket != current) {
-        qCInfo(lcIcecast) << "handleConnectionLostForSocket: Ignoring stale loss event for socket"
-                          << socket << "(current socket is" << current << ")";
+        qCDebug(lcIcecast) << "handleConnectionLostForSocket: Ignoring stale loss event for socket"
+                           << socket << "(current socket is" << current << ")";
         return;
     }
     if (!m_isConnected && current < 0) {
-        qCInfo(lcIcecast) << "handleConnectionLostForSocket: Already fully disconnected, ignoring";
+        qCDebug(lcIcecast) << "handleConnectionLostForSocket: Already fully disconnected, ignoring";
         return;
     }
-    qCInfo(lcIcecast) << "handleConnectionLostForSocket: Connection lost detected, isConnected="
-                      << m_isConnected.load() << ", socket=" << current << ", reason=" << reason;
+    qCDebug(lcIcecast) << "handleConnectionLostForSocket: Connection lost detected, isConnected="
+                       << m_isConnected.load() << ", socket=" << current << ", reason=" << reason;
 
     const bool wasLive = m_connectionPhase == 2 || m_isConnected || current >= 0;
     m_isConnected = false;
     m_connectionPhase = 0;
 
+    // Without a reason of the caller's, the socket says what happened; a reset, an abort or
+    // no error at all is the server closing.
     QString message = reason;
     if (message.isEmpty()) {
-        message = QString::fromLocal8Bit(platform::lastSocketErrorText().c_str()).trimmed();
-        if (message.isEmpty()) message = QStringLiteral("Unknown error");
+        const platform::SocketError error = platform::lastSocketError();
+        message = error == platform::SocketError::None || error == platform::SocketError::PeerClosed
+                      ? QStringLiteral("Server closed the connection")
+                      : QString::fromLocal8Bit(platform::lastSocketErrorText().c_str()).trimmed();
     }
     if (current >= 0) {
-        qCInfo(lcIcecast) << "handleConnectionLostForSocket: Closing socket" << current;
+        qCDebug(lcIcecast) << "handleConnectionLostForSocket: Closing socket" << current;
         const int taken = m_socket.exchange(-1);
         if (taken >= 0) platform::closeSocket(taken);
     }
     m_connectionGeneration = 0;
 
-    if (message.contains(QLatin1String("aborted by the software in your host machine"),
-                         Qt::CaseInsensitive) ||
-        message.contains(QLatin1String("an established connection was aborted"),
-                         Qt::CaseInsensitive) ||
-        message.contains(QLatin1String("forcibly closed by the remote host"),
-                         Qt::CaseInsensitive) ||
-        message == QLatin1String("Unknown error")) {
-        message = QStringLiteral("Server closed the connection");
-    }
+    qCInfo(lcIcecast).noquote() << "Connection to" << target() << "lost:" << message;
 
     if (wasLive) Q_EMIT disconnected();
 
-    qCInfo(lcIcecast) << "handleConnectionLost: autoReconnect=" << m_autoReconnect
-                      << ", reconnectAttempts=" << m_reconnectAttempts.load()
-                      << ", MAX=" << m_maxReconnectAttempts
-                      << ", wasEverConnected=" << m_wasEverConnected.load();
-    if (m_wasEverConnected && m_autoReconnect && m_reconnectAttempts < m_maxReconnectAttempts) {
-        qCInfo(lcIcecast)
-            << "handleConnectionLost: Starting reconnect timer (wasEverConnected=true)";
-        startReconnectTimer();
+    qCDebug(lcIcecast) << "handleConnectionLost: autoReconnect=" << m_autoReconnect
+                       << ", reconnectAttempts=" << m_reconnect->attempts()
+                       << ", MAX=" << m_reconnect->maxAttempts()
+                       << ", wasEverConnected=" << m_wasEverConnected.load();
+    if (m_wasEverConnected && m_autoReconnect && m_reconnect->hasAttemptsLeft()) {
+        m_reconnect->start();
         return;
     }
     if (!m_wasEverConnected) {
-        qCInfo(lcIcecast) << "handleConnectionLost: Initial connection failed "
-                             "(wasEverConnected=false), not auto-reconnecting";
+        qCDebug(lcIcecast) << "handleConnectionLost: Initial connection failed "
+                              "(wasEverConnected=false), not auto-reconnecting";
     } else {
-        qCInfo(lcIcecast) << "handleConnectionLost: Auto-reconnect disabled or max attempts "
-                             "reached, emitting error";
+        qCDebug(lcIcecast) << "handleConnectionLost: Auto-reconnect disabled or max attempts "
+                              "reached, emitting error";
     }
     Q_EMIT connectionError(QStringLiteral("Connection lost: ") + message);
 }
 
-void IcecastClient::startReconnectTimer() {
-    qCInfo(lcIcecast) << "startReconnectTimer: isReconnecting=" << m_isReconnecting.load()
-                      << ", reconnectInterval=" << m_reconnectInterval;
-    if (m_isReconnecting) {
-        qCInfo(lcIcecast) << "startReconnectTimer: Already reconnecting, skipping";
-        return;
-    }
-    m_isReconnecting = true;
-    const int attempt = ++m_reconnectAttempts;
-    qCInfo(lcIcecast) << "startReconnectTimer: Starting attempt" << attempt << "of"
-                      << m_maxReconnectAttempts;
-    waitForAttempt(attempt);
-}
-
 void IcecastClient::scheduleRetry(quint64 generation) {
-    if (generation != m_generation || m_shuttingDown || m_host.isEmpty()) {
-        qCInfo(lcIcecast) << "Worker retry: Reconnection was cancelled, aborting";
+    if (generation != m_reconnect->generation() || m_shuttingDown || m_host.isEmpty()) {
+        qCDebug(lcIcecast) << "Worker retry: Reconnection was cancelled, aborting";
         return;
     }
-    if (!m_isReconnecting) {
-        m_isReconnecting = true;
-        m_connectionPhase = 3;
-    }
-    const int attempt = ++m_reconnectAttempts;
-    qCInfo(lcIcecast) << "Worker retry: Scheduling attempt" << attempt << "of"
-                      << m_maxReconnectAttempts;
-    waitForAttempt(attempt);
-}
-
-void IcecastClient::waitForAttempt(int attempt) {
-    m_reconnectCountdown = m_reconnectInterval;
-    m_countdownTimer->start();
-    const quint64 generation = m_generation;
-    Q_EMIT reconnecting(attempt, m_maxReconnectAttempts, m_reconnectCountdown);
-    // A receiver may have cancelled or disconnected in the meantime.
-    if (generation != m_generation) return;
-
-    if (m_reconnectInterval < 2) {
-        qCInfo(lcIcecast) << "startReconnectTimer: Retrying immediately (delay <= 1)";
-        QTimer::singleShot(kImmediateRetryMs, this, [this, generation] {
-            if (generation == m_generation) onReconnectTimer();
-        });
-        return;
-    }
-    qCInfo(lcIcecast) << "startReconnectTimer: Starting timer with delay" << m_reconnectInterval
-                      << "seconds";
-    if (!m_reconnectTimer->isActive()) {
-        m_reconnectTimer->start(m_reconnectInterval * 1000);
-    } else {
-        qCInfo(lcIcecast) << "startReconnectTimer: Timer is null or already active";
-    }
-}
-
-void IcecastClient::onReconnectCountdownTimer() {
-    if (m_reconnectCountdown > 0) {
-        --m_reconnectCountdown;
-        Q_EMIT reconnecting(m_reconnectAttempts, m_maxReconnectAttempts, m_reconnectCountdown);
-    } else {
-        m_countdownTimer->stop();
-    }
+    if (!m_reconnect->isActive()) m_connectionPhase = 3;
+    m_reconnect->scheduleNextAttempt();
 }
 
 void IcecastClient::onReconnectTimer() {
     if (m_isConnected) {
-        m_reconnectAttempts = 0;
-        stopReconnectTimer();
+        m_reconnect->resetAttempts();
+        m_reconnect->end();
         return;
     }
-    const int attempt = m_reconnectAttempts;
-    qCInfo(lcIcecast) << "onReconnectTimer: Executing attempt" << attempt;
-    if (attempt > m_maxReconnectAttempts) {
+    const int attempt = m_reconnect->attempts();
+    const int maxAttempts = m_reconnect->maxAttempts();
+    qCDebug(lcIcecast) << "onReconnectTimer: Executing attempt" << attempt;
+    if (attempt > maxAttempts) {
         // Ended before it is reported, so listeners see a finished series with the error.
-        stopReconnectTimer();
+        m_reconnect->end();
         m_autoReconnect = false;
-        m_isReconnecting = false;
         m_connectionPhase = 0;
+        qCInfo(lcIcecast) << "Gave up reconnecting: the maximum of" << maxAttempts
+                          << "attempts was reached";
         Q_EMIT connectionError(
             QStringLiteral("Max reconnect attempts reached. Auto-reconnect disabled."));
         return;
     }
-    const quint64 generation = m_generation;
-    Q_EMIT reconnecting(attempt, m_maxReconnectAttempts, 0);
-    if (generation != m_generation) return;
+    const quint64 generation = m_reconnect->generation();
+    Q_EMIT reconnecting(attempt, maxAttempts, 0);
+    if (generation != m_reconnect->generation()) return;
     if (m_host.isEmpty()) {
-        stopReconnectTimer();
+        m_reconnect->end();
         m_autoReconnect = false;
-        m_isReconnecting = false;
         return;
     }
     connectToServerAsync(m_host, m_port, m_mount, m_username, m_password);
 }
 
-void IcecastClient::stopReconnectTimer() {
-    m_reconnectTimer->stop();
-    m_countdownTimer->stop();
-    if (m_isConnected && !m_isReconnecting) m_reconnectAttempts = 0;
-    m_reconnectCountdown = 0;
-    m_isReconnecting = false;
-}
-
 void IcecastClient::endSeries() {
-    m_reconnectTimer->stop();
-    m_countdownTimer->stop();
-    m_reconnectCountdown = 0;
-    m_isReconnecting = false;
+    m_reconnect->end();
     m_connectionPhase = 0;
 }
 
 void IcecastClient::cancelReconnect() {
-    qCInfo(lcIcecast) << "cancelReconnect: Cancelling reconnection";
+    qCInfo(lcIcecast) << "Reconnecting cancelled";
     m_shuttingDown = false;
     m_connectionPhase = 0;
     stopConnecting("cancelReconnect:", kCancelThreadWaitMs);
@@ -707,7 +399,7 @@ void IcecastClient::cancelReconnect() {
 }
 
 void IcecastClient::disconnectFromServer() {
-    qCInfo(lcIcecast) << "disconnectFromServer: Disconnecting from server";
+    qCDebug(lcIcecast) << "disconnectFromServer: Disconnecting from server";
     m_shuttingDown = true;
     m_wasEverConnected = false;
     if (!stopConnecting("disconnectFromServer:", kThreadStopWaitMs)) {
@@ -723,19 +415,19 @@ void IcecastClient::disconnectFromServer() {
 
     const bool wasConnected = m_isConnected.exchange(false);
     m_connectionPhase = 0;
-    if (wasConnected || socket >= 0) Q_EMIT disconnected();
+    if (wasConnected || socket >= 0) {
+        qCInfo(lcIcecast).noquote() << "Disconnected from" << target();
+        Q_EMIT disconnected();
+    }
 }
 
 bool IcecastClient::stopConnecting(const char* caller, int threadWaitMs) {
-    ++m_generation;
-    m_reconnectTimer->stop();
-    m_countdownTimer->stop();
-    m_reconnectAttempts = 0;
-    m_reconnectCountdown = 0;
-    m_isReconnecting = false;
+    m_reconnect->startGeneration();
+    m_reconnect->end();
+    m_reconnect->resetAttempts();
     abortLookup();
     if (m_connectionThread && m_connectionThread->isRunning()) {
-        qCInfo(lcIcecast) << caller << "Stopping connection thread";
+        qCDebug(lcIcecast) << caller << "Stopping connection thread";
     }
     abortCurrentAttempt();
     return waitForConnectionThread(threadWaitMs);
@@ -743,7 +435,7 @@ bool IcecastClient::stopConnecting(const char* caller, int threadWaitMs) {
 
 void IcecastClient::abortCurrentAttempt() {
     if (!m_attempt) return;
-    m_attempt->socket.abort();
+    m_attempt->abort();
     m_attempt.reset();
 }
 
@@ -764,58 +456,7 @@ bool IcecastClient::sendMetadata(const QString& title, const QString& artist) {
         qCWarning(lcIcecast) << "sendMetadata: Not connected";
         return false;
     }
-    icecast::SourceRequest target;
-    target.host = utf8(m_host);
-    target.port = m_port;
-    target.mount = utf8(m_mount);
-    target.username = utf8(m_username);
-    target.password = utf8(m_password);
-    target.userAgent = utf8(appidentity::userAgent());
-    std::string request;
-    if (!icecast::buildMetadataRequest(target, icecast::songText(utf8(title), utf8(artist)),
-                                       request)) {
-        qCWarning(lcIcecast) << "sendMetadata: Failed to encode authentication";
-        return false;
-    }
-
-    qCInfo(lcIcecast).noquote() << "sendMetadata: Sending update to" << m_host << "port" << m_port
-                                << "mount" << fromUtf8(icecast::normalizedMount(target.mount));
-    const int socket = platform::tcpConnect(target.host.c_str(), m_port, false, kConnectTimeoutMs);
-    if (socket < 0) {
-        qCWarning(lcIcecast) << "sendMetadata: Failed to connect to server for metadata update";
-        return false;
-    }
-    const std::int64_t sent =
-        platform::tcpSendAll(socket, request.data(), request.size(), kRequestSendTimeoutMs);
-    if (sent != static_cast<std::int64_t>(request.size())) {
-        platform::closeSocket(socket);
-        qCWarning(lcIcecast) << "sendMetadata: Failed to send metadata request";
-        return false;
-    }
-
-    // The server's verdict, read for a short while: a refused title must not pass for a sent one.
-    std::string answer;
-    char buffer[1024];
-    const QDeadlineTimer deadline(kMetadataAnswerWaitMs);
-    while (answer.size() < kMetadataAnswerMaxBytes && !deadline.hasExpired()) {
-        const std::size_t room = std::min(sizeof(buffer), kMetadataAnswerMaxBytes - answer.size());
-        const int received =
-            platform::tcpReceive(socket, buffer, room, static_cast<int>(deadline.remainingTime()));
-        if (received <= 0) break;
-        answer.append(buffer, static_cast<std::size_t>(received));
-    }
-    platform::closeSocket(socket);
-
-    const icecast::MetadataVerdict verdict = icecast::judgeMetadataAnswer(answer);
-    if (verdict.reply == icecast::MetadataReply::Refused) {
-        qCWarning(lcIcecast).noquote()
-            << "sendMetadata: Server refused the metadata update:" << fromUtf8(verdict.serverText);
-        return false;
-    }
-    if (verdict.reply == icecast::MetadataReply::NoAnswer) {
-        qCInfo(lcIcecast) << "sendMetadata: No verdict from the server, taking the update as sent";
-    }
-    qCInfo(lcIcecast) << "sendMetadata: Metadata request sent";
+    if (!TitleSender(sourceRequest()).send(title, artist)) return false;
     Q_EMIT metadataSent();
     return true;
 }

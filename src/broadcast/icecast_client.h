@@ -1,15 +1,17 @@
 #pragma once
 
+#include <atomic>
+#include <memory>
+
 #include <QHostInfo>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
-
-#include <atomic>
-#include <memory>
 
 #include "audio/codec.h"
+#include "broadcast/handshake_worker.h"
+#include "broadcast/icecast_wire.h"
+#include "broadcast/reconnect_series.h"
 
 class QThread;
 
@@ -54,12 +56,12 @@ public:
     void setStreamUrl(const QString& url) { m_streamUrl = url; }
     void setPublic(bool isPublic) { m_isPublic = isPublic; }
     void setAutoReconnect(bool enabled) { m_autoReconnect = enabled; }
-    void setReconnectInterval(int seconds) { m_reconnectInterval = seconds; }
-    void setMaxReconnectAttempts(int attempts) { m_maxReconnectAttempts = attempts; }
+    void setReconnectInterval(int seconds) { m_reconnect->setIntervalSeconds(seconds); }
+    void setMaxReconnectAttempts(int attempts) { m_reconnect->setMaxAttempts(attempts); }
 
     // Any thread.
     bool isConnected() const { return m_isConnected.load(); }
-    bool isReconnecting() const { return m_isReconnecting.load(); }
+    bool isReconnecting() const { return m_reconnect->isActive(); }
     bool autoReconnect() const { return m_autoReconnect; }
 
 Q_SIGNALS:
@@ -71,11 +73,9 @@ Q_SIGNALS:
     void sendCompleted(int bytes, qint64 latencyUs, bool success);
 
 public Q_SLOTS:
-    void onReconnectTimer();
-    void onReconnectCountdownTimer();
     void onHostResolved(const QHostInfo& hostInfo);
+    // Treats the connection as lost (a failed write does this on its own).
     void handleConnectionLost(const QString& reason = QString());
-    void stopReconnectTimer();
 
 protected:
     // Starts the asynchronous lookup of `host` whose result must reach onHostResolved with the
@@ -83,29 +83,24 @@ protected:
     virtual int startHostLookup(const QString& host);
 
 private:
-    struct Attempt;
-    struct OwnerLink;
-    struct HandshakeResult;
-
-    Q_INVOKABLE void handleConnectionLostForSocket(int socket, const QString& reason);
+    void handleConnectionLostForSocket(int socket, const QString& reason);
     void handleSendFailure(quint64 generation, int socket);
-    void startReconnectTimer();
     void scheduleRetry(quint64 generation);
-    // Counts down to the given attempt of the series and then starts it.
-    void waitForAttempt(int attempt);
+    void onReconnectTimer();
     // Ends any series and connect attempt in flight; false when the connection thread did not
     // stop within threadWaitMs (it is left to finish on its own).
     bool stopConnecting(const char* caller, int threadWaitMs);
     void startAttempt(const QStringList& addresses);
-    void finishAttempt(const std::shared_ptr<Attempt>& attempt, const HandshakeResult& result);
+    void finishAttempt(const std::shared_ptr<HandshakeWorker>& attempt,
+                       const HandshakeWorker::Result& result);
     void abortCurrentAttempt();
     bool waitForConnectionThread(int timeoutMs);
     void abortLookup();
     void endSeries();
-    void reportConnectError(const QString& error);
-
-    static HandshakeResult runHandshake(Attempt& attempt);
-    static void runConnectionWorker(const std::shared_ptr<Attempt>& attempt);
+    // The request for the active server, mount, credentials and stream properties.
+    icecast::SourceRequest sourceRequest() const;
+    // "host:port/mount" of the active connection, for the log.
+    QString target() const;
 
     std::atomic<int> m_socket{-1};
     std::atomic<bool> m_isConnected{false};
@@ -125,13 +120,7 @@ private:
     QString m_streamUrl;
     bool m_isPublic = false;
     bool m_autoReconnect = true;
-    int m_reconnectInterval = 5;
-    int m_maxReconnectAttempts = 10;
-    QTimer* m_reconnectTimer = nullptr;
-    QTimer* m_countdownTimer = nullptr;
-    std::atomic<int> m_reconnectAttempts{0};
-    int m_reconnectCountdown = 0;
-    std::atomic<bool> m_isReconnecting{false};
+    ReconnectSeries* m_reconnect = nullptr;
     std::atomic<bool> m_wasEverConnected{false};
     QString m_savedHost;
     quint16 m_savedPort = 8000;
@@ -139,16 +128,13 @@ private:
     QString m_savedUsername;
     QString m_savedPassword;
     int m_lookupId = -1;
-    // Deletes itself when its attempt ends, so one that outlives a wait is never destroyed while
-    // running; the pointer clears itself then.
+    // Deletes itself when its attempt ends; the pointer clears itself then.
     QPointer<QThread> m_connectionThread;
     std::atomic<bool> m_shuttingDown{false};
 
-    // Each connect request, explicit disconnect and cancellation starts a new generation; late
-    // results, retries and loss events of an older one are dropped.
-    quint64 m_generation = 0;
-    // The generation whose handshake produced the socket in m_socket.
+    // The connect generation (ReconnectSeries::generation) whose handshake produced the socket
+    // in m_socket.
     quint64 m_connectionGeneration = 0;
-    std::shared_ptr<Attempt> m_attempt;
-    std::shared_ptr<OwnerLink> m_ownerLink;
+    std::shared_ptr<HandshakeWorker> m_attempt;
+    std::shared_ptr<HandshakeWorker::ResultLink> m_resultLink;
 };
