@@ -45,10 +45,7 @@ constexpr double kHeadroom = 0.70794576;
 // Two capture threads feeding one mixer for as long as the object lives.
 struct TwoDecks {
     TwoDecks(GStreamerMixer& mixer, double amplitude1, double amplitude2)
-        : deck1([&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-                kDeck1Hz, amplitude1),
-          deck2([&mixer](const float* d, int f, int c, int r) { mixer.feedDeck2Audio(d, f, c, r); },
-                kDeck2Hz, amplitude2) {
+        : deck1(mixer, 1, kDeck1Hz, amplitude1), deck2(mixer, 2, kDeck2Hz, amplitude2) {
         deck1.start();
         deck2.start();
     }
@@ -317,9 +314,7 @@ private Q_SLOTS:
         EncodedCollector collector(mixer);
         {
             // Mono at 44.1 kHz: still a 700 Hz tone in the 48 kHz stereo mix, at full level.
-            DeckFeeder mono(
-                [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-                700.0, 0.4, 441, 1, 44100);
+            DeckFeeder mono(mixer, 1, 700.0, 0.4, 441, 1, 44100);
             mono.start();
             QTest::qWait(2000);
         }
@@ -413,9 +408,7 @@ private Q_SLOTS:
         QCOMPARE(slack(), QVariant(quint64(30000000)));
         int holes = 0;
         {
-            DeckFeeder deck(
-                [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-                kDeck1Hz, 0.5);
+            DeckFeeder deck(mixer, 1, kDeck1Hz, 0.5);
             deck.setStalls(250, 65);
             deck.start();
             QTest::qWait(200);  // the start's own timeout (deck 2 never delivers) is not counted
@@ -676,9 +669,7 @@ private Q_SLOTS:
         mixer.setMonitorEnabled(true);
         QVERIFY(mixer.start(false));
         QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
-        DeckFeeder feeder(
-            [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-            1000.0, 0.5);
+        DeckFeeder feeder(mixer, 1, 1000.0, 0.5);
         feeder.start();
 
         // Where our stream plays (the only one on this server), and what a sink plays.

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "http_receiver.h"
+#include "test_environment.h"
 #include "core/app_identity.h"
 #include "metadata/metadata_manager.h"
 
@@ -32,11 +33,15 @@ public:
     QStringList events;
 };
 
-bool writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    return file.write(content) == content.size();
-}
+using testsupport::writeFile;
+
+// A manager and its recorder, with a folder for the text file.
+struct Rig {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("now.txt"));
+    MetadataManager manager;
+    Recorder recorder{&manager};
+};
 
 void useFile(MetadataManager& manager, const QString& path) {
     manager.setSource(MetadataSource::TextFile);
@@ -79,11 +84,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, content);
         QFETCH(bool, lastLine);
         QFETCH(QString, expected);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("now.txt"));
+        Rig rig;
+        auto& [dir, path, manager, recorder] = rig;
         QVERIFY(writeFile(path, content));
-        MetadataManager manager;
-        Recorder recorder(&manager);
         manager.setReadLastLine(lastLine);
         useFile(manager, path);
         manager.refresh();
@@ -91,10 +94,8 @@ private Q_SLOTS:
     }
 
     void emptyOrLogLikeFileEmitsNothing() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("now.txt"));
-        MetadataManager manager;
-        Recorder recorder(&manager);
+        Rig rig;
+        auto& [dir, path, manager, recorder] = rig;
         useFile(manager, path);
         QVERIFY(writeFile(path, "\n   \n\t\n"));
         manager.refresh();
@@ -104,11 +105,9 @@ private Q_SLOTS:
     }
 
     void fileIsWatchedThroughWritesAndReplacements() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("now.txt"));
+        Rig rig;
+        auto& [dir, path, manager, recorder] = rig;
         QVERIFY(writeFile(path, "First - Song\n"));
-        MetadataManager manager;
-        Recorder recorder(&manager);
         useFile(manager, path);
         manager.refresh();
         QCOMPARE(recorder.changes(), QStringList{"changed:First|Song"});
@@ -146,11 +145,9 @@ private Q_SLOTS:
     }
 
     void deletedFileIsReported() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("now.txt"));
+        Rig rig;
+        auto& [dir, path, manager, recorder] = rig;
         QVERIFY(writeFile(path, "Artist - Song\n"));
-        MetadataManager manager;
-        Recorder recorder(&manager);
         useFile(manager, path);
         manager.refresh();
         recorder.events.clear();
