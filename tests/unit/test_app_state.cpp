@@ -82,15 +82,11 @@ private Q_SLOTS:
     }
 
     void freshStateAsksForLogin() {
-        LogCapture logs;
         AppState state;
         QCOMPARE(state.connectionState(), AppState::Disconnected);
         QCOMPARE(state.connectButtonText(), QStringLiteral("Login Required"));
         QCOMPARE(state.connectButtonEnabled(), false);
         QCOMPARE(state.fieldsEditable(), false);
-        QVERIFY(logs.contains(kCategory, QStringLiteral("Initializing with initial values:")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("  lastError: (empty)")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("fieldsEditable changed: true -> false")));
     }
 
     // The first row that matches picks the button's look; its text names the look.
@@ -117,7 +113,8 @@ private Q_SLOTS:
             "Starting Server now", "Starting Server...", false, false);
         row("status prefix is case-sensitive", true, AppState::Disconnected, "starting server...",
             "Go Live", true, true);
-        row("disconnecting", true, AppState::Disconnecting, "Disconnecting", "Go Live", true, false);
+        row("disconnecting", true, AppState::Disconnecting, "Disconnecting", "Go Live", true,
+            false);
         row("disconnected", true, AppState::Disconnected, "Disconnected", "Go Live", true, true);
     }
 

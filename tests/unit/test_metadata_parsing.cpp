@@ -177,8 +177,10 @@ private Q_SLOTS:
         QTest::newRow("file without path") << 1 << none << url << MetadataSource::Manual << false;
         QTest::newRow("missing file")
             << 1 << "/nonexistent/now.txt" << none << MetadataSource::Manual << true;
-        QTest::newRow("existing file") << 1 << existing << none << MetadataSource::TextFile << false;
-        QTest::newRow("url without url") << 2 << existing << none << MetadataSource::Manual << false;
+        QTest::newRow("existing file")
+            << 1 << existing << none << MetadataSource::TextFile << false;
+        QTest::newRow("url without url")
+            << 2 << existing << none << MetadataSource::Manual << false;
         QTest::newRow("url") << 2 << none << url << MetadataSource::URL << false;
         QTest::newRow("unknown value") << 7 << existing << url << MetadataSource::Manual << false;
         QTest::newRow("negative value") << -1 << none << none << MetadataSource::Manual << false;
