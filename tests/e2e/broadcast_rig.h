@@ -8,6 +8,7 @@
 #include "broadcast/broadcaster.h"
 #include "managed_process.h"
 #include "pulse_server.h"
+#include "test_environment.h"
 #include "xvfb_server.h"
 
 // What every broadcast test stands on: a private PulseAudio and a virtual X display applied to
@@ -48,11 +49,3 @@ private:
     QString m_programWindow;
     std::unique_ptr<Doredoradar> m_controller;
 };
-
-// Sanitized builds run several times slower than real time: their pipelines still run, but the
-// audio they make is not measured.
-#ifdef DOREDORADAR_SANITIZED_BUILD
-inline constexpr bool kRealTimeBuild = false;
-#else
-inline constexpr bool kRealTimeBuild = true;
-#endif

@@ -47,11 +47,13 @@ class TestBroadcastCli : public QObject {
         return env;
     }
 
-    static void startCli(QProcess& cli, const QStringList& arguments,
-                         const QProcessEnvironment& environment) {
-        cli.setProcessEnvironment(environment);
+    // Runs the broadcaster against `mount` with the options in `more` (split as a shell would).
+    void startCli(QProcess& cli, const QString& mount, const QString& more,
+                  const QString& password = QString(), bool withDisplay = true) const {
+        cli.setProcessEnvironment(environment(withDisplay));
         cli.setProcessChannelMode(QProcess::MergedChannels);
-        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE), arguments);
+        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
+                  QStringList{server(mount, password)} + QProcess::splitCommand(more));
         QVERIFY(cli.waitForStarted(5000));
     }
 
@@ -85,13 +87,9 @@ private Q_SLOTS:
     void broadcastsForTheGivenDuration() {
         QProcess cli;
         QString seen;
-        startCli(
-            cli,
-            {server(QStringLiteral("/cli")), QStringLiteral("--deck1"),
-             QStringLiteral("Test_Microphone"), QStringLiteral("--duration"), QStringLiteral("10"),
-             QStringLiteral("--title"), QStringLiteral("The Testers - Night Train"),
-             QStringLiteral("--name"), QStringLiteral("CLI Radio")},
-            environment());
+        startCli(cli, QStringLiteral("/cli"),
+                 QStringLiteral("--deck1 Test_Microphone --duration 10 --title \"The Testers - "
+                                "Night Train\" --name \"CLI Radio\""));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         QVERIFY(seen.contains(
@@ -122,12 +120,9 @@ private Q_SLOTS:
     void mp3TitleIsPublishedToTheServer() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/cli.mp3")), QStringLiteral("--deck1"),
-                  QStringLiteral("default"), QStringLiteral("--codec"), QStringLiteral("mp3"),
-                  QStringLiteral("--duration"), QStringLiteral("4"), QStringLiteral("--title"),
-                  QStringLiteral("The Testers - Night Train")},
-                 environment());
+        startCli(cli, QStringLiteral("/cli.mp3"),
+                 QStringLiteral("--deck1 default --codec mp3 --duration 4 --title \"The Testers - "
+                                "Night Train\""));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("Title: ")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/cli.mp3"))
@@ -142,10 +137,8 @@ private Q_SLOTS:
     void refusalExitsWithThree() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/refused"), QStringLiteral("wrong")),
-                  QStringLiteral("--deck1"), QStringLiteral("default")},
-                 environment());
+        startCli(cli, QStringLiteral("/refused"), QStringLiteral("--deck1 default"),
+                 QStringLiteral("wrong"));
         QVERIFY(cli.waitForFinished(20000));
         QCOMPARE(cli.exitCode(), 3);
         QVERIFY2(output(cli, seen).contains(
@@ -158,10 +151,7 @@ private Q_SLOTS:
     void interruptStopsCleanly() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/interrupted")), QStringLiteral("--deck1"),
-                  QStringLiteral("1")},
-                 environment());
+        startCli(cli, QStringLiteral("/interrupted"), QStringLiteral("--deck1 1"));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         QTest::qWait(1000);
@@ -184,10 +174,8 @@ private Q_SLOTS:
     void noDisplayIsExplained() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/nodisplay")), QStringLiteral("--deck1"),
-                  QStringLiteral("default")},
-                 environment(false));
+        startCli(cli, QStringLiteral("/nodisplay"), QStringLiteral("--deck1 default"), QString(),
+                 false);
         QVERIFY(cli.waitForFinished(15000));
         QCOMPARE(cli.exitCode(), 4);
         QVERIFY2(output(cli, seen).contains(QStringLiteral("xvfb-run")), qPrintable(seen));
@@ -215,10 +203,7 @@ private Q_SLOTS:
     void unknownDeviceExitsWithFour() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/nodevice")), QStringLiteral("--deck1"),
-                  QStringLiteral("Studio Microphone")},
-                 environment());
+        startCli(cli, QStringLiteral("/nodevice"), QStringLiteral("--deck1 \"Studio Microphone\""));
         QVERIFY(cli.waitForFinished(15000));
         QCOMPARE(cli.exitCode(), 4);
         QVERIFY2(output(cli, seen).contains(QStringLiteral("No input device \"Studio Microphone\"")),
@@ -229,10 +214,7 @@ private Q_SLOTS:
     void usageErrorsExitWithTwo() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/x")), QStringLiteral("--deck1"),
-                  QStringLiteral("default"), QStringLiteral("--codec"), QStringLiteral("flac")},
-                 environment());
+        startCli(cli, QStringLiteral("/x"), QStringLiteral("--deck1 default --codec flac"));
         QVERIFY(cli.waitForFinished(10000));
         QCOMPARE(cli.exitCode(), 2);
         QVERIFY2(output(cli, seen).contains(QStringLiteral("--codec")), qPrintable(seen));
@@ -242,10 +224,7 @@ private Q_SLOTS:
     void lostConnectionWithoutReconnectExitsWithFive() {
         QProcess cli;
         QString seen;
-        startCli(cli,
-                 {server(QStringLiteral("/lost")), QStringLiteral("--deck1"),
-                  QStringLiteral("default"), QStringLiteral("--no-reconnect")},
-                 environment());
+        startCli(cli, QStringLiteral("/lost"), QStringLiteral("--deck1 default --no-reconnect"));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         m_icecast.stop();

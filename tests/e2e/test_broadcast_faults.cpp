@@ -44,11 +44,6 @@ QString problemOf(const QByteArray& body) {
     return {};
 }
 
-quint32 serialOf(const QByteArray& body) {
-    const QList<OggPage> pages = ogg::parsePages(body);
-    return pages.isEmpty() ? 0 : pages.first().serial;
-}
-
 }  // namespace
 
 class TestBroadcastFaults : public QObject {
@@ -214,7 +209,7 @@ private Q_SLOTS:
         goLive(server);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
         QTest::qWait(1000);
-        const quint32 first = serialOf(server.receivedBody(0));
+        const quint32 first = ogg::firstSerial(server.receivedBody(0));
         QVERIFY(first != 0);
         const quint64 oldPipeline = controller().pipelineGeneration();
 
@@ -229,14 +224,14 @@ private Q_SLOTS:
         const QByteArray second = server.receivedBody(1);
         QVERIFY(!second.contains(stale));
         QVERIFY2(problemOf(second).isEmpty(), qPrintable(problemOf(second)));
-        QVERIFY(serialOf(second) != first);
+        QVERIFY(ogg::firstSerial(second) != first);
 
         goLive(server);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 3, 10000);
         QTest::qWait(800);
         const QByteArray third = server.receivedBody(2);
         QVERIFY2(problemOf(third).isEmpty(), qPrintable(problemOf(third)));
-        QVERIFY(serialOf(third) != serialOf(second));
+        QVERIFY(ogg::firstSerial(third) != ogg::firstSerial(second));
         QCOMPARE(controller().healthMonitor()->reconnectCount(), 0);
     }
 
@@ -385,10 +380,7 @@ private Q_SLOTS:
         m_rig.pulse().stop();
         // Capture goes with the sound server; a deck fed on its own keeps the mix flowing into
         // the monitor sink, which now fails.
-        GStreamerMixer* mix = mixer();
-        DeckFeeder deck(
-            [mix](const float* d, int f, int c, int r) { mix->feedDeck1Audio(d, f, c, r); },
-            BroadcastRig::kDeck1Hz, BroadcastRig::kToneAmplitude);
+        DeckFeeder deck(*mixer(), 1, BroadcastRig::kDeck1Hz, BroadcastRig::kToneAmplitude);
         deck.start();
         QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), 10000);
         QVERIFY2(errors.first().first().toString().startsWith(QStringLiteral("Mixer error: ")),

@@ -27,12 +27,6 @@ const QString kUser = QStringLiteral("source");
 
 QString dbText(double value) { return QString::number(value, 'f', 2) + QStringLiteral(" dB"); }
 
-// The first Ogg stream serial in what a listener received, 0 when none.
-quint32 firstSerial(const QByteArray& data) {
-    const QList<OggPage> pages = ogg::parsePages(data);
-    return pages.isEmpty() ? 0 : pages.first().serial;
-}
-
 }  // namespace
 
 class TestBroadcastLive : public QObject {
@@ -263,7 +257,7 @@ private Q_SLOTS:
         goLive(mount);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
         QTest::qWait(1000);
-        const quint32 before = firstSerial(m_icecast.listen(mount, 8000));
+        const quint32 before = ogg::firstSerial(m_icecast.listen(mount, 8000));
         QVERIFY(before != 0);
         const quint64 pipelinesBefore = mixer()->pipelineSerial();
 
@@ -277,7 +271,7 @@ private Q_SLOTS:
 
         QTest::qWait(1500);
         const QByteArray after = m_icecast.listen(mount, 24000);
-        const quint32 serial = firstSerial(after);
+        const quint32 serial = ogg::firstSerial(after);
         QVERIFY(serial != 0);
         QVERIFY(serial != before);
         const AudioProbe probe = AudioProbe::of(after);

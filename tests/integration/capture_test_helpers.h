@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers of the capture tests: what a capture manager hands to its callback, and the log.
+// Helpers of the capture tests: what a capture manager hands to its callback.
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -17,36 +17,10 @@
 #include <memory>
 
 #include "audio/obs_audio_manager.h"
+#include "log_capture.h"
 #include "pulse_server.h"
 #include "tone.h"
 #include "xvfb_server.h"
-
-// Every log line of the process (from any thread), for a test to look through; debug lines are
-// kept but not printed.
-class CapturedLog {
-public:
-    static void install() { s_previous = qInstallMessageHandler(&handler); }
-    static void uninstall() { qInstallMessageHandler(s_previous); }
-    static bool contains(const QString& fragment) {
-        std::lock_guard<std::mutex> lock(s_mutex);
-        for (const QString& line : s_lines) {
-            if (line.contains(fragment)) return true;
-        }
-        return false;
-    }
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-        {
-            std::lock_guard<std::mutex> lock(s_mutex);
-            s_lines.append(message);
-        }
-        if (type != QtDebugMsg && s_previous) s_previous(type, context, message);
-    }
-    static inline std::mutex s_mutex;
-    static inline QStringList s_lines;
-    static inline QtMessageHandler s_previous = nullptr;
-};
 
 // Per deck: counts, the format of every buffer, and the most recent half second of audio for
 // tone checks.
@@ -140,16 +114,18 @@ private:
 };
 
 // What every capture test stands on: a private PulseAudio and a virtual X display, both applied
-// to this process, and a capture manager (not yet initialised) feeding a DeckRecorder.
+// to this process, a capture manager (not yet initialised) feeding a DeckRecorder, and the log
+// (debug lines kept but not printed).
 struct CaptureRig {
     PulseServer pulse;
     XvfbServer xvfb;
     std::unique_ptr<OBSAudioManager> manager;
     DeckRecorder recorder;
+    std::unique_ptr<LogCapture> log;
 
     // `applyDisplay` false leaves DISPLAY alone, for a test that starts without one.
     bool start(bool applyDisplay, QString* error) {
-        CapturedLog::install();
+        log = std::make_unique<LogCapture>(false);
         if (!pulse.start(error) || !xvfb.start(error)) return false;
         pulse.applyToProcess();
         if (applyDisplay) xvfb.applyToProcess();
@@ -159,7 +135,7 @@ struct CaptureRig {
     }
     void stop() {
         manager.reset();
-        CapturedLog::uninstall();
+        log.reset();
     }
 };
 

@@ -7,8 +7,6 @@ target_link_libraries(icecast_test_fakes INTERFACE
 
 doredoradar_add_test(test_icecast_client LABEL integration
     SOURCES test_icecast_client.cpp LIBS icecast_test_fakes)
-doredoradar_add_test(test_icecast_client_timeouts LABEL integration
-    SOURCES test_icecast_client_timeouts.cpp LIBS icecast_test_fakes)
 doredoradar_add_test(test_icecast_sockets LABEL integration
     SOURCES test_icecast_sockets.cpp LIBS doredoradar_platform)
 doredoradar_add_test(test_icecast_live LABEL integration

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QList>
 #include <QMetaObject>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "broadcast/icecast_client.h"
 
@@ -53,6 +55,11 @@ struct ClientSignals {
         for (const auto& e : errors) out << e.at(0).toString();
         return out;
     }
+    int failedWrites() const {
+        int failures = 0;
+        for (const auto& args : sendCompleted) failures += args.at(2).toBool() ? 0 : 1;
+        return failures;
+    }
 
     QSignalSpy connected;
     QSignalSpy disconnected;
@@ -61,3 +68,16 @@ struct ClientSignals {
     QSignalSpy sendCompleted;
     QSignalSpy metadataSent;
 };
+
+// Writes `chunk` every few milliseconds until a write fails (the server went away). Returns right
+// after the failing write, before the queued loss event has had a chance to run.
+inline bool sendUntilFailure(IcecastClient& client, const QByteArray& chunk = QByteArray(1024, 'a'),
+                             int timeoutMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        if (!client.send(chunk)) return true;
+        QTest::qWait(5);
+    }
+    return false;
+}

@@ -76,18 +76,18 @@ private Q_SLOTS:
         QVERIFY(!m_manager->initialize());
         QCOMPARE(errors.size(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to initialize libobs"));
-        QVERIFY(CapturedLog::contains("libobs needs an X display"));
+        QVERIFY(m_rig.log->mentions("libobs needs an X display"));
         QVERIFY(!m_manager->isInitialized());
 
         m_xvfb.applyToProcess();
         QVERIFY(m_manager->initialize());
         QCOMPARE(errors.size(), 1);
         QVERIFY(m_manager->initialize());  // a second call is a no-op
-        QVERIFY(CapturedLog::contains("OBSAudioManager already initialized"));
+        QVERIFY(m_rig.log->mentions("OBSAudioManager already initialized"));
         QVERIFY(m_manager->pluginPath().endsWith(QStringLiteral("obs-plugins")));
-        QVERIFY(CapturedLog::contains(
+        QVERIFY(m_rig.log->mentions(
             "Source: \"pulse_input_capture\" ( \"Audio Input Capture (PulseAudio)\" )"));
-        QVERIFY(CapturedLog::contains("Source: \"doredoradar_program_capture\""));
+        QVERIFY(m_rig.log->mentions("Source: \"doredoradar_program_capture\""));
     }
 
     void listsInputsAndMonitorsInOneOrder() {
@@ -224,8 +224,8 @@ private Q_SLOTS:
 
         QVERIFY(!m_manager->setDeckInputDevice(3, QStringLiteral("test_mic")));
         QVERIFY(!m_manager->setDeckAppCapture(0, QStringLiteral("1:x:y")));
-        QVERIFY(CapturedLog::contains("Invalid deck number: 3"));
-        QVERIFY(CapturedLog::contains("Invalid deck number: 0"));
+        QVERIFY(m_rig.log->mentions("Invalid deck number: 3"));
+        QVERIFY(m_rig.log->mentions("Invalid deck number: 0"));
 
         // Changing a running deck's input stops it; it must be started again.
         QVERIFY(m_manager->isDeckActive(1));

@@ -168,7 +168,7 @@ private Q_SLOTS:
         auto second = m_pulse.playFile("test_sink", tonePath("long660"), "Jukebox");
         ToneCheck only660(m_recorder, 2, 660, {880});
         QTRY_VERIFY2_WITH_TIMEOUT(only660(), qPrintable(only660.detail()), kAudioTimeoutMs);
-        QVERIFY(CapturedLog::contains(QStringLiteral("looking for the program again")));
+        QVERIFY(m_rig.log->mentions(QStringLiteral("looking for the program again")));
         QVERIFY(m_manager->isDeckActive(2));
         m_manager->stopDeck(2);
     }
@@ -185,7 +185,7 @@ private Q_SLOTS:
 
         player.reset();
         m_pulse.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(CapturedLog::contains(QStringLiteral("lost PulseAudio")),
+        QTRY_VERIFY_WITH_TIMEOUT(m_rig.log->mentions(QStringLiteral("lost PulseAudio")),
                                  kAudioTimeoutMs);
         QString error;
         QVERIFY2(m_pulse.start(&error), qPrintable(error));
@@ -193,7 +193,7 @@ private Q_SLOTS:
         m_recorder.clearAudio(1);
         ToneCheck after(m_recorder, 1, 1200, {});
         QTRY_VERIFY2_WITH_TIMEOUT(after(), qPrintable(after.detail()), kAudioTimeoutMs);
-        QVERIFY(CapturedLog::contains(QStringLiteral("reconnected to PulseAudio")));
+        QVERIFY(m_rig.log->mentions(QStringLiteral("reconnected to PulseAudio")));
         m_manager->stopDeck(1);
     }
 };

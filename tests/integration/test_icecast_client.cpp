@@ -1,5 +1,6 @@
 // The source client against scripted servers that answer as Icecast would not: every branch of
-// the handshake, loss and reconnect, cancellation under a running handshake, and title answers.
+// the handshake, loss and reconnect, cancellation under a running handshake, title answers, and
+// the waits that only end by their time bound.
 #include <QDir>
 #include <QFileInfo>
 #include <QtTest>
@@ -35,17 +36,16 @@ int socketLinks() {
     return count;
 }
 
-// Writes small chunks until a write fails (the server went away). Returns right after the
-// failing write, before the queued loss event has had a chance to run.
-bool sendUntilFailure(IcecastClient& client, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    const QByteArray chunk(1024, 'a');
-    while (timer.elapsed() < timeoutMs) {
-        if (!client.send(chunk)) return true;
-        QTest::qWait(5);
-    }
-    return false;
+// A scripted server and a client whose every signal is recorded.
+template <typename Client = IcecastClient>
+struct Rig {
+    ScriptedSourceServer server;
+    Client client;
+    ClientSignals sig{&client};
+};
+
+void connectTo(IcecastClient& client, quint16 port, const QString& mount = QStringLiteral("live")) {
+    client.connectToServerAsync(kHost, port, mount, kUser, kPassword);
 }
 
 }  // namespace
@@ -56,16 +56,15 @@ class TestIcecastClient : public QObject {
     void connectAndWait(IcecastClient& client, ClientSignals& sig, quint16 port,
                         const QString& mount = QStringLiteral("live")) {
         const int before = sig.connected.count();
-        client.connectToServerAsync(kHost, port, mount, kUser, kPassword);
+        connectTo(client, port, mount);
         QTRY_COMPARE_WITH_TIMEOUT(sig.connected.count(), before + 1, 8000);
         QVERIFY(client.isConnected());
     }
 
 private Q_SLOTS:
     void handshakeSendsTheExactRequestThenAudio() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setCodec(Codec::Opus);
         client.setBitrate(96);
         client.setSampleRate(48000);
@@ -113,7 +112,7 @@ private Q_SLOTS:
     }
 
     void answers_data() {
-        QTest::addColumn<QByteArrayList>("script");  // "<close>" closes on accept
+        QTest::addColumn<QByteArrayList>("script");  // "<close>", "<silent>": see below
         QTest::addColumn<bool>("connects");
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("connections");
@@ -125,26 +124,16 @@ private Q_SLOTS:
         QTest::newRow("400 then SOURCE accepted")
             << QByteArrayList{"HTTP/1.0 400 Bad Request\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"} << true
             << QString() << 2;
-        QTest::newRow("404 then SOURCE accepted")
-            << QByteArrayList{"HTTP/1.0 404 Not Found\r\n\r\n", "HTTP/1.0 200 OK\r\n\r\n"} << true
-            << QString() << 2;
         QTest::newRow("400 twice")
             << QByteArrayList{"HTTP/1.0 400 Bad Request\r\n\r\n"} << false
             << failed + "Server returned HTTP 400 (Bad Request or Not Found)" << 2;
         QTest::newRow("405 has no fallback")
             << QByteArrayList{"HTTP/1.1 405 Method Not Allowed\r\n\r\n"} << false
             << failed + "Server returned HTTP 405" << 1;
-        QTest::newRow("500 has no fallback")
-            << QByteArrayList{"HTTP/1.1 500 Internal Server Error\r\n\r\n"} << false
-            << failed + "Server returned HTTP 500" << 1;
         QTest::newRow("100 and 401 in one read")
             << QByteArrayList{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 401 Authentication "
                               "Required\r\n\r\n"}
             << false << failed + "Invalid username or password (HTTP 401)" << 1;
-        QTest::newRow("401") << QByteArrayList{"HTTP/1.0 401 Authentication Required\r\n\r\n"}
-                             << false << failed + "Invalid username or password (HTTP 401)" << 1;
-        QTest::newRow("403") << QByteArrayList{"HTTP/1.0 403 Forbidden\r\n\r\nMountpoint in use"}
-                             << false << failed + "Mount point already in use (HTTP 403)" << 1;
         QTest::newRow("no space") << QByteArrayList{"Garbage\r\n\r\n"} << false
                                   << failed + "Invalid HTTP response from server" << 2;
         QTest::newRow("two-character status")
@@ -152,6 +141,9 @@ private Q_SLOTS:
             << failed + "Malformed HTTP response (status code too short)" << 2;
         QTest::newRow("closed at once") << QByteArrayList{"<close>"} << false
                                         << failed + "Server did not respond to HTTP request" << 2;
+        // Two attempts, each waiting the full 5 s for an answer.
+        QTest::newRow("silent") << QByteArrayList{"<silent>"} << false
+                                << failed + "Server did not respond to HTTP request" << 2;
     }
 
     void answers() {
@@ -159,16 +151,20 @@ private Q_SLOTS:
         QFETCH(bool, connects);
         QFETCH(QString, error);
         QFETCH(int, connections);
-        ScriptedSourceServer server;
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         QList<Reply> replies;
         for (const QByteArray& step : script) {
-            replies << (step == "<close>" ? Reply::closeOnAccept() : Reply::answer(step));
+            replies << (step == "<close>"    ? Reply::closeOnAccept()
+                        : step == "<silent>" ? Reply::neverAnswer()
+                                             : Reply::answer(step));
         }
         server.setSourceReplies(replies);
-        IcecastClient client;
-        ClientSignals sig(&client);
-        client.connectToServerAsync(kHost, server.port(), QStringLiteral("live"), kUser, kPassword);
-        QTRY_COMPARE_WITH_TIMEOUT(sig.connected.count() + sig.errors.count(), 1, 8000);
+        QElapsedTimer clock;
+        clock.start();
+        connectTo(client, server.port());
+        QTRY_COMPARE_WITH_TIMEOUT(sig.connected.count() + sig.errors.count(), 1, 20000);
+        if (script.first() == "<silent>") QVERIFY(clock.elapsed() >= 9500);
         QCOMPARE(client.isConnected(), connects);
         QCOMPARE(sig.lastError(), error);
         QCOMPARE(server.connectionCount(), connections);
@@ -195,7 +191,7 @@ private Q_SLOTS:
         const quint16 port = testsupport::freePort();
         IcecastClient client;
         ClientSignals sig(&client);
-        client.connectToServerAsync(kHost, port, QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, port);
         QTRY_COMPARE_WITH_TIMEOUT(sig.errors.count(), 1, 15000);
         // Nothing listening is not a timeout: the user is told to look at the port.
         QCOMPARE(sig.lastError(),
@@ -238,9 +234,8 @@ private Q_SLOTS:
 
     void lookupFailureEndsTheSeries() {
         QFETCH(int, maxAttempts);
-        ScriptedSourceServer server;
-        ScriptedLookupClient client;
-        ClientSignals sig(&client);
+        Rig<ScriptedLookupClient> rig;
+        auto& [server, client, sig] = rig;
         client.setReconnectInterval(1);
         client.setMaxReconnectAttempts(maxAttempts);
         QList<bool> reconnectingWhenReported;
@@ -269,45 +264,24 @@ private Q_SLOTS:
         QCOMPARE(sig.errors.count(), 1);
     }
 
+    // Every field is checked by one function (the wire test names them all): nothing is sent.
     void unsafeValuesAreRefusedBeforeAnythingIsSent_data() {
-        QTest::addColumn<QString>("mount");
         QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("genre");
-        QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("reason");
-        const QString ok = QStringLiteral("x");
-        QTest::newRow("mount") << "live\r\nX-Evil: 1" << kUser << kPassword << ok << ok << ok
-                               << "The mount point";
-        QTest::newRow("user") << "live"
-                              << "dj\r\n\r\nGET / HTTP/1.0" << kPassword << ok << ok << ok
-                              << "The user name";
-        QTest::newRow("password") << "live" << kUser << "pw\n" << ok << ok << ok << "The password";
-        QTest::newRow("stream name") << "live" << kUser << kPassword << "Name\r\nice-public: 1"
-                                     << ok << ok << "The stream name";
-        QTest::newRow("genre") << "live" << kUser << kPassword << ok << "Rock\x01" << ok
-                               << "The stream genre";
-        QTest::newRow("url") << "live" << kUser << kPassword << ok << ok << "http://x/\r"
-                             << "The stream URL";
+        QTest::newRow("user") << "dj\r\n\r\nGET / HTTP/1.0" << "x" << "The user name";
+        QTest::newRow("stream name") << kUser << "Name\r\nice-public: 1" << "The stream name";
     }
 
     void unsafeValuesAreRefusedBeforeAnythingIsSent() {
-        QFETCH(QString, mount);
         QFETCH(QString, user);
-        QFETCH(QString, password);
         QFETCH(QString, name);
-        QFETCH(QString, genre);
-        QFETCH(QString, url);
         QFETCH(QString, reason);
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setStreamName(name);
-        client.setStreamGenre(genre);
-        client.setStreamUrl(url);
         const int socketsBefore = socketLinks();
-        client.connectToServerAsync(kHost, server.port(), mount, user, password);
+        client.connectToServerAsync(kHost, server.port(), QStringLiteral("live"), user, kPassword);
         QCOMPARE(sig.errors.count(), 0);  // reported after the call returns
         QTRY_COMPARE(sig.errors.count(), 1);
         QCOMPARE(sig.lastError(),
@@ -328,7 +302,7 @@ private Q_SLOTS:
 
         ScriptedSourceServer server;
         server.setSourceReplies({Reply::neverAnswer()});
-        client.connectToServerAsync(kHost, server.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, server.port());
         QTRY_COMPARE(server.connectionCount(), 1);
         QVERIFY(!client.send("during the handshake"));
         QCOMPARE(sig.sendCompleted.count(), 0);
@@ -336,9 +310,8 @@ private Q_SLOTS:
     }
 
     void failedWriteReportsTheLossOnce() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setAutoReconnect(false);
         connectAndWait(client, sig, server.port());
         server.closeAll();
@@ -354,16 +327,13 @@ private Q_SLOTS:
         QCOMPARE(sig.disconnected.count(), 1);
         QVERIFY(!client.isConnected());
         QVERIFY(!client.send("after"));
-        int failures = 0;
-        for (const auto& args : sig.sendCompleted) failures += args.at(2).toBool() ? 0 : 1;
-        QCOMPARE(failures, 1);
+        QCOMPARE(sig.failedWrites(), 1);
         QCOMPARE(sig.reconnecting.count(), 0);
     }
 
     void stopRightAfterAFailedWrite() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         const int socketsBefore = socketLinks();
         connectAndWait(client, sig, server.port());
         server.closeAll();
@@ -380,15 +350,14 @@ private Q_SLOTS:
     }
 
     void connectRightAfterAFailedWrite() {
-        ScriptedSourceServer first;
+        Rig<> rig;
+        auto& [first, client, sig] = rig;
         ScriptedSourceServer second;
-        IcecastClient client;
-        ClientSignals sig(&client);
         connectAndWait(client, sig, first.port());
         first.closeAll();
         QVERIFY(sendUntilFailure(client));
         // A new connect before the queued loss event has run ends the dead connection once.
-        client.connectToServerAsync(kHost, second.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, second.port());
         QCOMPARE(sig.disconnected.count(), 1);
         QTRY_COMPARE(sig.connected.count(), 2);
         QTest::qWait(200);
@@ -409,13 +378,12 @@ private Q_SLOTS:
     void cancelledInTheMiddleOfTheHandshake() {
         QFETCH(int, answerDelayMs);
         QFETCH(bool, viaCancel);
-        ScriptedSourceServer server;
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         server.setSourceReplies({answerDelayMs < 0
                                      ? Reply::neverAnswer()
                                      : Reply::answer("HTTP/1.0 200 OK\r\n\r\n", answerDelayMs)});
-        IcecastClient client;
-        ClientSignals sig(&client);
-        client.connectToServerAsync(kHost, server.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, server.port());
         QTRY_COMPARE(server.connectionCount(), 1);  // the worker now waits for the answer
         if (viaCancel) {
             client.cancelReconnect();
@@ -432,15 +400,14 @@ private Q_SLOTS:
     }
 
     void disconnectThenConnectToASecondServer() {
-        ScriptedSourceServer first;
+        Rig<> rig;
+        auto& [first, client, sig] = rig;
         ScriptedSourceServer second;
         first.setSourceReplies({Reply::answer("HTTP/1.0 200 OK\r\n\r\n", 400)});
-        IcecastClient client;
-        ClientSignals sig(&client);
-        client.connectToServerAsync(kHost, first.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, first.port());
         QTRY_COMPARE(first.connectionCount(), 1);
         client.disconnectFromServer();
-        client.connectToServerAsync(kHost, second.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, second.port());
         QTRY_COMPARE(sig.connected.count(), 1);
         QTest::qWait(700);  // the first server has answered by now
         QCOMPARE(sig.connected.count(), 1);
@@ -453,14 +420,13 @@ private Q_SLOTS:
     }
 
     void aNewConnectSupersedesOneInFlight() {
-        ScriptedSourceServer first;
+        Rig<> rig;
+        auto& [first, client, sig] = rig;
         ScriptedSourceServer second;
         first.setSourceReplies({Reply::answer("HTTP/1.0 200 OK\r\n\r\n", 300)});
-        IcecastClient client;
-        ClientSignals sig(&client);
-        client.connectToServerAsync(kHost, first.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, first.port());
         QTRY_COMPARE(first.connectionCount(), 1);
-        client.connectToServerAsync(kHost, second.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, second.port());
         QTRY_COMPARE(sig.connected.count(), 1);
         QTest::qWait(600);
         QCOMPARE(sig.connected.count(), 1);
@@ -470,10 +436,9 @@ private Q_SLOTS:
     }
 
     void connectingWhileConnectedEndsTheFirstConnection() {
-        ScriptedSourceServer first;
+        Rig<> rig;
+        auto& [first, client, sig] = rig;
         ScriptedSourceServer second;
-        IcecastClient client;
-        ClientSignals sig(&client);
         connectAndWait(client, sig, first.port());
         connectAndWait(client, sig, second.port());
         QCOMPARE(sig.disconnected.count(), 1);
@@ -498,9 +463,8 @@ private Q_SLOTS:
     }
 
     void everyLookedUpAddressIsTried() {
-        ScriptedSourceServer server;
-        ScriptedLookupClient client;
-        ClientSignals sig(&client);
+        Rig<ScriptedLookupClient> rig;
+        auto& [server, client, sig] = rig;
         client.scriptLookups = true;
         // Neither of the first two is served: the server listens on 127.0.0.1 only.
         client.addresses = {QHostAddress(QStringLiteral("::1")),
@@ -514,9 +478,8 @@ private Q_SLOTS:
     }
 
     void reconnectSucceedsAndStartsCountingAfresh() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setReconnectInterval(1);
         connectAndWait(client, sig, server.port());
 
@@ -537,12 +500,11 @@ private Q_SLOTS:
     }
 
     void seriesReportsCredentialsButNotTimeouts() {
-        ScriptedSourceServer server;
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         server.setSourceReplies({Reply::answer("HTTP/1.0 200 OK\r\n\r\n"),
                                  Reply::answer("HTTP/1.0 401 Authentication Required\r\n\r\n"),
                                  Reply::closeOnAccept()});
-        IcecastClient client;
-        ClientSignals sig(&client);
         client.setReconnectInterval(1);
         client.setMaxReconnectAttempts(3);
         QList<bool> reconnectingWhenReported;
@@ -567,9 +529,8 @@ private Q_SLOTS:
     }
 
     void loweredMaximumEndsTheSeriesVisibly() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setReconnectInterval(1);
         connectAndWait(client, sig, server.port());
         bool lowered = false;
@@ -594,15 +555,14 @@ private Q_SLOTS:
 
         // The next explicit connect of a client that had been connected re-arms reconnecting.
         client.setMaxReconnectAttempts(10);
-        client.connectToServerAsync(kHost, server.port(), QStringLiteral("live"), kUser, kPassword);
+        connectTo(client, server.port());
         QVERIFY(client.autoReconnect());
         QTRY_COMPARE(sig.connected.count(), 2);
     }
 
     void cancelDuringTheWaitStopsEverything() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setReconnectInterval(2);
         connectAndWait(client, sig, server.port());
         server.closeAll();
@@ -623,9 +583,8 @@ private Q_SLOTS:
     }
 
     void cancelFromTheReconnectingSignalPreventsTheImmediateRetry() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         client.setReconnectInterval(1);
         connectAndWait(client, sig, server.port());
         connect(&client, &IcecastClient::reconnecting, &client, &IcecastClient::cancelReconnect,
@@ -644,10 +603,9 @@ private Q_SLOTS:
     }
 
     void cancelledSeriesStopsItsRunningAttempt() {
-        ScriptedSourceServer server;
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         server.setSourceReplies({Reply::answer("HTTP/1.0 200 OK\r\n\r\n"), Reply::neverAnswer()});
-        IcecastClient client;
-        ClientSignals sig(&client);
         client.setReconnectInterval(1);
         connectAndWait(client, sig, server.port());
         server.closeAll();
@@ -675,9 +633,8 @@ private Q_SLOTS:
     }
 
     void titleRequestAndAcceptedAnswer() {
-        ScriptedSourceServer server;
-        IcecastClient client;
-        ClientSignals sig(&client);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
         QVERIFY(!client.sendMetadata(QStringLiteral("x y"), QStringLiteral("abc")));
         QCOMPARE(server.metadataRequestCount(), 0);
 
@@ -702,45 +659,35 @@ private Q_SLOTS:
         QVERIFY(client.send("audio"));
     }
 
-    void refusedTitlesAreNotReportedAsSent_data() {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("unknown mount") << QByteArray(
-            "HTTP/1.0 400 Bad Request\r\nContent-Type: text/xml\r\n\r\n<?xml "
-            "version=\"1.0\"?>\n<iceresponse><message>Source does not exist"
-            "</message><return>0</return></iceresponse>\n");
-        QTest::newRow("ogg mount") << QByteArray(
+    void titleAnswers_data() {
+        QTest::addColumn<QByteArray>("answer");  // "<silent>": never answers
+        QTest::addColumn<bool>("counts");
+        QTest::newRow("ogg mount refuses") << QByteArray(
             "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml "
             "version=\"1.0\"?>\n<iceresponse><message>Mountpoint will not accept "
-            "URL updates</message><return>1</return></iceresponse>\n");
+            "URL updates</message><return>1</return></iceresponse>\n") << false;
         QTest::newRow("wrong password")
-            << QByteArray("HTTP/1.0 401 Authentication Required\r\n\r\n");
+            << QByteArray("HTTP/1.0 401 Authentication Required\r\n\r\n") << false;
+        QTest::newRow("closed without a word") << QByteArray() << true;
+        QTest::newRow("no answer, after a short wait") << QByteArray("<silent>") << true;
     }
 
-    void refusedTitlesAreNotReportedAsSent() {
+    void titleAnswers() {
         QFETCH(QByteArray, answer);
-        ScriptedSourceServer server;
-        Reply reply = Reply::answer(answer);
+        QFETCH(bool, counts);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
+        Reply reply = answer == "<silent>" ? Reply::neverAnswer() : Reply::answer(answer);
         reply.closeAfterMs = 0;
         server.setMetadataReply(reply);
-        IcecastClient client;
-        ClientSignals sig(&client);
         connectAndWait(client, sig, server.port());
-        QVERIFY(!client.sendMetadata(QStringLiteral("t"), QStringLiteral("a")));
-        QCOMPARE(sig.metadataSent.count(), 0);
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(client.sendMetadata(QStringLiteral("t"), QStringLiteral("a")), counts);
+        if (answer == "<silent>") QVERIFY(timer.elapsed() >= 1900);
+        QCOMPARE(sig.metadataSent.count(), counts ? 1 : 0);
         QCOMPARE(server.metadataRequestCount(), 1);
         QVERIFY(client.isConnected());
-    }
-
-    void titleWithoutAnAnswerStillCounts() {
-        ScriptedSourceServer server;
-        Reply reply = Reply::answer(QByteArray());
-        reply.closeAfterMs = 0;  // closes without a word
-        server.setMetadataReply(reply);
-        IcecastClient client;
-        ClientSignals sig(&client);
-        connectAndWait(client, sig, server.port());
-        QVERIFY(client.sendMetadata(QStringLiteral("t"), QString()));
-        QCOMPARE(sig.metadataSent.count(), 1);
     }
 };
 

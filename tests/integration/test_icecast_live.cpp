@@ -1,8 +1,6 @@
 // The source client against a real Icecast on 127.0.0.1: the handshake and its refusals, audio
 // that a listener receives and a real decoder plays, titles, and a server that goes away and
 // comes back.
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <future>
@@ -15,33 +13,6 @@ namespace {
 
 const QString kUser = QStringLiteral("source");
 
-// Ten seconds of a test tone through a real GStreamer encoder chain.
-QByteArray encodeTone(const QStringList& encoderChain, QString* error) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tone"));
-    QStringList arguments{QStringLiteral("-q"),
-                          QStringLiteral("audiotestsrc"),
-                          QStringLiteral("num-buffers=470"),
-                          QStringLiteral("!"),
-                          QStringLiteral("audio/x-raw,rate=48000,channels=2"),
-                          QStringLiteral("!"),
-                          QStringLiteral("audioconvert"),
-                          QStringLiteral("!")};
-    arguments << encoderChain << QStringLiteral("!") << QStringLiteral("filesink")
-              << QStringLiteral("location=") + path;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("gst-launch-1.0"), arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
-        process.kill();
-        process.waitForFinished(1000);
-        *error = QString::fromLocal8Bit(process.readAll());
-        return {};
-    }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Sends `data` in chunks with short pauses, so listeners receive it as a live stream.
 bool streamData(IcecastClient& client, const QByteArray& data, int chunkBytes = 4096,
                 int pauseMs = 30) {
@@ -50,22 +21,6 @@ bool streamData(IcecastClient& client, const QByteArray& data, int chunkBytes = 
         QTest::qWait(pauseMs);
     }
     return true;
-}
-
-bool sendUntilFailure(IcecastClient& client, const QByteArray& chunk, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        if (!client.send(chunk)) return true;
-        QTest::qWait(5);
-    }
-    return false;
-}
-
-int failedWrites(const QSignalSpy& sendCompleted) {
-    int failures = 0;
-    for (const auto& args : sendCompleted) failures += args.at(2).toBool() ? 0 : 1;
-    return failures;
 }
 
 }  // namespace
@@ -89,13 +44,11 @@ private Q_SLOTS:
     void initTestCase() {
         QString error;
         QVERIFY2(m_server.start(&error), qPrintable(error));
-        m_opus = encodeTone({QStringLiteral("opusenc"), QStringLiteral("bitrate=64000"),
-                             QStringLiteral("!"), QStringLiteral("oggmux")},
-                            &error);
+        // Ten seconds each.
+        m_opus = encodedTestTone(QStringLiteral("opusenc bitrate=64000 ! oggmux"), 470, &error);
         QVERIFY2(!m_opus.isEmpty(), qPrintable(error));
-        m_mp3 = encodeTone({QStringLiteral("lamemp3enc"), QStringLiteral("target=bitrate"),
-                            QStringLiteral("bitrate=128"), QStringLiteral("cbr=true")},
-                           &error);
+        m_mp3 = encodedTestTone(QStringLiteral("lamemp3enc target=bitrate bitrate=128 cbr=true"),
+                                470, &error);
         QVERIFY2(!m_mp3.isEmpty(), qPrintable(error));
     }
 
@@ -181,7 +134,7 @@ private Q_SLOTS:
         QCOMPARE(probe.sampleRate, 48000);
         QCOMPARE(probe.channels, 2);
         QVERIFY2(probe.decodedSeconds > 1.0, qPrintable(QString::number(probe.decodedSeconds)));
-        QCOMPARE(failedWrites(sig.sendCompleted), 0);
+        QCOMPARE(sig.failedWrites(), 0);
     }
 
     void titleOnAnMp3MountIsPublished_data() {
@@ -238,7 +191,7 @@ private Q_SLOTS:
         QVERIFY(sendUntilFailure(client, chunk, 10000));
         QVERIFY(!client.send(chunk));  // says nothing more
         QTRY_COMPARE(sig.disconnected.count(), 1);
-        QCOMPARE(failedWrites(sig.sendCompleted), 1);
+        QCOMPARE(sig.failedWrites(), 1);
         QCOMPARE(sig.errors.count(), 0);
         QCOMPARE(sig.reconnecting.count(), 1);
         QCOMPARE(sig.reconnecting.at(0), (QList<QVariant>{1, 10, 5}));

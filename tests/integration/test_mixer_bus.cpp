@@ -44,9 +44,7 @@ private Q_SLOTS:
         QVERIFY(mixer.start(false));
         QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
-        DeckFeeder feeder(
-            [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-            440.0, 0.3);
+        DeckFeeder feeder(mixer, 1, 440.0, 0.3);
         feeder.start();
         QTest::qWait(300);
         QVERIFY(errors.isEmpty());
@@ -72,9 +70,7 @@ private Q_SLOTS:
         EncodedCollector encoded(mixer);
         QVERIFY(mixer.start(true));
         QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("autoaudiosink"));
-        DeckFeeder feeder(
-            [&mixer](const float* d, int f, int c, int r) { mixer.feedDeck1Audio(d, f, c, r); },
-            440.0, 0.3);
+        DeckFeeder feeder(mixer, 1, 440.0, 0.3);
         feeder.start();
         QTRY_VERIFY_WITH_TIMEOUT(encoded.size() > 4000, 10000);
         QVERIFY(encoded.bytes().startsWith("OggS"));

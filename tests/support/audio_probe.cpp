@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 namespace {
@@ -66,4 +67,26 @@ AudioProbe AudioProbe::of(const QByteArray& encoded) {
     probe.pcm = pcm;
     probe.ok = !probe.codec.isEmpty() && probe.sampleRate > 0 && probe.channels > 0;
     return probe;
+}
+
+QByteArray encodedTestTone(const QString& encoderChain, int buffers, QString* error) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tone"));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("gst-launch-1.0"),
+                  QProcess::splitCommand(QStringLiteral("-q audiotestsrc num-buffers=%1 ! "
+                                                        "audio/x-raw,rate=48000,channels=2 ! "
+                                                        "audioconvert ! %2 ! filesink")
+                                             .arg(buffers)
+                                             .arg(encoderChain))
+                      << QStringLiteral("location=") + path);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(1000);
+        *error = QString::fromLocal8Bit(process.readAll());
+        return {};
+    }
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

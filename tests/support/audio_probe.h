@@ -18,3 +18,7 @@ struct AudioProbe {
 
     static AudioProbe of(const QByteArray& encoded);
 };
+
+// A test tone (`buffers` buffers of 1024 frames, 48 kHz stereo) through a real GStreamer encoder
+// chain such as "opusenc ! oggmux", run as gst-launch-1.0. Empty on failure, with the reason.
+QByteArray encodedTestTone(const QString& encoderChain, int buffers, QString* error);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "audio/gstreamer_mixer.h"
 #include "platform/audio_threads.h"
 #include "tone.h"
 
@@ -15,6 +16,18 @@ DeckFeeder::DeckFeeder(Feed feed, double frequencyHz, double amplitude, int fram
       m_framesPerBuffer(framesPerBuffer),
       m_channels(channels),
       m_sampleRate(sampleRate) {}
+
+DeckFeeder::DeckFeeder(GStreamerMixer& mixer, int deck, double frequencyHz, double amplitude,
+                       int framesPerBuffer, int channels, int sampleRate)
+    : DeckFeeder(
+          [&mixer, deck](const float* data, int frames, int channels, int rate) {
+              if (deck == 1) {
+                  mixer.feedDeck1Audio(data, frames, channels, rate);
+              } else {
+                  mixer.feedDeck2Audio(data, frames, channels, rate);
+              }
+          },
+          frequencyHz, amplitude, framesPerBuffer, channels, sampleRate) {}
 
 DeckFeeder::~DeckFeeder() { stop(); }
 

@@ -6,6 +6,8 @@
 #include <functional>
 #include <thread>
 
+class GStreamerMixer;
+
 // Plays the part of a capture thread: calls `feed` with `framesPerBuffer` frames of a sine
 // (interleaved float32, by default 2 channels at 48 kHz) at real-time pace from a thread of its
 // own, until stopped. Optionally records how long each feed call took.
@@ -15,6 +17,9 @@ public:
 
     DeckFeeder(Feed feed, double frequencyHz, double amplitude, int framesPerBuffer = 480,
                int channels = 2, int sampleRate = 48000);
+    // Feeds deck 1 or 2 of `mixer`.
+    DeckFeeder(GStreamerMixer& mixer, int deck, double frequencyHz, double amplitude,
+               int framesPerBuffer = 480, int channels = 2, int sampleRate = 48000);
     ~DeckFeeder();
     DeckFeeder(const DeckFeeder&) = delete;
     DeckFeeder& operator=(const DeckFeeder&) = delete;

@@ -49,7 +49,6 @@ public:
     void stop();
 
     QString apiUrl() const { return m_apiUrl; }
-    QString caCertificatePath() const { return m_caPath; }
     // Points OndaroApiClients made from now on in this process at the stand-in.
     void exportEnvironment() const;
     quint16 streamingPort(const QString& token) const { return m_ports.value(token); }

@@ -183,11 +183,6 @@ int HttpReceiver::requestCount() const {
     return m_shared->requests.size();
 }
 
-void HttpReceiver::clearRequests() {
-    QMutexLocker lock(&m_shared->mutex);
-    m_shared->requests.clear();
-}
-
 quint16 HttpReceiver::unusedPort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);

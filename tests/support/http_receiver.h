@@ -43,7 +43,6 @@ public:
     int openConnectionCount() const;
     QList<Request> requests() const;
     int requestCount() const;
-    void clearRequests();
 
     // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
     static quint16 unusedPort();

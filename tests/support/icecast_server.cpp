@@ -46,9 +46,6 @@ bool IcecastServer::launch(QString* error) {
     config.sourcePassword = m_options.sourcePassword;
     config.adminUser = m_options.adminUser;
     config.adminPassword = m_options.adminPassword;
-    config.mountPasswords = m_options.mountPasswords;
-    config.sourceTimeoutSeconds = m_options.sourceTimeoutSeconds;
-    config.maxSources = m_options.maxSources;
     QString why;
     const QString configPath = icecastconfig::writeConfiguration(m_dir.path(), config, &why);
     if (configPath.isEmpty()) return fail(why);
@@ -69,20 +66,11 @@ bool IcecastServer::launch(QString* error) {
 
 void IcecastServer::stop() { m_process.stop(); }
 
-int IcecastServer::httpGet(const QString& path, QByteArray* body, int timeoutMs,
-                           bool asAdmin) const {
+int IcecastServer::httpGet(const QString& path, QByteArray* body, int timeoutMs) const {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, m_port);
     if (!socket.waitForConnected(timeoutMs)) return 0;
-    QByteArray request = "GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n";
-    if (asAdmin) {
-        request +=
-            "Authorization: Basic " +
-            (m_options.adminUser + QLatin1Char(':') + m_options.adminPassword).toUtf8().toBase64() +
-            "\r\n";
-    }
-    request += "\r\n";
-    socket.write(request);
+    socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     QByteArray response;
     QElapsedTimer timer;
     timer.start();
@@ -137,8 +125,4 @@ QByteArray IcecastServer::listen(const QString& mount, int bytes, int timeoutMs)
 
 QString IcecastServer::errorLog() const {
     return QString::fromUtf8(readFile(m_dir.path() + QStringLiteral("/log/error.log")));
-}
-
-QString IcecastServer::accessLog() const {
-    return QString::fromUtf8(readFile(m_dir.path() + QStringLiteral("/log/access.log")));
 }

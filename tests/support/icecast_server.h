@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -16,10 +15,6 @@ public:
         QString sourcePassword = QStringLiteral("source-secret");
         QString adminUser = QStringLiteral("admin");
         QString adminPassword = QStringLiteral("admin-secret");
-        // Mounts with a password of their own (mount → password).
-        QMap<QString, QString> mountPasswords;
-        int sourceTimeoutSeconds = 10;
-        int maxSources = 8;
     };
 
     IcecastServer();
@@ -38,8 +33,7 @@ public:
     const Options& options() const { return m_options; }
 
     // GET path on the server with a bounded wait; returns status code and body.
-    int httpGet(const QString& path, QByteArray* body, int timeoutMs = 5000,
-                bool asAdmin = false) const;
+    int httpGet(const QString& path, QByteArray* body, int timeoutMs = 5000) const;
     // "icestats" of /status-json.xsl.
     QJsonObject stats() const;
     // The "source" entry for a mount, or an empty object when the mount is not live.
@@ -48,7 +42,6 @@ public:
     QByteArray listen(const QString& mount, int bytes, int timeoutMs = 10000) const;
 
     QString errorLog() const;
-    QString accessLog() const;
 
 private:
     bool launch(QString* error);

@@ -6,7 +6,7 @@ namespace {
 LogCapture* g_active = nullptr;
 }
 
-LogCapture::LogCapture() {
+LogCapture::LogCapture(bool printDebug) : m_printDebug(printDebug) {
     g_active = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
@@ -25,7 +25,9 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context,
         self->m_entries.append(
             {QString::fromLatin1(context.category ? context.category : ""), type, message});
     }
-    if (self->m_previous) self->m_previous(type, context, message);
+    if (self->m_previous && (type != QtDebugMsg || self->m_printDebug)) {
+        self->m_previous(type, context, message);
+    }
 }
 
 QList<LogCapture::Entry> LogCapture::entries() const {
@@ -80,9 +82,10 @@ QStringList LogCapture::lines() const {
     return result;
 }
 
-QStringList LogCapture::linesContaining(const QStringList& needles) const {
+QStringList LogCapture::linesContaining(const QStringList& needles,
+                                        const QString& otherOutput) const {
     QStringList found;
-    for (const QString& line : lines()) {
+    for (const QString& line : lines() + otherOutput.split(QLatin1Char('\n'))) {
         for (const QString& needle : needles) {
             if (!needle.isEmpty() && line.contains(needle)) {
                 found << line;

@@ -7,9 +7,9 @@
 #include <QtGlobal>
 
 // Records every Qt message (category, level, text) while it exists and passes each on to the
-// handler that was installed before (QtTest's, which prints it). One at a time; any thread may
-// log meanwhile. Create it in initTestCase or later: QtTest installs its own handler when it
-// starts running the test functions.
+// handler that was installed before (QtTest's, which prints it; debug lines only when
+// `printDebug`). One at a time; any thread may log meanwhile. Create it in initTestCase or later:
+// QtTest installs its own handler when it starts running the test functions.
 class LogCapture {
 public:
     struct Entry {
@@ -18,7 +18,7 @@ public:
         QString message;
     };
 
-    LogCapture();
+    explicit LogCapture(bool printDebug = true);
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -33,10 +33,12 @@ public:
     bool mentions(const QString& text) const;
     int warningCount(const QString& category) const;
     void clear();
-    // Every entry as "CATEGORY message", and those that contain any of `needles` (empty
-    // needles are ignored): for searching a whole run for text that must never appear.
+    // Every entry as "CATEGORY message", and those (or lines of `otherOutput`, a helper
+    // process's say) that contain any of `needles` (empty needles are ignored): for searching a
+    // whole run for text that must never appear, such as a secret.
     QStringList lines() const;
-    QStringList linesContaining(const QStringList& needles) const;
+    QStringList linesContaining(const QStringList& needles,
+                                const QString& otherOutput = QString()) const;
 
 private:
     static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message);
@@ -44,4 +46,5 @@ private:
     mutable QMutex m_mutex;
     QList<Entry> m_entries;
     QtMessageHandler m_previous = nullptr;
+    bool m_printDebug;
 };

@@ -51,4 +51,9 @@ QString contiguityProblem(const QList<OggPage>& pages) {
     return {};
 }
 
+quint32 firstSerial(const QByteArray& data) {
+    const QList<OggPage> pages = parsePages(data);
+    return pages.isEmpty() ? 0 : pages.first().serial;
+}
+
 }  // namespace ogg

@@ -27,4 +27,7 @@ QList<OggPage> parsePages(const QByteArray& data, qsizetype* consumed = nullptr)
 // first page opens the stream; otherwise what is wrong.
 QString contiguityProblem(const QList<OggPage>& pages);
 
+// The serial of the first Ogg stream in `data`, 0 when there is no whole page.
+quint32 firstSerial(const QByteArray& data);
+
 }  // namespace ogg

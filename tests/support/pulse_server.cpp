@@ -4,9 +4,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
-#include <QtEndian>
-
-#include <cmath>
 
 PulseServer::PulseServer() = default;
 
@@ -117,41 +114,18 @@ std::unique_ptr<ManagedProcess> PulseServer::playTone(const QString& sink, doubl
 
 bool PulseServer::writeToneWav(const QString& path, double frequencyHz, double seconds,
                                double volume) {
-    constexpr int kRate = 48000;
-    constexpr int kChannels = 2;
-    const quint32 frames = static_cast<quint32>(seconds * kRate);
-    const quint32 dataBytes = frames * kChannels * 2;
-    QByteArray wav;
-    wav.reserve(static_cast<int>(44 + dataBytes));
-    auto put32 = [&wav](quint32 v) {
-        const quint32 le = qToLittleEndian(v);
-        wav.append(reinterpret_cast<const char*>(&le), 4);
-    };
-    auto put16 = [&wav](quint16 v) {
-        const quint16 le = qToLittleEndian(v);
-        wav.append(reinterpret_cast<const char*>(&le), 2);
-    };
-    wav.append("RIFF");
-    put32(36 + dataBytes);
-    wav.append("WAVEfmt ");
-    put32(16);
-    put16(1);  // PCM
-    put16(kChannels);
-    put32(kRate);
-    put32(kRate * kChannels * 2);
-    put16(kChannels * 2);
-    put16(16);
-    wav.append("data");
-    put32(dataBytes);
-    for (quint32 i = 0; i < frames; ++i) {
-        const double value = volume * std::sin(2.0 * M_PI * frequencyHz * i / kRate);
-        const auto sample = static_cast<qint16>(std::lround(value * 32767.0));
-        put16(static_cast<quint16>(sample));
-        put16(static_cast<quint16>(sample));
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    return file.write(wav) == wav.size();
+    QProcess process;
+    process.start(QStringLiteral("gst-launch-1.0"),
+                  QProcess::splitCommand(
+                      QStringLiteral("-q audiotestsrc wave=sine freq=%1 volume=%2 "
+                                     "samplesperbuffer=4800 num-buffers=%3 ! "
+                                     "audio/x-raw,format=S16LE,rate=48000,channels=2 ! wavenc ! "
+                                     "filesink")
+                          .arg(frequencyHz)
+                          .arg(volume)
+                          .arg(qRound(seconds * 10)))
+                      << QStringLiteral("location=") + path);
+    return process.waitForFinished(30000) && process.exitCode() == 0;
 }
 
 std::unique_ptr<ManagedProcess> PulseServer::playFile(const QString& sink, const QString& path,

@@ -17,6 +17,14 @@ private:
     QTemporaryDir m_dir;
 };
 
+// Sanitized builds run several times slower than real time: their pipelines still run (that is
+// what the sanitizers check), but the audio they make is not measured.
+#ifdef DOREDORADAR_SANITIZED_BUILD
+inline constexpr bool kRealTimeBuild = false;
+#else
+inline constexpr bool kRealTimeBuild = true;
+#endif
+
 namespace testsupport {
 
 // When the test runs as root, runs the named test function of this same binary again as user

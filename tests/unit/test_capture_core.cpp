@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -12,26 +13,11 @@
 #include "audio/obs_audio_manager.h"
 #include "core/logger.h"
 #include "linux/pulse_playing_streams.h"
+#include "log_capture.h"
 
 namespace {
 
 constexpr std::int64_t kMs = 1'000'000;
-
-QStringList g_obsAudioLines;
-QtMessageHandler g_previousHandler = nullptr;
-
-void captureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (context.category && qstrcmp(context.category, "OBS_AUDIO") == 0) {
-        g_obsAudioLines.append(message);
-    }
-    if (g_previousHandler) g_previousHandler(type, context, message);
-}
-
-int countLines(const QString& fragment) {
-    int n = 0;
-    for (const QString& line : g_obsAudioLines) n += line.contains(fragment) ? 1 : 0;
-    return n;
-}
 
 std::vector<float> sine(int frames, double amplitude, double frequencyHz) {
     std::vector<float> samples(static_cast<std::size_t>(frames));
@@ -52,13 +38,18 @@ void feedMeter(DeckLevelMeter& meter, float value, int frames, std::int64_t atNs
 class TestCaptureCore : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<LogCapture> m_log;
+
+    int countLines(const QString& fragment) const {
+        return int(m_log->messages(QStringLiteral("OBS_AUDIO")).filter(fragment).size());
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         Logger::instance();
-        g_previousHandler = qInstallMessageHandler(&captureHandler);
+        m_log = std::make_unique<LogCapture>();
     }
-    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
-    void init() { g_obsAudioLines.clear(); }
+    void init() { m_log->clear(); }
 
     void meterFloorsSilenceAndFollowsPeaks() {
         DeckLevelMeter meter;

@@ -10,6 +10,8 @@
 #include "core/logger.h"
 #include "test_environment.h"
 
+using testsupport::readFile;
+
 namespace {
 
 QMutex g_capturedMutex;
@@ -24,17 +26,6 @@ void captureHandler(QtMsgType, const QMessageLogContext&, const QString& line) {
 QString lastCaptured() {
     QMutexLocker lock(&g_capturedMutex);
     return g_captured.isEmpty() ? QString() : g_captured.last();
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(data), data.size());
 }
 
 const QRegularExpression kLinePattern(
@@ -60,12 +51,12 @@ class TestLogger : public QObject {
     void prepareFullLog() {
         QVERIFY(QDir().mkpath(m_logger->logDirectory()));
         for (int n = 1; n <= 3; ++n) {
-            writeFile(logPath() + QLatin1Char('.') + QString::number(n),
-                      "rotated-" + QByteArray::number(n) + '\n');
+            QVERIFY(testsupport::writeFile(logPath() + QLatin1Char('.') + QString::number(n),
+                                           "rotated-" + QByteArray::number(n) + '\n'));
         }
         QByteArray big(Logger::kRotateSizeBytes, 'x');
         big.replace(0, 8, "current\n");
-        writeFile(logPath(), big);
+        QVERIFY(testsupport::writeFile(logPath(), big));
     }
 
 private Q_SLOTS:
@@ -103,16 +94,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("function");
         QTest::addColumn<QString>("category");
         QTest::newRow("main window") << QByteArray("void MainWindow::onConnect()") << "UI";
-        QTest::newRow("app state") << QByteArray("void AppState::setError(const QString&)")
-                                   << "APP_STATE";
         QTest::newRow("earlier row wins")
             << QByteArray("void Doredoradar::onIcecastClientConnected()") << "ICECAST";
         QTest::newRow("controller") << QByteArray("bool Doredoradar::initialize()")
                                     << "BROADCASTER";
-        QTest::newRow("settings dialog") << QByteArray("void SettingsDialog::x()") << "UI";
-        QTest::newRow("settings manager") << QByteArray("void SettingsManager::load()")
-                                          << "SETTINGS";
-        QTest::newRow("encoder") << QByteArray("int EncoderSettings::x()") << "ENCODER";
         QTest::newRow("main") << QByteArray("int main(int, char**)") << "MAIN";
         QTest::newRow("free function") << QByteArray("void helper()") << "GENERAL";
         QTest::newRow("no function") << QByteArray() << "GENERAL";
@@ -146,7 +131,7 @@ private Q_SLOTS:
         qCInfo(lcSettings).noquote() << "written to disk";
         m_logger->setFileLoggingEnabled(false);
         qCInfo(lcSettings).noquote() << "not written";
-        const QList<QByteArray> lines = readAll(logPath()).split('\n');
+        const QList<QByteArray> lines = readFile(logPath()).split('\n');
         QCOMPARE(lines.size(), 2);  // one line and the empty remainder after its newline
         QVERIFY(lines[0].endsWith("[INFO] [SETTINGS] written to disk"));
     }
@@ -173,7 +158,7 @@ private Q_SLOTS:
         m_logger->setFileLoggingEnabled(false);
 
         const QStringList lines =
-            QString::fromUtf8(readAll(logPath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QString::fromUtf8(readFile(logPath())).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), kThreads * kLinesEach);
         QList<int> nextPerThread(kThreads, 0);
         const QRegularExpression payload(
@@ -195,14 +180,14 @@ private Q_SLOTS:
         qCInfo(lcMain).noquote() << "first line of the new log";
         m_logger->setFileLoggingEnabled(false);
 
-        const QByteArray current = readAll(logPath());
+        const QByteArray current = readFile(logPath());
         QCOMPARE(current.count('\n'), 1);
         QVERIFY(current.endsWith("first line of the new log\n"));
-        const QByteArray one = readAll(logPath() + QStringLiteral(".1"));
+        const QByteArray one = readFile(logPath() + QStringLiteral(".1"));
         QCOMPARE(one.size(), Logger::kRotateSizeBytes);
         QVERIFY(one.startsWith("current\n"));
-        QCOMPARE(readAll(logPath() + QStringLiteral(".2")), QByteArray("rotated-1\n"));
-        QCOMPARE(readAll(logPath() + QStringLiteral(".3")), QByteArray("rotated-2\n"));
+        QCOMPARE(readFile(logPath() + QStringLiteral(".2")), QByteArray("rotated-1\n"));
+        QCOMPARE(readFile(logPath() + QStringLiteral(".3")), QByteArray("rotated-2\n"));
         QVERIFY(!QFile::exists(logPath() + QStringLiteral(".4")));
         QVERIFY(!QFile::exists(logPath() + QStringLiteral(".rotating")));
     }
@@ -225,10 +210,10 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                QFileDevice::ExeOwner));
         for (int n = 1; n <= 3; ++n) {
-            QCOMPARE(readAll(logPath() + QLatin1Char('.') + QString::number(n)),
+            QCOMPARE(readFile(logPath() + QLatin1Char('.') + QString::number(n)),
                      "rotated-" + QByteArray::number(n) + '\n');
         }
-        const QByteArray grown = readAll(logPath());
+        const QByteArray grown = readFile(logPath());
         QVERIFY(grown.startsWith("current\n"));
         QVERIFY(grown.endsWith("kept-c\n"));
 
@@ -236,10 +221,10 @@ private Q_SLOTS:
         qCInfo(lcMain).noquote() << "after recovery";
         m_logger->setFileLoggingEnabled(false);
         m_logger->setRotationRetryDelay(std::chrono::milliseconds(5000));
-        QVERIFY(readAll(logPath()).endsWith("after recovery\n"));
-        QVERIFY(readAll(logPath() + QStringLiteral(".1")).endsWith("kept-c\n"));
-        QCOMPARE(readAll(logPath() + QStringLiteral(".2")), QByteArray("rotated-1\n"));
-        QCOMPARE(readAll(logPath() + QStringLiteral(".3")), QByteArray("rotated-2\n"));
+        QVERIFY(readFile(logPath()).endsWith("after recovery\n"));
+        QVERIFY(readFile(logPath() + QStringLiteral(".1")).endsWith("kept-c\n"));
+        QCOMPARE(readFile(logPath() + QStringLiteral(".2")), QByteArray("rotated-1\n"));
+        QCOMPARE(readFile(logPath() + QStringLiteral(".3")), QByteArray("rotated-2\n"));
     }
 };
 

@@ -9,46 +9,38 @@
 
 Q_DECLARE_METATYPE(MetadataSource)
 
+namespace {
+
+void pairColumns() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("artist");
+    QTest::addColumn<QString>("title");
+}
+
+void row(const char* name, const char* text, const char* artist, const char* title) {
+    QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(artist)
+                        << QString::fromUtf8(title);
+}
+
+}  // namespace
+
 // The parsing rules and the configuration rules that need no file, server or window.
 class TestMetadataParsing : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void parsesFileAndUrlText_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("artist");
-        QTest::addColumn<QString>("title");
-
-        QTest::newRow("pair, spaces trimmed") << "  Artist - Song  "
-                                              << "Artist"
-                                              << "Song";
-        QTest::newRow("title alone") << "Just a title"
-                                     << ""
-                                     << "Just a title";
-        QTest::newRow("hyphenated artist") << "AC-DC - Thunder"
-                                           << "AC-DC"
-                                           << "Thunder";
-        QTest::newRow("hyphenated artist with digits") << "Blink-182 - Adam's Song"
-                                                       << "Blink-182"
-                                                       << "Adam's Song";
-        QTest::newRow("first spaced hyphen splits") << "Artist - Song - Live Version"
-                                                    << "Artist"
-                                                    << "Song - Live Version";
-        QTest::newRow("no spaced hyphen: first hyphen") << "Artist-Name"
-                                                        << "Artist"
-                                                        << "Name";
-        QTest::newRow("hyphen and spaces on one side") << "Artist -Song"
-                                                       << "Artist"
-                                                       << "Song";
-        QTest::newRow("leading hyphen is no separator") << "- Song"
-                                                        << ""
-                                                        << "- Song";
-        QTest::newRow("trailing hyphen is no separator") << "Artist -"
-                                                         << ""
-                                                         << "Artist -";
-        QTest::newRow("non-latin text") << "Ёлка - Прованс"
-                                        << "Ёлка"
-                                        << "Прованс";
+        pairColumns();
+        row("pair, spaces trimmed", "  Artist - Song  ", "Artist", "Song");
+        row("title alone", "Just a title", "", "Just a title");
+        row("hyphenated artist", "AC-DC - Thunder", "AC-DC", "Thunder");
+        row("first spaced hyphen splits", "Artist - Song - Live Version", "Artist",
+            "Song - Live Version");
+        row("no spaced hyphen: first hyphen", "Artist-Name", "Artist", "Name");
+        row("hyphen and spaces on one side", "Artist -Song", "Artist", "Song");
+        row("leading hyphen is no separator", "- Song", "", "- Song");
+        row("trailing hyphen is no separator", "Artist -", "", "Artist -");
+        row("non-latin text", "Ёлка - Прованс", "Ёлка", "Прованс");
     }
     void parsesFileAndUrlText() {
         QFETCH(QString, text);
@@ -65,49 +57,20 @@ private Q_SLOTS:
     }
 
     void parsesWindowTitles_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("artist");
-        QTest::addColumn<QString>("title");
-
-        QTest::newRow("player suffix, longer entry") << "Artist - Song - Spotify Premium"
-                                                     << "Artist"
-                                                     << "Song";
-        QTest::newRow("player suffix") << "Artist - Song - Spotify"
-                                       << "Artist"
-                                       << "Song";
-        QTest::newRow("suffix case-insensitive") << "Artist - Song - vlc MEDIA player"
-                                                 << "Artist"
-                                                 << "Song";
-        QTest::newRow("only one suffix removed") << "Artist - Song - YouTube - YouTube Music"
-                                                 << "Artist"
-                                                 << "Song - YouTube";
-        QTest::newRow("bullet form") << "Song • Artist - YouTube Music"
-                                     << "Artist"
-                                     << "Song";
-        QTest::newRow("bullet form, further parts ignored") << "Song • Artist • Album"
-                                                            << "Artist"
-                                                            << "Song";
-        QTest::newRow("bracket prefix") << "[Live] Show name"
-                                        << ""
-                                        << "Live";
-        QTest::newRow("bracket holds the pair") << "[Artist - Song] - Player"
-                                                << "Artist"
-                                                << "Song";
-        QTest::newRow("hyphenated artist") << "AC-DC - Thunder - foobar2000"
-                                           << "AC-DC"
-                                           << "Thunder";
-        QTest::newRow("hyphenated artist with digits") << "Blink-182 - Adam's Song - Winamp"
-                                                       << "Blink-182"
-                                                       << "Adam's Song";
-        QTest::newRow("no spaced hyphen") << "Artist-Name"
-                                          << "Artist"
-                                          << "Name";
-        QTest::newRow("plain title trimmed") << "  Radio Show  "
-                                             << ""
-                                             << "Radio Show";
-        QTest::newRow("suffix alone is not a separator") << "Podcast - Music"
-                                                         << ""
-                                                         << "Podcast";
+        pairColumns();
+        row("player suffix, longer entry", "Artist - Song - Spotify Premium", "Artist", "Song");
+        row("player suffix", "Artist - Song - Spotify", "Artist", "Song");
+        row("suffix case-insensitive", "Artist - Song - vlc MEDIA player", "Artist", "Song");
+        row("only one suffix removed", "Artist - Song - YouTube - YouTube Music", "Artist",
+            "Song - YouTube");
+        row("bullet form", "Song • Artist - YouTube Music", "Artist", "Song");
+        row("bullet form, further parts ignored", "Song • Artist • Album", "Artist", "Song");
+        row("bracket prefix", "[Live] Show name", "", "Live");
+        row("bracket holds the pair", "[Artist - Song] - Player", "Artist", "Song");
+        row("hyphenated artist", "AC-DC - Thunder - foobar2000", "AC-DC", "Thunder");
+        row("no spaced hyphen", "Artist-Name", "Artist", "Name");
+        row("plain title trimmed", "  Radio Show  ", "", "Radio Show");
+        row("suffix alone is not a separator", "Podcast - Music", "", "Podcast");
     }
     void parsesWindowTitles() {
         QFETCH(QString, text);
@@ -205,23 +168,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("url");
         QTest::addColumn<MetadataSource>("expected");
         QTest::addColumn<bool>("fileNotFound");
-
         const QString url = QStringLiteral("http://127.0.0.1:1/now");
-        QTest::newRow("manual") << 0 << ""
-                                << "" << MetadataSource::Manual << false;
+        const QString existing = QStringLiteral("EXISTING");
+        const QString none;
+        QTest::newRow("manual") << 0 << none << none << MetadataSource::Manual << false;
         QTest::newRow("window title always reset")
-            << 3 << "EXISTING" << url << MetadataSource::Manual << false;
-        QTest::newRow("file without path") << 1 << "" << url << MetadataSource::Manual << false;
-        QTest::newRow("missing file") << 1 << "/nonexistent/now.txt"
-                                      << "" << MetadataSource::Manual << true;
-        QTest::newRow("existing file") << 1 << "EXISTING"
-                                       << "" << MetadataSource::TextFile << false;
-        QTest::newRow("url without url") << 2 << "EXISTING"
-                                         << "" << MetadataSource::Manual << false;
-        QTest::newRow("url") << 2 << "" << url << MetadataSource::URL << false;
-        QTest::newRow("unknown value") << 7 << "EXISTING" << url << MetadataSource::Manual << false;
-        QTest::newRow("negative value") << -1 << ""
-                                        << "" << MetadataSource::Manual << false;
+            << 3 << existing << url << MetadataSource::Manual << false;
+        QTest::newRow("file without path") << 1 << none << url << MetadataSource::Manual << false;
+        QTest::newRow("missing file")
+            << 1 << "/nonexistent/now.txt" << none << MetadataSource::Manual << true;
+        QTest::newRow("existing file")
+            << 1 << existing << none << MetadataSource::TextFile << false;
+        QTest::newRow("url without url")
+            << 2 << existing << none << MetadataSource::Manual << false;
+        QTest::newRow("url") << 2 << none << url << MetadataSource::URL << false;
+        QTest::newRow("unknown value") << 7 << existing << url << MetadataSource::Manual << false;
+        QTest::newRow("negative value") << -1 << none << none << MetadataSource::Manual << false;
     }
     void startupValidation() {
         QFETCH(int, saved);

@@ -1,1 +1,0 @@
-doredoradar_add_test(test_fixtures LABEL integration SOURCES test_fixtures.cpp)
