@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ std::string obsSystemDataDirectory();
 // Main thread. Where a display server is needed, a connection to it is kept open from the
 // first successful check on.
 std::string obsStartupProblem();
+
+// Watches the display connection that obsStartupProblem() keeps open: `onLost` runs once, on a
+// thread of the watch's own, when the display server ends (libobs's own connection to it is then
+// dead too, and libobs must not be asked to use it again). Nothing is ever reported where no
+// display is involved. Main thread, after obsStartupProblem() succeeded; a later call replaces
+// the callback.
+void watchObsDisplay(std::function<void()> onLost);
+// Any thread, never blocks: whether that display has gone away.
+bool obsDisplayLost();
 
 // Main thread, after libobs started up: makes the program-audio type available. Returns false
 // when it could not. Safe to call again in the same libobs session.

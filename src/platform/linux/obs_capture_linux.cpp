@@ -3,7 +3,6 @@
 #include <obs-module.h>
 #include <obs.h>
 #include <util/platform.h>
-#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "kept_display.h"
 #include "pulse_playing_streams.h"
 #include "pulse_program_capture.h"
 
@@ -145,21 +145,12 @@ std::string obsStartupProblem() {
     // A display that answered stays connected for the life of the process: an X server whose
     // only client leaves resets itself (Xvfb and xvfb-run do by default), and libobs's own
     // connection a moment later then fails now and again.
-    static xcb_connection_t* s_kept = nullptr;
-    static std::string s_keptDisplay;
-    if (s_kept && s_keptDisplay == display) return {};
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const int failure = xcb_connection_has_error(connection);
-    if (failure != 0) {
-        xcb_disconnect(connection);
-        return std::string("libobs needs an X display, but ") + display +
-               " cannot be opened (xcb error " + std::to_string(failure) + ")";
-    }
-    if (s_kept) xcb_disconnect(s_kept);
-    s_kept = connection;
-    s_keptDisplay = display;
-    return {};
+    return x11::keepDisplayConnection(display);
 }
+
+void watchObsDisplay(std::function<void()> onLost) { x11::watchKeptDisplay(std::move(onLost)); }
+
+bool obsDisplayLost() { return x11::keptDisplayLost(); }
 
 bool registerObsProgramCaptureType() {
     if (obs_source_get_display_name(kProgramType)) return true;

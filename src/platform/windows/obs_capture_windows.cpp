@@ -23,6 +23,11 @@ std::string obsSystemDataDirectory() { return {}; }
 
 std::string obsStartupProblem() { return {}; }
 
+// libobs needs no display connection on Windows: there is nothing to lose.
+void watchObsDisplay(std::function<void()>) {}
+
+bool obsDisplayLost() { return false; }
+
 bool registerObsProgramCaptureType() {
     // Provided by win-wasapi on Windows 10 2004 and later; older systems simply list no programs.
     return obs_source_get_display_name("wasapi_process_output_capture") != nullptr;
