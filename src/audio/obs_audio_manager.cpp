@@ -45,8 +45,8 @@ obshandle::Source createInputDeviceSource(const QString& deviceId) {
     }
     qCDebug(lcObsAudio) << "Created input device source (" << type << "):" << deviceId;
     if (types.inputTakesBufferSize) {
-        qCDebug(lcObsAudio).noquote() << types.apiName << "buffer configured:" << kInputBufferMs
-                                      << "ms";
+        qCDebug(lcObsAudio).noquote()
+            << types.apiName << "buffer configured:" << kInputBufferMs << "ms";
     }
     return source;
 }
@@ -56,8 +56,7 @@ obshandle::Source createAppAudioSource(const QString& window) {
     obs_data_set_string(settings.get(), kObsWindowSetting, window.toUtf8().constData());
     const QString name = QStringLiteral("App Audio %1").arg(++g_appSourceCounter);
     obshandle::Source source(obs_source_create(platform::obsCaptureTypes().programType,
-                                               name.toUtf8().constData(), settings.get(),
-                                               nullptr));
+                                               name.toUtf8().constData(), settings.get(), nullptr));
     if (!source) {
         qCWarning(lcObsAudio) << "Failed to create app audio source for:" << window;
         return nullptr;
