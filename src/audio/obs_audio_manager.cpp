@@ -110,7 +110,7 @@ void OBSAudioManager::shutdown() {
 
 void OBSAudioManager::releaseDeckSource(CaptureDeck& deck) {
     if (!deck.hasSource()) {
-        deck.releaseSource();  // forgets the input all the same
+        deck.releaseSource();  // no reference to give back: only the input is forgotten
         return;
     }
     const QString input = deck.inputId();
@@ -123,7 +123,8 @@ void OBSAudioManager::releaseDeckSource(CaptureDeck& deck) {
 }
 
 template <typename Create>
-bool OBSAudioManager::replaceDeckSource(int deck, const Create& create, const char* failure) {
+bool OBSAudioManager::replaceDeckSource(int deck, const QString& inputId, const Create& create,
+                                        const char* failure) {
     CaptureDeck* target = deckFor(deck);
     if (!target) {
         qCWarning(lcObsAudio) << "Invalid deck number:" << deck;
@@ -132,10 +133,9 @@ bool OBSAudioManager::replaceDeckSource(int deck, const Create& create, const ch
     stopDeck(deck);
     releaseDeckSource(*target);
     obshandle::Source source;
-    QString inputId;
     if (m_runtime) {
         const ObsHotkeyParking::Pause unparked(m_runtime->hotkeyParking());  // hotkeys register
-        source = create(&inputId);
+        source = create();
     }
     if (!source) {
         qCWarning(lcObsAudio) << failure << deck;
@@ -148,11 +148,7 @@ bool OBSAudioManager::replaceDeckSource(int deck, const Create& create, const ch
 
 bool OBSAudioManager::setDeckInputDevice(int deck, const QString& deviceId) {
     return replaceDeckSource(
-        deck,
-        [&](QString* inputId) {
-            *inputId = deviceId;
-            return createInputDeviceSource(deviceId);
-        },
+        deck, deviceId, [&] { return createInputDeviceSource(deviceId); },
         "Failed to create input source for deck");
 }
 
@@ -172,11 +168,7 @@ bool OBSAudioManager::setDeckInput(int deck, int index) {
 
 bool OBSAudioManager::setDeckAppCapture(int deck, const QString& window) {
     return replaceDeckSource(
-        deck,
-        [&](QString* inputId) {
-            *inputId = QLatin1String(kAppInputPrefix) + window;
-            return createAppAudioSource(window);
-        },
+        deck, QLatin1String(kAppInputPrefix) + window, [&] { return createAppAudioSource(window); },
         "Failed to create app audio source for deck");
 }
 
@@ -194,12 +186,12 @@ bool OBSAudioManager::hasDeckSource(int deck) const {
 
 bool OBSAudioManager::startDeck(int deck) {
     CaptureDeck* target = deckFor(deck);
-    if (!target || !target->hasSource()) return false;
+    if (!target) return false;
     if (target->isActive()) {
         qCDebug(lcObsAudio) << "Deck" << deck << "already active";
         return true;
     }
-    target->start(&OBSAudioManager::audioCallback, this);
+    if (!target->start(&OBSAudioManager::audioCallback, this)) return false;
     qCDebug(lcObsAudio) << "Started deck" << deck;
     updateDiagnosticsTimer();
     Q_EMIT deckStarted(deck);

@@ -103,10 +103,11 @@ Q_SIGNALS:
 private:
     static void audioCallback(void* param, obs_source* source, const audio_data* data, bool muted);
 
-    // Stops the deck and gives it the source `create` makes; false, with the deck left without
-    // a source, for an invalid deck or when `create` fails.
+    // Stops the deck and gives it the source `create` makes (an obshandle::Source); false, with
+    // the deck left without a source, for an invalid deck or when `create` fails.
     template <typename Create>
-    bool replaceDeckSource(int deck, const Create& create, const char* failure);
+    bool replaceDeckSource(int deck, const QString& inputId, const Create& create,
+                           const char* failure);
     void releaseDeckSource(CaptureDeck& deck);
     bool devicesListable() const;
 
