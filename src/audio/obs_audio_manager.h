@@ -1,8 +1,5 @@
 #pragma once
 
-// The capture side of the audio engine: two decks fed by libobs sources, metered, and handed
-// to the installed DeckAudioCallback.
-
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -25,9 +22,9 @@ class ObsRuntime;
 struct obs_source;
 struct audio_data;
 
-// Starts libobs for audio only (48 kHz stereo, no video) and keeps two decks fed by libobs
-// sources (an input device, what a playback device plays, or one program's audio), meters each
-// deck and hands its audio to the installed DeckAudioCallback.
+// The capture side of the audio engine: starts libobs for audio only (48 kHz stereo, no video) and
+// keeps two decks fed by libobs sources (an input device, what a playback device plays, or one
+// program's audio), meters each deck and hands its audio to the installed DeckAudioCallback.
 //
 // Threads: everything is called on the main thread unless its comment says otherwise. libobs
 // delivers audio on its capture threads (one per source type, or per program source).
