@@ -23,4 +23,29 @@ using Source = std::unique_ptr<obs_source_t, SourceRelease>;
 using Data = std::unique_ptr<obs_data_t, DataRelease>;
 using Properties = std::unique_ptr<obs_properties_t, PropertiesDestroy>;
 
+// Shows and activates a source and receives its audio for as long as it lives. It holds no
+// reference: the source's owner keeps the source alive longer than the tap. libobs runs capture
+// callbacks under the lock that removal takes, so once the tap is gone no call is still running.
+class AudioTap {
+public:
+    AudioTap(obs_source_t* source, obs_source_audio_capture_t callback, void* param)
+        : m_source(source), m_callback(callback), m_param(param) {
+        obs_source_inc_showing(m_source);
+        obs_source_inc_active(m_source);
+        obs_source_add_audio_capture_callback(m_source, m_callback, m_param);
+    }
+    ~AudioTap() {
+        obs_source_remove_audio_capture_callback(m_source, m_callback, m_param);
+        obs_source_dec_showing(m_source);
+        obs_source_dec_active(m_source);
+    }
+    AudioTap(const AudioTap&) = delete;
+    AudioTap& operator=(const AudioTap&) = delete;
+
+private:
+    obs_source_t* m_source;
+    obs_source_audio_capture_t m_callback;
+    void* m_param;
+};
+
 }  // namespace obshandle

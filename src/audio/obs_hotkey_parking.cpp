@@ -33,11 +33,6 @@ void ObsHotkeyParking::stop() {
     m_thread = std::thread();
 }
 
-bool ObsHotkeyParking::isRunning() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_thread.joinable() && !m_stopping;
-}
-
 void ObsHotkeyParking::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopping) {

@@ -24,7 +24,6 @@ public:
     void start();
     // Lets go for good; call before obs_shutdown. Idempotent.
     void stop();
-    bool isRunning() const;
 
     // While one exists the lock is free; its constructor returns once the hold is let go.
     // Nestable, any thread but the parking one.
@@ -43,7 +42,7 @@ private:
     static void hold(void* self);
     void run();
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     std::thread m_thread;
     bool m_stopping = false;
