@@ -1,5 +1,6 @@
 // doredoradar-cli: the broadcaster without a window, for servers, service managers and for
 // measuring the engine. See --help and the README ("Go live from a terminal").
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -12,6 +13,7 @@
 #include "core/log_categories.h"
 #include "core/logger.h"
 #include "maintenance/crash_reporting.h"
+#include "platform/obs_capture.h"
 #include "platform/termination_requests.h"
 
 namespace {
@@ -70,6 +72,14 @@ int run(int argc, char** argv) {
     const int exitCode = session.start() ? app.exec() : session.exitCode();
     session.shutdown();
     setStopTarget(nullptr);
+    if (platform::obsDisplayLost()) {
+        // libobs is left running without its display (it cannot be shut down then): end here,
+        // before the process's static objects go while libobs's threads still use them.
+        shutdownCrashReporting();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }
 

@@ -32,6 +32,11 @@ bool CaptureDeck::releaseSource() {
     return obshandle::Source(m_source.exchange(nullptr)) != nullptr;
 }
 
+void CaptureDeck::abandonSource() {
+    m_inputId.clear();
+    m_source.store(nullptr);
+}
+
 bool CaptureDeck::start(AudioCallback callback, void* param) {
     obs_source_t* source = m_source.load();
     if (!source) return false;

@@ -49,6 +49,9 @@ public:
     // Main thread, deck stopped, libobs's hotkeys unparked: gives the reference back and
     // forgets the input. False when the deck had no source.
     bool releaseSource();
+    // Main thread, deck stopped: forgets the source without giving its reference back, for
+    // when libobs must not be called any more (its display went away).
+    void abandonSource();
     // Any thread.
     bool hasSource() const { return m_source.load() != nullptr; }
     // Main thread.

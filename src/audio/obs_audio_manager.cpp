@@ -3,6 +3,10 @@
 
 #include <obs.h>
 
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QPointer>
+
 #include "audio/capture_devices.h"
 #include "audio/obs_handles.h"
 #include "audio/obs_property_list.h"
@@ -96,11 +100,23 @@ bool OBSAudioManager::initialize() {
         return false;
     }
     m_pluginPath = m_runtime->pluginPath();
+    // Heard on the display watch's thread; the manager is looked up again on the main thread.
+    ObsRuntime::setDisplayLostListener([manager = QPointer<OBSAudioManager>(this)] {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [manager] {
+                if (!manager) return;
+                qCWarning(lcObsAudio) << "The X display went away: deck capture has ended";
+                Q_EMIT manager->captureDisplayLost();
+            },
+            Qt::QueuedConnection);
+    });
     return true;
 }
 
 void OBSAudioManager::shutdown() {
     if (!m_runtime) return;
+    ObsRuntime::setDisplayLostListener(nullptr);
     for (CaptureDeck& deck : m_decks) stopDeck(deck.number());
     for (CaptureDeck& deck : m_decks) releaseDeckSource(deck);
     m_runtime.reset();
@@ -111,6 +127,11 @@ void OBSAudioManager::shutdown() {
 void OBSAudioManager::releaseDeckSource(CaptureDeck& deck) {
     if (!deck.hasSource()) {
         deck.releaseSource();  // no reference to give back: only the input is forgotten
+        return;
+    }
+    if (ObsRuntime::displayLost()) {
+        // Releasing would wait for libobs's hotkey lock, which is now held for good.
+        deck.abandonSource();
         return;
     }
     const QString input = deck.inputId();
@@ -133,7 +154,7 @@ bool OBSAudioManager::replaceDeckSource(int deck, const QString& inputId, const 
     stopDeck(deck);
     releaseDeckSource(*target);
     obshandle::Source source;
-    if (m_runtime) {
+    if (m_runtime && !ObsRuntime::displayLost()) {
         const ObsHotkeyParking::Pause unparked(m_runtime->hotkeyParking());  // hotkeys register
         source = create();
     }

@@ -94,6 +94,9 @@ public:
 
 Q_SIGNALS:
     void errorOccurred(const QString& error);
+    // The X display libobs needs went away (Linux): capture cannot go on, and libobs is left
+    // alone from now on (no source is created or released, it is not shut down).
+    void captureDisplayLost();
     void deckStarted(int deckNumber);
     void deckStopped(int deckNumber);
 

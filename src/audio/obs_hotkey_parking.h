@@ -22,8 +22,14 @@ public:
 
     // After obs_startup. Idempotent.
     void start();
-    // Lets go for good; call before obs_shutdown. Idempotent.
+    // Lets go for good; call before obs_shutdown. Idempotent. After holdForGood() the hold is
+    // never let go: stop() then leaves the thread waiting (the object must then never be
+    // destroyed; see ObsRuntime).
     void stop();
+    // Any thread, never blocks: from now on the lock is held for good, also against Pauses.
+    // For when libobs's hotkey thread must never run again (its X display went away: its next
+    // poll would crash the process).
+    void holdForGood();
 
     // While one exists the lock is free; its constructor returns once the hold is let go.
     // Nestable, any thread but the parking one.
@@ -47,5 +53,6 @@ private:
     std::thread m_thread;
     bool m_stopping = false;
     bool m_holding = false;
+    bool m_forGood = false;
     int m_pauses = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include <QCoreApplication>
@@ -22,6 +23,10 @@ namespace {
 
 // The runtime every manager shares while one of them holds it. Main thread only.
 std::weak_ptr<ObsRuntime> g_current;
+
+// Who hears of the display's end; set on the main thread, called on the display watch's.
+std::mutex g_listenerMutex;
+std::function<void()> g_displayLostListener;
 
 void obsLogHandler(int level, const char* format, va_list args, void*) {
     char buffer[4096];
@@ -88,16 +93,44 @@ std::shared_ptr<ObsRuntime> ObsRuntime::acquire(Failure* failure) {
         *failure = Failure::Modules;
         return nullptr;
     }
-    runtime->m_hotkeyParking.start();
+    runtime->m_hotkeyParking->start();
+    runtime->watchDisplay();
     qCInfo(lcObsAudio).noquote() << "libobs started for audio capture:" << mixformat::kSampleRateHz
                                  << "Hz stereo, plug-ins from" << runtime->m_pluginPath;
     g_current = runtime;
     return runtime;
 }
 
+void ObsRuntime::setDisplayLostListener(std::function<void()> listener) {
+    std::lock_guard<std::mutex> lock(g_listenerMutex);
+    g_displayLostListener = std::move(listener);
+}
+
+bool ObsRuntime::displayLost() { return platform::obsDisplayLost(); }
+
+void ObsRuntime::watchDisplay() {
+    platform::watchObsDisplay([parking = std::weak_ptr<ObsHotkeyParking>(m_hotkeyParking)] {
+        if (std::shared_ptr<ObsHotkeyParking> held = parking.lock()) held->holdForGood();
+        std::function<void()> listener;
+        {
+            std::lock_guard<std::mutex> lock(g_listenerMutex);
+            listener = g_displayLostListener;
+        }
+        if (listener) listener();
+    });
+}
+
 ObsRuntime::~ObsRuntime() {
+    if (displayLost()) {
+        // Its hotkey thread waits for a lock that is never let go, and libobs's shutdown would
+        // wait for that thread: libobs and the parking stay as they are until the process ends.
+        m_hotkeyParking->stop();
+        new std::shared_ptr<ObsHotkeyParking>(std::move(m_hotkeyParking));
+        qCWarning(lcObsAudio) << "libobs left running: its X display went away";
+        return;
+    }
     // libobs's shutdown waits for its hotkey thread, which must be able to take its lock.
-    m_hotkeyParking.stop();
+    m_hotkeyParking->stop();
     if (obs_initialized()) {
         obs_shutdown();
         qCInfo(lcObsAudio) << "libobs stopped";

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include "audio/obs_hotkey_parking.h"
@@ -29,15 +30,26 @@ public:
 
     // Creating or releasing a source (un)registers its hotkeys under libobs's hotkey lock, so
     // such calls run while a ObsHotkeyParking::Pause of this parking exists.
-    ObsHotkeyParking& hotkeyParking() { return m_hotkeyParking; }
+    ObsHotkeyParking& hotkeyParking() { return *m_hotkeyParking; }
+
+    // When the X display libobs talks to goes away, libobs's hotkey thread is held for good at
+    // once (its next poll would crash the process) and `listener` runs, on a thread of the
+    // watch's own. From then on libobs must not be asked to create or release a source, nor to
+    // shut down: it is left as it is until the process ends. Any thread; null to remove.
+    static void setDisplayLostListener(std::function<void()> listener);
+    // Any thread, never blocks.
+    static bool displayLost();
 
 private:
     ObsRuntime() = default;
 
     bool startCore();
     bool loadModules();
+    void watchDisplay();
 
-    ObsHotkeyParking m_hotkeyParking;
+    // Shared with the display watch, which may hold it for good from its own thread; left
+    // behind (never destroyed) once the display is gone, as its thread then never ends.
+    std::shared_ptr<ObsHotkeyParking> m_hotkeyParking = std::make_shared<ObsHotkeyParking>();
     QString m_pluginPath;
     QString m_dataPath;
 };

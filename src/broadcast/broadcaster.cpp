@@ -57,6 +57,8 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
         },
         Qt::DirectConnection);
     connect(m_mixer, &GStreamerMixer::errorOccurred, this, &Doredoradar::onMixerError);
+    connect(m_audioManager, &OBSAudioManager::captureDisplayLost, this,
+            &Doredoradar::onCaptureDisplayLost);
     connect(m_mixer, &GStreamerMixer::levelsUpdated, this, &Doredoradar::onLevelsUpdated);
     m_monitor = std::make_unique<LocalMonitor>(
         m_mixer, m_audioManager,
@@ -428,6 +430,18 @@ void Doredoradar::onMixerError(const QString& error) {
     if (m_pipelinePrimed && !m_isBroadcasting) m_preConnect.spoil();
     stopBroadcasting();
     if (wasBroadcasting) endSourceSessionAfterError();
+}
+
+void Doredoradar::onCaptureDisplayLost() {
+    if (deferDuringTeardown([this] { onCaptureDisplayLost(); })) return;
+    const QString error = QStringLiteral("The X display went away");
+    BROADCAST_WARN << error << "- stopping the broadcast";
+    addBreadcrumb(kBroadcastCategory, error, kErrorType);
+    Q_EMIT errorOccurred(error);
+    if (m_pipelinePrimed && !m_isBroadcasting) m_preConnect.spoil();
+    stopBroadcasting();
+    // Whether on air, connecting or counting down to a reconnect: the mount is let go.
+    endSourceSessionAfterError();
 }
 
 void Doredoradar::onEncodedDataReady(const QByteArray& data) {

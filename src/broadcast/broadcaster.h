@@ -129,6 +129,8 @@ private Q_SLOTS:
     void onClientConnectionError(const QString& error);
     void onReconnectNotice(int attempt, int maxAttempts, int countdown);
     void onMonitorPrimeHoldEnded();
+    // Capture has ended for good: the broadcast stops and the connection is let go.
+    void onCaptureDisplayLost();
 
 private:
     void flushPreConnectBuffer();

@@ -199,6 +199,36 @@ private Q_SLOTS:
         }
     }
 
+    // The X server ends mid-broadcast (a virtual display that is stopped, a session that ends):
+    // the run stops cleanly with status 4 and lets the mount go, instead of crashing in libobs.
+    void displayGoingAwayEndsTheRunCleanly() {
+        XvfbServer display;
+        QString error;
+        QVERIFY2(display.start(&error), qPrintable(error));
+        QProcessEnvironment env = environment(false);
+        env.insert(QStringLiteral("DISPLAY"), display.display());
+        QProcess cli;
+        QString seen;
+        cli.setProcessEnvironment(env);
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
+                  {server(QStringLiteral("/xgone")), QStringLiteral("--deck1"),
+                   QStringLiteral("Test_Microphone")});
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        QTest::qWait(1500);
+        display.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/xgone")).isEmpty(), 2000);
+        const bool finished =
+            cli.state() == QProcess::NotRunning || cli.waitForFinished(10000);
+        if (!finished) stopIfRunning(cli);
+        QVERIFY2(finished, qPrintable(output(cli, seen)));
+        QCOMPARE(cli.exitStatus(), QProcess::NormalExit);  // no crash, no core dump
+        QCOMPARE(cli.exitCode(), 4);
+        QVERIFY2(output(cli, seen).contains(QStringLiteral("The X display went away")),
+                 qPrintable(seen));
+    }
+
     // A device that is not there: the list of those that are, and status 4.
     void unknownDeviceExitsWithFour() {
         QProcess cli;
