@@ -188,7 +188,7 @@ void EncoderChain::makeCaps(ElementMaker& maker, const EncoderChainSettings& set
             CapsHandle::adopt(gst_caps_new_simple("audio/x-raw", "channels", G_TYPE_INT, m_channels,
                                                   "rate", G_TYPE_INT, m_rateHz, nullptr));
         g_object_set(rawCaps, "caps", caps.get(), nullptr);
-        MIXER_DEBUG << joined("Encoder raw caps: channels=", m_channels, "rate=", m_rateHz, "Hz");
+        MIXER_DEBUG << joined("Encoder input:", m_channels, "channels at", m_rateHz, "Hz");
     } else {
         MIXER_WARN << "Failed to create encoder raw capsfilter";
     }

@@ -90,8 +90,6 @@ bool GStreamerMixer::initialize() {
     return true;
 }
 
-// ---- Pipeline lifecycle ----
-
 bool GStreamerMixer::createPipeline() {
     m_shuttingDown.store(false);
     destroyPipeline();
@@ -149,7 +147,8 @@ void GStreamerMixer::destroyPipeline() {
 }
 
 bool GStreamerMixer::start(bool enableEncoding) {
-    MIXER_DEBUG << joined("start(", enableEncoding, "), running:", m_running.load());
+    MIXER_DEBUG << QStringLiteral("start(%1), running: %2")
+                       .arg(mixerlog::text(enableEncoding), mixerlog::text(m_running.load()));
     if (!m_initialized) {
         MIXER_WARN << "Not initialized";
         return false;
@@ -173,8 +172,12 @@ bool GStreamerMixer::start(bool enableEncoding) {
     }
     m_running.store(true);
     m_levelTimer.start();
+    const float monitorVolume = m_monitor.appliedVolume();
     const QString monitor =
-        joined("- monitor sink:", m_monitor.sinkFactory(), "volume:", m_monitor.appliedVolume());
+        QStringLiteral("- monitor: %1, %2")
+            .arg(m_monitor.sinkFactory(), monitorVolume > 0.0f
+                                              ? QStringLiteral("volume %1").arg(monitorVolume)
+                                              : QStringLiteral("off"));
     if (enableEncoding) {
         MIXER_INFO << joined("Pipeline started, encoding", formatLabel(), "with",
                              activeEncoderFactory(), monitor);
@@ -206,8 +209,6 @@ void GStreamerMixer::shutdown() {
     m_initialized = false;
     MIXER_INFO << "Shut down";
 }
-
-// ---- Deck input (capture threads) ----
 
 void GStreamerMixer::feedDeck1Audio(const float* data, int frames, int channels, int sampleRate) {
     feedDeck(0, data, frames, channels, sampleRate);
@@ -275,8 +276,6 @@ quint64 GStreamerMixer::pushedFrameCount() const {
 quint64 GStreamerMixer::staleFrameCount() const {
     return m_decks[0].staleFrames() + m_decks[1].staleFrames();
 }
-
-// ---- Gains ----
 
 float GStreamerMixer::deckGain(int deck, float ownVolume, float otherVolume, bool bothActive,
                                float crossfader) {
@@ -354,8 +353,6 @@ void GStreamerMixer::setDuckingConfig(const DuckingConfig& config) {
     }
 }
 
-// ---- Level tick ----
-
 void GStreamerMixer::onLevelTimer() {
     if (m_shuttingDown.load()) return;
     if (m_ducker.isEnabled()) {
@@ -374,8 +371,6 @@ void GStreamerMixer::onLevelTimer() {
     for (DeckFeed& deck : m_decks) deck.decayPeak(kPeakDecayPerTick);
 }
 
-// ---- Monitor ----
-
 QStringList GStreamerMixer::getMonitorDevices() { return m_monitor.devices(); }
 
 bool GStreamerMixer::setMonitorDevice(const QString& deviceName) {
@@ -387,8 +382,6 @@ bool GStreamerMixer::setMonitorDevice(const QString& deviceName) {
 void GStreamerMixer::setMonitorEnabled(bool enabled) { m_monitor.setEnabled(enabled); }
 
 void GStreamerMixer::setMonitorVolume(float volume) { m_monitor.setVolume(volume); }
-
-// ---- Encoder configuration ----
 
 void GStreamerMixer::setEncoderType(Codec type) {
     if (m_running.load() && m_encodingEnabled.load()) {
@@ -445,8 +438,6 @@ QString GStreamerMixer::activeEncoderFactory() const {
     return chain ? chain->encoderFactory() : QString();
 }
 
-// ---- Stream tags ----
-
 void GStreamerMixer::setInitialStreamTags(const QString& title, const QString& artist) {
     m_pendingTitle = title;
     m_pendingArtist = artist;
@@ -461,8 +452,6 @@ bool GStreamerMixer::applyPendingTags() {
                           "artist:", m_pendingArtist);
     return true;
 }
-
-// ---- Diagnostics and test seams ----
 
 QVariant GStreamerMixer::elementProperty(const QString& elementName,
                                          const QString& property) const {

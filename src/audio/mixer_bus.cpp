@@ -8,8 +8,6 @@
 #include "audio/mixer_log.h"
 #include "platform/audio_threads.h"
 
-using mixerlog::joined;
-
 namespace {
 
 // Every streaming thread announces here, on itself, that it starts and ends its work: the
@@ -25,25 +23,26 @@ GstBusSyncReply onSyncMessage(GstBus*, GstMessage* message, gpointer) {
     return GST_BUS_DROP;
 }
 
-// The text and debug details of an error or warning message.
-struct Report {
-    QString text;
-    QString details;
-};
-
-Report parseReport(GstMessage* message, const QString& fallback) {
+// Logs an error or warning message and returns its text.
+QString logReport(GstMessage* message) {
+    const bool isError = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR;
     GError* error = nullptr;
     gchar* debug = nullptr;
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+    if (isError) {
         gst_message_parse_error(message, &error, &debug);
     } else {
         gst_message_parse_warning(message, &error, &debug);
     }
-    Report report{error && error->message ? QString::fromUtf8(error->message) : fallback,
-                  debug ? QString::fromUtf8(debug) : QString()};
+    const char* kind = isError ? "error" : "warning";
+    const QString text = error && error->message ? QString::fromUtf8(error->message)
+                                                 : QStringLiteral("Unknown %1").arg(kind);
+    MIXER_WARN << QStringLiteral("Pipeline %1: ").arg(kind) << text;
+    if (debug && *debug) {
+        MIXER_WARN << QStringLiteral("Pipeline %1 debug: ").arg(kind) << QString::fromUtf8(debug);
+    }
     g_clear_error(&error);
     g_free(debug);
-    return report;
+    return text;
 }
 
 }  // namespace
@@ -90,25 +89,16 @@ void MixerBus::handleMessage(GstMessage* message) {
             gst_bin_recalculate_latency(GST_BIN(m_pipeline));
             break;
         case GST_MESSAGE_ERROR: {
-            const Report report = parseReport(message, QStringLiteral("Unknown error"));
-            MIXER_WARN << joined("Pipeline error:", report.text);
-            if (!report.details.isEmpty()) {
-                MIXER_WARN << joined("Pipeline error debug:", report.details);
-            }
+            const QString text = logReport(message);
             if (!m_errorReported) {
                 m_errorReported = true;
-                Q_EMIT errorOccurred(report.text);
+                Q_EMIT errorOccurred(text);
             }
             break;
         }
-        case GST_MESSAGE_WARNING: {
-            const Report report = parseReport(message, QStringLiteral("Unknown warning"));
-            MIXER_WARN << joined("Pipeline warning:", report.text);
-            if (!report.details.isEmpty()) {
-                MIXER_WARN << joined("Pipeline warning debug:", report.details);
-            }
+        case GST_MESSAGE_WARNING:
+            logReport(message);
             break;
-        }
         default:
             break;
     }

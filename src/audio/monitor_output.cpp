@@ -145,7 +145,9 @@ void MonitorOutput::configureSink(GstElement* sink) {
     if (!isDefaultDevice(m_device) && gstutil::hasProperty(sink, "device")) {
         g_object_set(sink, "device", m_device.toUtf8().constData(), nullptr);
     }
-    MIXER_DEBUG << joined("Monitor sink:", m_sinkFactory, "device:", m_device);
+    MIXER_DEBUG << joined("Monitor sink", m_sinkFactory, "on",
+                          isDefaultDevice(m_device) ? QStringLiteral("the default device")
+                                                    : QStringLiteral("device ") + m_device);
 }
 
 QStringList MonitorOutput::devices() {
