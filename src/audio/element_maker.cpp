@@ -6,17 +6,13 @@
 ElementMaker::ElementMaker(GstElement* bin, const QSet<QString>& unavailableFactories)
     : m_bin(bin), m_unavailableFactories(unavailableFactories) {}
 
-bool ElementMaker::isAvailable(const char* factory) const {
-    return !m_unavailableFactories.contains(QLatin1String(factory));
-}
-
 GstElement* ElementMaker::make(const char* factory, const char* name) {
     const ElementHandle element = makeLoose(factory, name);
     return element ? add(element) : nullptr;
 }
 
 ElementHandle ElementMaker::makeLoose(const char* factory, const char* name) {
-    if (!isAvailable(factory)) return {};
+    if (m_unavailableFactories.contains(QLatin1String(factory))) return {};
     return ElementHandle::sink(gst_element_factory_make(factory, name));
 }
 
@@ -24,5 +20,3 @@ GstElement* ElementMaker::add(const ElementHandle& element) {
     gst_bin_add(GST_BIN(m_bin), element.get());
     return element.get();
 }
-
-void ElementMaker::remove(GstElement* element) { gst_bin_remove(GST_BIN(m_bin), element); }

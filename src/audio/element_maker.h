@@ -13,8 +13,6 @@ public:
     // that are not installed.
     ElementMaker(GstElement* bin, const QSet<QString>& unavailableFactories);
 
-    bool isAvailable(const char* factory) const;
-
     // Made and added to the bin, which owns it from then on: a failed build only has to drop
     // the bin. Null when the factory is missing.
     GstElement* make(const char* factory, const char* name);
@@ -22,8 +20,6 @@ public:
     ElementHandle makeLoose(const char* factory, const char* name);
     // The bin takes a loose element; returned for linking (the bin holds it).
     GstElement* add(const ElementHandle& element);
-    // Takes an element out of the bin again, which lets it go.
-    void remove(GstElement* element);
 
 private:
     GstElement* m_bin;

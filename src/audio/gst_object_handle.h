@@ -4,7 +4,6 @@
 #include <utility>
 
 // Forward declarations only: the GStreamer headers stay in the .cpp files.
-typedef struct _GstObject GstObject;
 typedef struct _GstElement GstElement;
 typedef struct _GstPad GstPad;
 typedef struct _GstBus GstBus;
