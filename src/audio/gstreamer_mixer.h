@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QSet>
@@ -10,16 +9,20 @@
 #include <QTimer>
 #include <QVariant>
 
+#include <array>
 #include <atomic>
 #include <memory>
 
 #include "audio/codec.h"
-#include "audio/gst_object_handle.h"
+#include "audio/deck_feed.h"
+#include "audio/encoder_chain.h"
 #include "audio/gstreamer_mixer_enums.h"
+#include "audio/mix_format.h"
+#include "audio/monitor_output.h"
 #include "audio/voice_ducker.h"
 
-class QSocketNotifier;
-typedef struct _GstBuffer GstBuffer;
+class MixerBus;
+class MixerGraph;
 
 // Mixes the two decks (interleaved float32 stereo at 48 kHz) with deck gains, crossfader, the
 // -3 dB two-deck headroom and voice ducking; plays the mix on a local monitor device and, while
@@ -32,6 +35,11 @@ typedef struct _GstBuffer GstBuffer;
 // Threads: everything is main-thread only unless its comment says otherwise. The feed functions
 // are for capture threads; encodedDataReady is emitted on a GStreamer streaming thread (connect
 // it queued or automatic).
+//
+// The parts: MixerGraph builds and owns one pipeline, DeckFeed takes one deck's audio into it,
+// EncoderChain makes the encoder branch's codec part, MonitorOutput runs the monitor branch and
+// MixerBus drains the pipeline's messages. This class holds what outlives a pipeline (gains,
+// ducking, encoder and monitor settings) and the start and stop of it.
 class GStreamerMixer : public QObject, public GStreamerMixerEnums {
     Q_OBJECT
 
@@ -77,8 +85,8 @@ public:
     void setCrossfader(float position);  // -1.0 (deck 1 only) .. 1.0 (deck 2 only)
     void setDeck1Active(bool active);
     void setDeck2Active(bool active);
-    float deck1Volume() const { return m_deck1Volume.load(); }
-    float deck2Volume() const { return m_deck2Volume.load(); }
+    float deck1Volume() const { return m_deckVolumes[0].load(); }
+    float deck2Volume() const { return m_deckVolumes[1].load(); }
     float masterVolume() const { return m_masterGain.load(); }
     float crossfader() const { return m_crossfader.load(); }
 
@@ -97,11 +105,11 @@ public:
     bool setMonitorDevice(const QString& deviceName);
     void setMonitorEnabled(bool enabled);
     void setMonitorVolume(float volume);
-    bool isMonitorEnabled() const { return m_monitorEnabled.load(); }
-    float monitorUserVolume() const { return m_monitorUserVolume.load(); }
-    float appliedMonitorVolume() const { return m_appliedMonitorVolume.load(); }
-    QString monitorDevice() const { return m_monitorDevice; }
-    QString monitorSinkFactory() const { return m_monitorSinkFactory; }
+    bool isMonitorEnabled() const { return m_monitor.isEnabled(); }
+    float monitorUserVolume() const { return m_monitor.userVolume(); }
+    float appliedMonitorVolume() const { return m_monitor.appliedVolume(); }
+    QString monitorDevice() const { return m_monitor.device(); }
+    QString monitorSinkFactory() const { return m_monitor.sinkFactory(); }
 
     // Encoder configuration; takes effect when the next pipeline is built. Main thread.
     void setEncoderType(Codec type);
@@ -111,27 +119,28 @@ public:
     void setAacAfterburner(bool enabled);
     void setAacProfile(AacProfile profile);
     void setOpusAudioType(OpusAudioType type);
-    Codec encoderType() const { return m_encoderType; }
-    int bitrate() const { return m_bitrate; }
-    int targetSampleRate() const { return m_targetSampleRate; }
-    int outputChannels() const { return m_outputChannels; }
+    Codec encoderType() const { return m_encoder.codec; }
+    int bitrate() const { return m_encoder.bitrateKbps; }
+    int targetSampleRate() const { return m_encoder.sampleRateHz; }
+    int outputChannels() const { return m_encoder.channels; }
     // The encoder element's factory in the current pipeline ("opusenc", ...), empty without.
-    QString activeEncoderFactory() const { return m_activeEncoderFactory; }
+    QString activeEncoderFactory() const;
 
     // "Opus 128kbps @ 48kHz"; "Vorbis 96kbps @ 48kHz → 44.1kHz" when the encoder resamples.
     QString formatLabel() const;
 
     // Title and artist written into the Ogg comment header of the next Opus or Vorbis stream.
     void setInitialStreamTags(const QString& title, const QString& artist);
+    // Hands them to the current pipeline's encoder; false without tags or an Ogg encoder.
     bool applyPendingTags();
 
     // Diagnostics. Any thread.
-    quint64 droppedBufferCount() const { return m_droppedBuffers.load(); }
+    quint64 droppedBufferCount() const;
     // Deck audio handed to the pipeline since construction: blocks, and the frames in them;
     // frames of a block that was let go because its deck paused before filling it.
-    quint64 pushedBlockCount() const { return m_pushedBlocks.load(); }
-    quint64 pushedFrameCount() const { return m_pushedFrames.load(); }
-    quint64 staleFrameCount() const { return m_staleFrames.load(); }
+    quint64 pushedBlockCount() const;
+    quint64 pushedFrameCount() const;
+    quint64 staleFrameCount() const;
     // Counts pipelines built, so callers can tell a rebuild from a kept pipeline.
     quint64 pipelineSerial() const { return m_pipelineSerial; }
 
@@ -157,132 +166,47 @@ private:
     friend struct GStreamerMixerCallbacks;
 
     bool createPipeline();
-    bool buildPipeline();
     void destroyPipeline();
-    bool createEncoderChain(GstElement*& encoder, GstElement*& muxer, GstElement*& aacParse,
-                            GstElement*& aacCaps, GstElement*& rawCaps);
-    GstElement* makeElement(const char* factory, const char* name);
-    GstElement* makeMonitorSink();
-    bool setPipelineState(int state);
 
-    // One deck's block in the making. Guarded by m_mutex.
-    struct PendingBlock {
-        GstBuffer* buffer = nullptr;  // owned; null while no block is open
-        int frames = 0;
-        int capacityFrames = 0;
-        qint64 lastAppendMs = 0;
-    };
+    void feedDeck(int deckIndex, const float* data, int frames, int channels, int sampleRate);
 
-    void feedDeck(int deck, const float* data, int frames, int channels, int sampleRate);
-    // Both under m_mutex. pushBlock hands the block over (or drops it, with a warning).
-    bool pushBlock(int deck, PendingBlock& block, int sampleRate, qint64 nowMs);
-    void releasePendingBlocks();
+    void setDeckVolume(int deckIndex, float volume);
+    void reapplyDeckVolumes();
+    void setDeckActive(int deckIndex, bool active);
+    // The deck's gain law times the duck gain when it is the ducked deck; advanceDucking first
+    // moves the ducking envelope a step.
+    void applyDeckGain(int deckIndex, bool advanceDucking);
+    float triggerLevel() const;
 
-    void setDeckActive(int deck, bool active);
-    void applyDeckGain(int deck, bool advanceDucking);
-    float plainDeckGain(int deck) const;
-    void applyBothDeckGains();
-
-    void applyMonitorEnabled(bool enabled);
-    void applyMonitorDeviceToSink();
-    void restartMonitorSink();
-    QString resolveDeviceId(const QString& deviceName);
-
-    void drainBus();
-    void handleBusMessage(void* message);
-
-    // Pipeline and the elements kept after construction; each handle holds a reference.
     // Held while any of our pipelines may have a monitor sink (platform/audio_output_devices.h);
     // declared first, so it goes last.
     std::shared_ptr<void> m_monitorSinkService;
-    ElementHandle m_pipeline;
-    ElementHandle m_appsrc1;
-    ElementHandle m_appsrc2;
-    ElementHandle m_volume1;
-    ElementHandle m_volume2;
-    ElementHandle m_audioMixer;
-    ElementHandle m_masterVolume;
-    ElementHandle m_tee;
-    ElementHandle m_appsink;
-    ElementHandle m_encoder;
-    ElementHandle m_monitorQueue;
-    ElementHandle m_monitorVolume;
-    ElementHandle m_monitorConvert;
-    ElementHandle m_monitorResample;
-    ElementHandle m_monitorSink;
-    BusHandle m_bus;
-    std::unique_ptr<QSocketNotifier> m_busNotifier;
-    PadHandle m_mixerSinkPad1;
-    PadHandle m_mixerSinkPad2;
-    PadHandle m_teeEncoderPad;
-    PadHandle m_teeMonitorPad;
-    QString m_activeEncoderFactory;
-    QString m_monitorSinkFactory;
+    MonitorOutput m_monitor;
+    std::unique_ptr<MixerGraph> m_graph;
+    MixerBus* m_bus = nullptr;  // a child; deleted later, as it may be mid-drain when it goes
     quint64 m_pipelineSerial = 0;
-    bool m_pipelineErrorReported = false;
 
     bool m_initialized = false;
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_encodingEnabled{false};
     std::atomic<bool> m_shuttingDown{false};
 
-    // Serialises buffer pushes against stopping and tearing the pipeline down.
+    // The feed lock: serialises buffer pushes against stopping and tearing the pipeline down.
     QMutex m_mutex;
-
-    std::atomic<int> m_inputSampleRate{48000};
-    int m_inputChannels = 2;
-    // The caps each deck's appsrc currently announces; guarded by m_mutex.
-    int m_deck1CapsChannels = 0;
-    int m_deck1CapsRate = 0;
-    int m_deck2CapsChannels = 0;
-    int m_deck2CapsRate = 0;
-    PendingBlock m_pending1;
-    PendingBlock m_pending2;
+    std::array<DeckFeed, 2> m_decks{DeckFeed(1), DeckFeed(2)};
+    // Deck 1's capture rate, which the deck sources of the next pipeline announce first.
+    std::atomic<int> m_inputSampleRate{mixformat::kSampleRateHz};
     int m_feedBlockMs = kDefaultFeedBlockMs;
-    std::atomic<int> m_activeFeedBlockMs{kDefaultFeedBlockMs};  // the running pipeline's
 
-    std::atomic<qint64> m_lastDeck1LogMs{0};
-    std::atomic<qint64> m_lastDeck2LogMs{0};
-    std::atomic<qint64> m_lastDeck1DropWarnMs{0};
-    std::atomic<qint64> m_lastDeck2DropWarnMs{0};
-    std::atomic<quint64> m_droppedBuffers{0};
-    std::atomic<quint64> m_pushedBlocks{0};
-    std::atomic<quint64> m_pushedFrames{0};
-    std::atomic<quint64> m_staleFrames{0};
-    std::atomic<qint64> m_lastPushMs{0};
-
-    std::atomic<float> m_deck1Volume{1.0f};
-    std::atomic<float> m_deck2Volume{1.0f};
+    std::array<std::atomic<float>, 2> m_deckVolumes{1.0f, 1.0f};
+    std::array<std::atomic<bool>, 2> m_deckActive{false, false};
     std::atomic<float> m_masterGain{1.0f};
     std::atomic<float> m_crossfader{0.0f};
-    std::atomic<bool> m_deck1Active{false};
-    std::atomic<bool> m_deck2Active{false};
-
-    std::atomic<float> m_deck1Peak{0.0f};
-    std::atomic<float> m_deck2Peak{0.0f};
-    std::atomic<float> m_masterPeak{0.0f};
 
     VoiceDucker m_ducker;
-
     QTimer m_levelTimer;
 
-    std::atomic<bool> m_monitorEnabled{false};
-    std::atomic<float> m_monitorUserVolume{1.0f};
-    std::atomic<float> m_appliedMonitorVolume{0.0f};
-    QString m_monitorDevice;
-    QHash<QString, QString> m_endpointCache;
-    bool m_endpointCacheValid = false;
-    // Re-enables the monitor after a device change; a user's own switch cancels it.
-    QTimer m_monitorReenableTimer;
-
-    Codec m_encoderType = Codec::Opus;
-    int m_bitrate = 128;
-    int m_targetSampleRate = 48000;
-    int m_outputChannels = 2;
-    bool m_aacAfterburner = true;
-    AacProfile m_aacProfile = AAC_PROFILE_AUTO;
-    OpusAudioType m_opusAudioType = OPUS_AUDIO_MUSIC;
-
+    EncoderChainSettings m_encoder;
     QString m_pendingTitle;
     QString m_pendingArtist;
 
