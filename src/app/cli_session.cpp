@@ -143,6 +143,12 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(&m_controller, &Doredoradar::broadcastingStopped, this,
             &CliSession::onBroadcastingStopped);
     connect(&m_controller, &Doredoradar::errorOccurred, this, &CliSession::onControllerError);
+    // Trouble the broadcast survives: told as it happens, the run goes on.
+    connect(&m_controller, &Doredoradar::warningOccurred, this,
+            [](const QString& warning) { console().printLine(warning); });
+    connect(&m_controller, &Doredoradar::deckInputRecovered, this, [](int deck) {
+        console().printLine(QStringLiteral("Deck %1 has its input back").arg(deck));
+    });
     IcecastClient* client = m_controller.icecastClient();
     connect(client, &IcecastClient::connectionError, this, &CliSession::onConnectionError);
     connect(client, &IcecastClient::reconnecting, this, &CliSession::onReconnecting);

@@ -54,6 +54,8 @@ public:
     void abandonSource();
     // Any thread.
     bool hasSource() const { return m_source.load() != nullptr; }
+    // Main thread: the source itself (the deck keeps the reference), or null.
+    obs_source* source() const { return m_source.load(); }
     // Main thread.
     const QString& inputId() const { return m_inputId; }
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 // Forward declarations only: the GStreamer headers stay in the .cpp files.
+typedef struct _GstObject GstObject;
 typedef struct _GstElement GstElement;
 typedef struct _GstPad GstPad;
 typedef struct _GstBus GstBus;

@@ -122,9 +122,16 @@ bool GStreamerMixer::createPipeline() {
     reapplyDeckVolumes();
     setMasterVolume(m_masterGain.load());
 
-    m_bus = new MixerBus(m_graph->pipeline(), this);
+    m_bus = new MixerBus(m_graph->pipeline(),
+                         [this](const GstObject* source) { return m_monitor.isFromSink(source); },
+                         this);
     connect(m_bus, &MixerBus::errorOccurred, this, [this](const QString& message) {
         if (!m_shuttingDown.load()) Q_EMIT errorOccurred(message);
+    });
+    connect(m_bus, &MixerBus::monitorFailed, this, [this](const QString& message) {
+        m_monitor.markFailed();
+        MIXER_WARN << joined("Monitor output stopped:", message, "- the mix goes on without it");
+        Q_EMIT monitorFailed(message);
     });
     return true;
 }
@@ -372,6 +379,20 @@ void GStreamerMixer::onLevelTimer() {
 }
 
 QStringList GStreamerMixer::getMonitorDevices() { return m_monitor.devices(); }
+
+bool GStreamerMixer::restartMonitorOutput() {
+    if (!m_graph || !m_monitor.hasFailed()) return false;
+    // The old hold's connection died with the service: a fresh one first, under which the
+    // sink reopens; only then does the old one go, so the two overlap.
+    std::shared_ptr<void> renewed = platform::renewMonitorSinkService();
+    if (!renewed && m_monitorSinkService) return false;  // the service is not reachable yet
+    const qint64 lastAudioMs = std::max(m_decks[0].lastAudioMs(), m_decks[1].lastAudioMs());
+    const bool restarted = m_monitor.restart(lastAudioMs);
+    if (renewed) m_monitorSinkService = std::move(renewed);
+    if (!restarted) return false;
+    MIXER_INFO << "Monitor output reopened";
+    return true;
+}
 
 bool GStreamerMixer::setMonitorDevice(const QString& deviceName) {
     const qint64 lastAudioMs = std::max(m_decks[0].lastAudioMs(), m_decks[1].lastAudioMs());

@@ -110,6 +110,11 @@ public:
     float appliedMonitorVolume() const { return m_monitor.appliedVolume(); }
     QString monitorDevice() const { return m_monitor.device(); }
     QString monitorSinkFactory() const { return m_monitor.sinkFactory(); }
+    // The monitor's sink failed (its sound server went away, say): only the monitor stopped,
+    // the mix and the encoder go on. restartMonitorOutput() reopens it once its audio service
+    // is back; false when there was nothing to reopen. Main thread.
+    bool hasMonitorFailed() const { return m_monitor.hasFailed(); }
+    bool restartMonitorOutput();
 
     // Encoder configuration; takes effect when the next pipeline is built. Main thread.
     void setEncoderType(Codec type);
@@ -158,6 +163,8 @@ Q_SIGNALS:
     void encodedDataReady(const QByteArray& data);
     void levelsUpdated(float deck1, float deck2, float master);
     void errorOccurred(const QString& error);
+    // The monitor sink failed; nothing else stopped (see hasMonitorFailed).
+    void monitorFailed(const QString& error);
 
 private Q_SLOTS:
     void onLevelTimer();

@@ -47,9 +47,10 @@ QString logReport(GstMessage* message) {
 
 }  // namespace
 
-MixerBus::MixerBus(GstElement* pipeline, QObject* parent)
+MixerBus::MixerBus(GstElement* pipeline, MonitorSource isMonitorSource, QObject* parent)
     : QObject(parent),
       m_pipeline(pipeline),
+      m_isMonitorSource(std::move(isMonitorSource)),
       m_bus(BusHandle::adopt(gst_pipeline_get_bus(GST_PIPELINE(pipeline)))) {
     gst_bus_set_sync_handler(m_bus.get(), onSyncMessage, nullptr, nullptr);
     GPollFD pollFd{};
@@ -90,6 +91,10 @@ void MixerBus::handleMessage(GstMessage* message) {
             break;
         case GST_MESSAGE_ERROR: {
             const QString text = logReport(message);
+            if (m_isMonitorSource && m_isMonitorSource(GST_MESSAGE_SRC(message))) {
+                Q_EMIT monitorFailed(text);
+                break;
+            }
             if (!m_errorReported) {
                 m_errorReported = true;
                 Q_EMIT errorOccurred(text);

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 #include "audio/gst_object_handle.h"
 
 class QSocketNotifier;
@@ -14,9 +16,12 @@ class MixerBus : public QObject {
     Q_OBJECT
 
 public:
+    // Tells the monitor sink's messages from the rest (its failures stop only the monitor).
+    using MonitorSource = std::function<bool(const GstObject* source)>;
+
     // Watches the bus of a built pipeline. Messages are drained whatever event dispatcher Qt
     // runs: the bus's poll descriptor is readable while messages wait.
-    MixerBus(GstElement* pipeline, QObject* parent);
+    MixerBus(GstElement* pipeline, MonitorSource isMonitorSource, QObject* parent);
     ~MixerBus() override;
 
     // Handles every message waiting. A handler may close the bus.
@@ -29,11 +34,14 @@ Q_SIGNALS:
     // The first error of this pipeline: one failure tends to raise a burst of follow-ups, which
     // are only logged.
     void errorOccurred(const QString& message);
+    // An error of the monitor sink, each time it fails.
+    void monitorFailed(const QString& message);
 
 private:
     void handleMessage(GstMessage* message);
 
     GstElement* m_pipeline;  // not owned: the bus is closed before the pipeline goes
+    MonitorSource m_isMonitorSource;
     BusHandle m_bus;
     QSocketNotifier* m_notifier = nullptr;  // a child
     bool m_errorReported = false;

@@ -28,9 +28,12 @@ constexpr int kReenableDelayMs = 100;
 constexpr int kBlockTimeoutMs = 1000;
 // Longer than any buffer can take to pass the monitor sink (its latency is about 250 ms).
 constexpr qint64 kIdleAfterMs = 500;
-// Up to a second of mix waits in the queue, which starts passing it on once 50 ms are in.
+// Up to a second of mix waits in the queue, which starts passing it on once 50 ms are in. A
+// sink that hangs (its sound server gone) makes the queue drop its oldest audio rather than
+// hold up the tee, and with it the encoder.
 constexpr guint64 kQueueMaxNs = 1000 * GST_MSECOND;
 constexpr guint64 kQueueThresholdNs = 50 * GST_MSECOND;
+constexpr int kQueueLeakDownstream = 2;  // queue "leaky": drop the oldest buffers
 constexpr int kResampleQuality = 4;  // audioresample's default trade of quality against CPU
 // The sink's own buffer and the period it writes in (microseconds).
 constexpr gint64 kSinkBufferUs = 200000;
@@ -48,6 +51,46 @@ struct PadBlock {
     std::condition_variable blocked;
     bool isBlocked = false;
 };
+
+// The entry of the sink's bin: whatever the sink answers, the queue in front of it hears "ok",
+// so no answer of the sink ever stops the monitor queue (a stopped queue would refuse the tee,
+// and the tee the whole mix). An error marks the sink failed; from then on what arrives is
+// dropped until the sink is reopened. (A sink being reopened answers "flushing": that is
+// swallowed too. When the whole pipeline stops, the queue flushes on its own.)
+GstFlowReturn guardedChain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
+    auto* failed = static_cast<std::atomic<bool>*>(gst_pad_get_element_private(pad));
+    if (failed->load()) {
+        gst_buffer_unref(buffer);
+        return GST_FLOW_OK;
+    }
+    const GstFlowReturn result = gst_proxy_pad_chain_default(pad, parent, buffer);
+    if (result < GST_FLOW_EOS && result != GST_FLOW_FLUSHING) failed->store(true);
+    return GST_FLOW_OK;
+}
+
+// Queries reach the sink through the same entry. One that a failed sink cannot answer (its
+// caps, with no server to ask) is answered here with what raw audio the sink's entry could
+// take, so that a deck negotiating meanwhile does not fail the whole mix.
+gboolean guardedQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
+    auto* failed = static_cast<std::atomic<bool>*>(gst_pad_get_element_private(pad));
+    if (!failed->load() && gst_pad_query_default(pad, parent, query)) return TRUE;
+    switch (GST_QUERY_TYPE(query)) {
+        case GST_QUERY_CAPS: {
+            GstCaps* filter = nullptr;
+            gst_query_parse_caps(query, &filter);
+            const CapsHandle any = CapsHandle::adopt(gst_caps_from_string("audio/x-raw"));
+            const CapsHandle result = CapsHandle::adopt(
+                filter ? gst_caps_intersect(filter, any.get()) : gst_caps_ref(any.get()));
+            gst_query_set_caps_result(query, result.get());
+            return TRUE;
+        }
+        case GST_QUERY_ACCEPT_CAPS:
+            gst_query_set_accept_caps_result(query, TRUE);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
 
 GstPadProbeReturn onPadBlocked(GstPad*, GstPadProbeInfo*, gpointer userData) {
     auto* block = static_cast<PadBlock*>(userData);
@@ -81,24 +124,53 @@ MonitorOutput::Branch MonitorOutput::buildBranch(ElementMaker& maker) {
     GstElement* volume = maker.make("volume", "monitor_volume");
     GstElement* convert = maker.make("audioconvert", "monitor_convert");
     GstElement* resample = maker.make("audioresample", "monitor_resample");
-    GstElement* sink = makeSink(maker);
-    if (!queue || !volume || !convert || !resample || !sink) return {};
+    const ElementHandle sink = makeSink(maker);
+    GstElement* guarded = sink ? guardSink(maker, sink) : nullptr;
+    if (!queue || !volume || !convert || !resample || !guarded) return {};
 
     g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", kQueueMaxNs,
-                 "min-threshold-time", kQueueThresholdNs, nullptr);
+                 "min-threshold-time", kQueueThresholdNs, "leaky", kQueueLeakDownstream,
+                 nullptr);
     g_object_set(resample, "quality", kResampleQuality, nullptr);
-    configureSink(sink);
-    if (!gstutil::linkChain({queue, volume, convert, resample, sink})) {
+    configureSink(sink.get());
+    if (!gstutil::linkChain({queue, volume, convert, resample, guarded})) {
         MIXER_WARN << "Failed to link monitor chain elements";
         return {};
     }
     const float applied = gstutil::capGain(m_enabled.load() ? m_userVolume.load() : 0.0f);
     m_appliedVolume.store(applied);
     gstutil::setVolume(volume, applied);
-    return {queue, volume, sink};
+    m_failed.store(false);
+    return {queue, volume, sink.get()};
 }
 
-GstElement* MonitorOutput::makeSink(ElementMaker& maker) {
+GstElement* MonitorOutput::guardSink(ElementMaker& maker, const ElementHandle& sink) {
+    const ElementHandle bin = ElementHandle::sink(gst_bin_new("monitor_sink_bin"));
+    gst_bin_add(GST_BIN(bin.get()), sink.get());  // the bin takes a reference of its own
+    const PadHandle target = PadHandle::adopt(gst_element_get_static_pad(sink.get(), "sink"));
+    GstPad* entry = gst_ghost_pad_new("sink", target.get());
+    gst_pad_set_element_private(entry, &m_failed);
+    gst_pad_set_chain_function(entry, guardedChain);
+    gst_pad_set_chain_list_function(entry, nullptr);  // lists then come buffer by buffer
+    gst_pad_set_query_function(entry, guardedQuery);
+    gst_element_add_pad(bin.get(), entry);  // the bin takes the floating pad
+    return maker.add(bin);
+}
+
+bool MonitorOutput::isFromSink(const GstObject* source) const {
+    GstElement* sink = m_graph ? m_graph->monitorSink() : nullptr;
+    if (!sink || !source) return false;
+    return source == GST_OBJECT(sink) ||
+           gst_object_has_as_ancestor(const_cast<GstObject*>(source), GST_OBJECT(sink));
+}
+
+bool MonitorOutput::restart(qint64 lastAudioMs) {
+    if (!m_graph || !m_graph->monitorSink()) return false;
+    restartSink(lastAudioMs, true);
+    return true;
+}
+
+ElementHandle MonitorOutput::makeSink(ElementMaker& maker) {
     const std::vector<std::string> factories = platform::monitorSinkFactoryNames();
     for (size_t i = 0; i < factories.size(); ++i) {
         const char* factory = factories[i].c_str();
@@ -123,9 +195,9 @@ GstElement* MonitorOutput::makeSink(ElementMaker& maker) {
         }
         m_sinkFactory = QString::fromLatin1(factory);
         if (i > 0) MIXER_INFO << joined("Monitor plays through the fallback sink", m_sinkFactory);
-        return maker.add(sink);
+        return ElementHandle::share(sink.get());
     }
-    return nullptr;
+    return {};
 }
 
 void MonitorOutput::configureSink(GstElement* sink) {
@@ -145,6 +217,7 @@ void MonitorOutput::configureSink(GstElement* sink) {
     if (!isDefaultDevice(m_device) && gstutil::hasProperty(sink, "device")) {
         g_object_set(sink, "device", m_device.toUtf8().constData(), nullptr);
     }
+    applyClientName(sink);
     MIXER_DEBUG << joined("Monitor sink", m_sinkFactory, "on",
                           isDefaultDevice(m_device) ? QStringLiteral("the default device")
                                                     : QStringLiteral("device ") + m_device);
@@ -212,8 +285,17 @@ void MonitorOutput::setDevice(const QString& deviceName, bool playing, qint64 la
     // A sink reads its device when it opens: restart it, muted for a moment.
     const bool audible = m_enabled.load();
     if (audible) applyEnabled(false);
-    restartSink(lastAudioMs);
+    restartSink(lastAudioMs, false);
     if (audible) m_reenableTimer.start();
+}
+
+// Sinks of one client name share one connection to the audio service; after the service came
+// back, the name is a new one (platform::renewMonitorSinkService).
+void MonitorOutput::applyClientName(GstElement* sink) {
+    const std::string name = platform::monitorSinkClientName();
+    if (!name.empty() && gstutil::hasProperty(sink, "client-name")) {
+        g_object_set(sink, "client-name", name.c_str(), nullptr);
+    }
 }
 
 void MonitorOutput::applyDeviceToSink() {
@@ -226,10 +308,10 @@ void MonitorOutput::applyDeviceToSink() {
     }
 }
 
-void MonitorOutput::restartSink(qint64 lastAudioMs) {
+void MonitorOutput::restartSink(qint64 lastAudioMs, bool afterFailure) {
     GstElement* pipeline = m_graph->pipeline();
     GstElement* sink = m_graph->monitorSink();
-    if (!gstutil::hasProperty(sink, "device")) return;
+    if (!afterFailure && !gstutil::hasProperty(sink, "device")) return;
     const PadHandle queueSrc = staticPad(m_graph->monitorQueue(), "src");
     if (!queueSrc) return;
 
@@ -251,14 +333,16 @@ void MonitorOutput::restartSink(qint64 lastAudioMs) {
         }
     }
     gst_element_set_state(sink, GST_STATE_NULL);
+    m_failed.store(false);
     applyDeviceToSink();
+    applyClientName(sink);
     if (const ClockHandle clock =
             ClockHandle::adopt(gst_pipeline_get_clock(GST_PIPELINE(pipeline)))) {
         gst_element_set_clock(sink, clock.get());
     }
     gst_element_set_base_time(sink, gst_element_get_base_time(pipeline));
     if (!gst_element_sync_state_with_parent(sink)) {
-        MIXER_WARN << "Failed to reopen the monitor sink on the new device";
+        MIXER_WARN << "Failed to reopen the monitor sink";
     }
     gst_pad_remove_probe(queueSrc.get(), probe);  // also frees the block
 }

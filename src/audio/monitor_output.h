@@ -10,9 +10,10 @@
 
 #include <atomic>
 
+#include "audio/gst_object_handle.h"
+
 class ElementMaker;
 class MixerGraph;
-typedef struct _GstElement GstElement;
 
 // Main thread, except the getters of the enabled state and volumes (any thread). Device
 // switching waits up to a second for the streaming thread (see setDevice).
@@ -24,6 +25,11 @@ public:
         GstElement* volume = nullptr;
         GstElement* sink = nullptr;
     };
+
+    // The sink sits in a bin of its own whose entry swallows the sink's failures: a sink that
+    // loses its audio service (the sound server went away, a device was unplugged) stops only
+    // the monitor, never the tee, and with it the mix and the broadcast. From its first failure
+    // the bin drops what reaches it until restart() opens the sink again.
 
     MonitorOutput();
     MonitorOutput(const MonitorOutput&) = delete;
@@ -49,6 +55,15 @@ public:
     // The user's switch: wins over a pending re-enable. Switching on makes the monitor audible.
     void setEnabled(bool enabled);
     void setVolume(float volume);
+    // Main thread: after the sink failed (see Branch), once its audio service is back: closes
+    // and reopens it. False when there is no sink to reopen.
+    bool restart(qint64 lastAudioMs);
+    // Any thread: the sink failed and has not been reopened since.
+    bool hasFailed() const { return m_failed.load(); }
+    // Main thread: the sink reported an error of its own (it may hang rather than refuse).
+    void markFailed() { m_failed.store(true); }
+    // Whether a bus message comes from the sink (or an element inside it).
+    bool isFromSink(const GstObject* source) const;
 
     bool isEnabled() const { return m_enabled.load(); }
     float userVolume() const { return m_userVolume.load(); }
@@ -57,18 +72,22 @@ public:
     QString sinkFactory() const { return m_sinkFactory; }
 
 private:
-    GstElement* makeSink(ElementMaker& maker);
+    ElementHandle makeSink(ElementMaker& maker);
+    GstElement* guardSink(ElementMaker& maker, const ElementHandle& sink);
     void configureSink(GstElement* sink);
     void applyEnabled(bool enabled);
     void applyVolume(float volume);
     void applyDeviceToSink();
-    void restartSink(qint64 lastAudioMs);
+    static void applyClientName(GstElement* sink);
+    // A device change restarts only sinks that take a device; a failed sink is always reopened.
+    void restartSink(qint64 lastAudioMs, bool afterFailure);
     QString resolveDeviceId(const QString& deviceName);
 
     const MixerGraph* m_graph = nullptr;
     std::atomic<bool> m_enabled{false};
     std::atomic<float> m_userVolume{1.0f};
     std::atomic<float> m_appliedVolume{0.0f};
+    std::atomic<bool> m_failed{false};
     QString m_device;
     QString m_sinkFactory;
     QHash<QString, QString> m_deviceIds;  // display name -> id

@@ -3,7 +3,12 @@
 
 #include <obs.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QMetaObject>
 #include <QPointer>
 
@@ -21,6 +26,9 @@ namespace {
 constexpr char kBufferSizeSetting[] = "buffer_size";
 constexpr int kInputBufferMs = 200;
 constexpr char kAppInputPrefix[] = "app:";
+// How long a reopen waits for libobs to let go of the sources it replaces.
+constexpr qint64 kReleaseWaitMs = 500;
+constexpr unsigned long kAudioTickWaitMs = 50;
 constexpr int kLevelLogIntervalMs = 1000;
 
 std::atomic<bool> g_firstAudioCallbackLogged{false};
@@ -191,6 +199,55 @@ bool OBSAudioManager::setDeckAppCapture(int deck, const QString& window) {
     return replaceDeckSource(
         deck, QLatin1String(kAppInputPrefix) + window, [&] { return createAppAudioSource(window); },
         "Failed to create app audio source for deck");
+}
+
+bool OBSAudioManager::reopenDecks(const QList<int>& decks) {
+    if (!m_runtime || ObsRuntime::displayLost()) return false;
+    struct Reopen {
+        int deck;
+        QString input;
+        bool wasActive;
+    };
+    QList<Reopen> reopens;
+    std::vector<obshandle::WeakSource> released;
+    for (int deck : decks) {
+        CaptureDeck* target = deckFor(deck);
+        if (!target || target->inputId().isEmpty()) continue;
+        reopens.append({deck, target->inputId(), target->isActive()});
+        if (obs_source* source = target->source()) {
+            released.emplace_back(obs_source_get_weak_source(source));
+        }
+        stopDeck(deck);
+        releaseDeckSource(*target);
+    }
+    {
+        // libobs's audio thread may hold a released source a moment longer, and destroys it
+        // later on a thread of its own; that destruction unregisters its hotkeys, under the
+        // lock the parking holds.
+        const ObsHotkeyParking::Pause unparked(m_runtime->hotkeyParking());
+        QElapsedTimer waited;
+        waited.start();
+        const auto allGone = [&released] {
+            return std::all_of(released.begin(), released.end(),
+                               [](const obshandle::WeakSource& weak) {
+                                   return obs_weak_source_expired(weak.get());
+                               });
+        };
+        while (!allGone() && waited.elapsed() < kReleaseWaitMs) QThread::msleep(5);
+        // The thread that let go last runs the destruction right after: a tick of libobs's
+        // audio thread, then whatever it queued.
+        QThread::msleep(kAudioTickWaitMs);
+        obs_wait_for_destroy_queue();
+    }
+    const QLatin1String appPrefix(kAppInputPrefix);
+    bool allMade = reopens.size() == decks.size();
+    for (const Reopen& reopen : reopens) {
+        const bool made = reopen.input.startsWith(appPrefix)
+                              ? setDeckAppCapture(reopen.deck, reopen.input.mid(appPrefix.size()))
+                              : setDeckInputDevice(reopen.deck, reopen.input);
+        allMade = made && (!reopen.wasActive || startDeck(reopen.deck)) && allMade;
+    }
+    return allMade;
 }
 
 QString OBSAudioManager::deckInputId(int deck) const {

@@ -54,6 +54,13 @@ public:
     bool setDeckInput(int deck, int index);  // index into getInputDeviceIds(); < 0 clears
     bool setDeckAppCapture(int deck, const QString& window);
     QString deckInputId(int deck) const;
+    // Makes the decks' sources again from their input ids and starts those that ran, for when
+    // the sound server they recorded from went away and came back: libobs's PulseAudio capture
+    // never reconnects by itself, and its sources share one connection, which is made anew
+    // only once every old source is gone. So all of them go first (waiting for libobs to
+    // destroy them), then the new ones come. False when a deck had no input or no source
+    // could be made.
+    bool reopenDecks(const QList<int>& decks);
     bool hasDeckSource(int deck) const;
 
     bool startDeck(int deck);

@@ -14,6 +14,9 @@ struct SourceRelease {
 struct DataRelease {
     void operator()(obs_data_t* data) const { obs_data_release(data); }
 };
+struct WeakSourceRelease {
+    void operator()(obs_weak_source_t* weak) const { obs_weak_source_release(weak); }
+};
 struct PropertiesDestroy {
     void operator()(obs_properties_t* properties) const { obs_properties_destroy(properties); }
 };
@@ -22,6 +25,8 @@ struct PropertiesDestroy {
 using Source = std::unique_ptr<obs_source_t, SourceRelease>;
 using Data = std::unique_ptr<obs_data_t, DataRelease>;
 using Properties = std::unique_ptr<obs_properties_t, PropertiesDestroy>;
+// Tells when a source is gone without keeping it.
+using WeakSource = std::unique_ptr<obs_weak_source_t, WeakSourceRelease>;
 
 // Shows and activates a source and receives its audio for as long as it lives. It holds no
 // reference: the source's owner keeps the source alive longer than the tap. libobs runs capture

@@ -8,6 +8,7 @@
 #include "audio/encoder_settings.h"
 #include "audio/obs_audio_manager.h"
 #include "broadcast/local_monitor.h"
+#include "broadcast/sound_server_recovery.h"
 #include "broadcast/stream_health_monitor.h"
 #include "core/log_categories.h"
 #include "maintenance/crash_reporting.h"
@@ -91,6 +92,14 @@ bool Doredoradar::initialize() {
         return false;
     }
     BROADCAST_INFO << "GStreamer mixer initialized";
+    if (!m_soundServer) {
+        m_soundServer = new SoundServerRecovery(m_audioManager, m_mixer, this);
+        connect(m_soundServer, &SoundServerRecovery::warning, this,
+                &Doredoradar::warningOccurred);
+        connect(m_soundServer, &SoundServerRecovery::deckRecovered, this,
+                &Doredoradar::deckInputRecovered);
+        m_soundServer->start();
+    }
     return true;
 }
 

@@ -19,6 +19,7 @@
 class EncoderSettings;
 class LocalMonitor;
 class OBSAudioManager;
+class SoundServerRecovery;
 class StreamHealthMonitor;
 
 // The broadcast controller: ties the audio engine (capture, mixer, encoder) to the Icecast source
@@ -112,6 +113,11 @@ Q_SIGNALS:
     void broadcastingStopped();
     void connectionStatusChanged(bool connected);
     void errorOccurred(const QString& error);
+    // Something went wrong that the broadcast survives (a deck lost its input, the monitor
+    // stopped); one sentence for the user.
+    void warningOccurred(const QString& warning);
+    // A deck that lost its input (warningOccurred) has it again.
+    void deckInputRecovered(int deck);
     void levelsUpdated(float deck1, float deck2, float master);
 
 public Q_SLOTS:
@@ -162,6 +168,7 @@ private:
     GStreamerMixer* m_mixer = nullptr;
     std::unique_ptr<ChunkSender> m_sender;
     std::unique_ptr<LocalMonitor> m_monitor;
+    SoundServerRecovery* m_soundServer = nullptr;
 
     std::atomic<bool> m_isBroadcasting{false};
     bool m_shuttingDown = false;

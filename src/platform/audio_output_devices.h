@@ -30,4 +30,15 @@ std::vector<std::string> monitorSinkFactoryNames();
 // the last one closed. GStreamer must be initialised; may be null where nothing needs holding.
 std::shared_ptr<void> holdMonitorSinkService();
 
+// The name the monitor sinks connect to the audio service with (the sink's "client-name"), or ""
+// where it does not matter. It changes with every renewal.
+std::string monitorSinkClientName();
+
+// After the audio service went away and came back: a hold on a fresh connection under a new
+// client name, for the sinks opened from now on (the connection of the old hold is dead, and
+// every sink of the old name would be given it again). Take it before letting the old hold
+// go, so the two overlap. Null when the service cannot be reached (yet), or where there is
+// nothing to hold.
+std::shared_ptr<void> renewMonitorSinkService();
+
 }  // namespace platform

@@ -229,6 +229,62 @@ private Q_SLOTS:
                  qPrintable(seen));
     }
 
+    // The sound server goes away mid-broadcast and comes back on the same socket (a crash and a
+    // restart): the run stays on air on the same connection, says what happened, and the deck
+    // is heard again.
+    void soundServerRestartKeepsTheBroadcast() {
+        PulseServer pulse;
+        QString error;
+        QVERIFY2(pulse.start(&error), qPrintable(error));
+        const QStringList tone{QStringLiteral("load-module"), QStringLiteral("module-sine"),
+                               QStringLiteral("sink=mic_sink"), QStringLiteral("frequency=440")};
+        QVERIFY(!pulse.pactl(tone).trimmed().isEmpty());
+        QProcessEnvironment env = pulse.environment();
+        env.insert(QStringLiteral("DISPLAY"), m_xvfb.display());
+        QProcess cli;
+        QString seen;
+        cli.setProcessEnvironment(env);
+        cli.setProcessChannelMode(QProcess::MergedChannels);
+        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
+                  {server(QStringLiteral("/restart")), QStringLiteral("--deck1"),
+                   QStringLiteral("Test_Microphone")});
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        const QJsonValue streamStart =
+            m_icecast.sourceStats(QStringLiteral("/restart")).value(QStringLiteral("stream_start"));
+        QVERIFY(!streamStart.isUndefined());
+
+        pulse.stop();
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral(
+                                      "Deck 1 lost its input: the sound server went away")),
+                                  qPrintable(seen), 3000);
+        QVERIFY2(pulse.start(&error), qPrintable(error));
+        QVERIFY(!pulse.pactl(tone).trimmed().isEmpty());
+        // What a listener gets until 5 s after the restart ends with the tone. It is the server's
+        // burst of the last seconds and then 5 s of live stream: a stream that stalled would
+        // end with the burst alone.
+        const AudioProbe probe = AudioProbe::of(m_icecast.listen(QStringLiteral("/restart"),
+                                                                 1 << 20, 5000));
+        QVERIFY2(probe.ok, qPrintable(probe.error + output(cli, seen)));
+        QVERIFY2(probe.decodedSeconds > 4.5, qPrintable(QString::number(probe.decodedSeconds)));
+        const double heard =
+            tone::amplitudeS16(probe.pcm, 2, 0, 48000, kToneHz, probe.decodedSeconds - 1.2, 1.0);
+        QVERIFY2(qAbs(tone::ratioDb(heard, 0.5)) < 1.0,
+                 qPrintable(QStringLiteral("%1\n%2").arg(heard).arg(output(cli, seen))));
+
+        // One connection all along: the server's stream never restarted, no reconnect.
+        QCOMPARE(m_icecast.sourceStats(QStringLiteral("/restart")).value(QStringLiteral(
+                     "stream_start")),
+                 streamStart);
+        QVERIFY(!output(cli, seen).contains(QStringLiteral("Reconnecting")));
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            output(cli, seen).contains(QStringLiteral("Deck 1 has its input back")),
+            qPrintable(seen), 5000);
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(5000));
+        QCOMPARE(cli.exitCode(), 0);
+    }
+
     // A device that is not there: the list of those that are, and status 4.
     void unknownDeviceExitsWithFour() {
         QProcess cli;

@@ -59,14 +59,24 @@ std::vector<std::string> monitorSinkFactoryNames() { return {"pulsesink", "autoa
 // negotiates, and a sink closes on every pipeline stop and monitor device change: the
 // process aborts. One sink of our own held open (connected to the server, no stream) keeps
 // the loop for the others.
-std::shared_ptr<void> holdMonitorSinkService() {
-    static std::mutex mutex;
-    static std::weak_ptr<void> current;
-    std::lock_guard<std::mutex> lock(mutex);
-    if (std::shared_ptr<void> held = current.lock()) return held;
+namespace {
+
+std::mutex g_holdMutex;
+std::weak_ptr<void> g_currentHold;
+// pulsesink shares one server connection per client name; a new name is a new connection.
+int g_holdGeneration = 0;
+
+std::string clientNameLocked() {
+    std::string name = "Ondaro Doredoradar";
+    if (g_holdGeneration > 0) name += " #" + std::to_string(g_holdGeneration + 1);
+    return name;
+}
+
+std::shared_ptr<void> openHoldLocked() {
     GstElement* sink = gst_element_factory_make("pulsesink", "monitor_sink_keeper");
     if (!sink) return nullptr;
     gst_object_ref_sink(sink);
+    g_object_set(sink, "client-name", clientNameLocked().c_str(), nullptr);
     if (gst_element_set_state(sink, GST_STATE_READY) == GST_STATE_CHANGE_FAILURE) {
         gst_element_set_state(sink, GST_STATE_NULL);
         gst_object_unref(sink);
@@ -76,7 +86,28 @@ std::shared_ptr<void> holdMonitorSinkService() {
         gst_element_set_state(GST_ELEMENT(element), GST_STATE_NULL);
         gst_object_unref(element);
     });
-    current = held;
+    g_currentHold = held;
+    return held;
+}
+
+}  // namespace
+
+std::shared_ptr<void> holdMonitorSinkService() {
+    std::lock_guard<std::mutex> lock(g_holdMutex);
+    if (std::shared_ptr<void> held = g_currentHold.lock()) return held;
+    return openHoldLocked();
+}
+
+std::string monitorSinkClientName() {
+    std::lock_guard<std::mutex> lock(g_holdMutex);
+    return clientNameLocked();
+}
+
+std::shared_ptr<void> renewMonitorSinkService() {
+    std::lock_guard<std::mutex> lock(g_holdMutex);
+    ++g_holdGeneration;
+    std::shared_ptr<void> held = openHoldLocked();
+    if (!held) --g_holdGeneration;  // nothing opened under the new name: keep the old one
     return held;
 }
 

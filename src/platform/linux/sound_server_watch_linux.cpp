@@ -1,23 +1,36 @@
-// The sound-server watch on libpulse: one context on a threaded main loop, connected again every
-// retry interval while the server is gone.
+// The sound-server watch on libpulse: a thread of its own connects a context, waits on it while
+// it stays connected, and tries again every retry interval while the server is gone.
 #include "platform/sound_server_watch.h"
 
 #include <pulse/pulseaudio.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace platform {
 
+namespace {
+
+constexpr auto kConnectTimeout = std::chrono::milliseconds(500);
+constexpr int kConnectPollUs = 250000;
+
+}  // namespace
+
 struct SoundServerWatch::Impl {
     std::function<void(bool)> onChange;
-    pa_usec_t retryUs = 0;
-    pa_threaded_mainloop* mainloop = nullptr;
-    pa_context* context = nullptr;
-    pa_time_event* retry = nullptr;
+    std::chrono::milliseconds retry{1000};
     std::atomic<bool> available{false};
     bool reported = false;
 
-    // All below run on the main loop's thread (or with its lock held).
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    pa_mainloop* mainloop = nullptr;  // the one being waited on, for wakeup; guarded by mutex
+    std::thread thread;
+
     void report(bool now) {
         if (reported && available.load() == now) return;
         reported = true;
@@ -25,94 +38,86 @@ struct SoundServerWatch::Impl {
         if (onChange) onChange(now);
     }
 
-    void dropContext() {
-        if (!context) return;
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
+    bool isStopping() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stopping;
     }
 
-    void connect() {
-        dropContext();
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
+    // One connection, from connecting to its end: true while it was ready at some point.
+    void watchOnce() {
+        pa_mainloop* loop = pa_mainloop_new();
+        if (!loop) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (stopping) {
+                pa_mainloop_free(loop);
+                return;
+            }
+            mainloop = loop;
+        }
         pa_proplist* properties = pa_proplist_new();
         pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Ondaro Doredoradar");
         pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "cloud.ondaro.doredoradar.watch");
-        context = pa_context_new_with_proplist(api, "Ondaro Doredoradar", properties);
+        pa_context* context =
+            pa_context_new_with_proplist(pa_mainloop_get_api(loop), "Ondaro Doredoradar",
+                                         properties);
         pa_proplist_free(properties);
-        if (!context) {
-            scheduleRetry();
-            return;
+        if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+            // Once ready, sleeps until something happens on the connection (or a wakeup to
+            // stop). Until then, gives up after a while: a server that is still starting, or
+            // already stopping, can take the connection and never answer.
+            const auto giveUpAt = std::chrono::steady_clock::now() + kConnectTimeout;
+            bool ready = false;
+            while (!isStopping()) {
+                if (!ready && std::chrono::steady_clock::now() > giveUpAt) break;
+                if (pa_mainloop_prepare(loop, ready ? -1 : kConnectPollUs) < 0 ||
+                    pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0) {
+                    break;
+                }
+                const pa_context_state_t state = pa_context_get_state(context);
+                if (state == PA_CONTEXT_READY && !ready) {
+                    ready = true;
+                    report(true);
+                }
+                if (!PA_CONTEXT_IS_GOOD(state)) break;
+            }
         }
-        pa_context_set_state_callback(context, &Impl::onState, this);
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            dropContext();
-            report(false);
-            scheduleRetry();
+        if (!isStopping()) report(false);
+        if (context) {
+            pa_context_disconnect(context);
+            pa_context_unref(context);
         }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            mainloop = nullptr;
+        }
+        pa_mainloop_free(loop);
     }
 
-    void scheduleRetry() {
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
-        timeval when{};
-        pa_gettimeofday(&when);
-        pa_timeval_add(&when, retryUs);
-        if (retry) {
-            api->time_restart(retry, &when);
-        } else {
-            retry = api->time_new(api, &when, &Impl::onRetry, this);
+    void run() {
+        for (;;) {
+            watchOnce();
+            std::unique_lock<std::mutex> lock(mutex);
+            if (wake.wait_for(lock, retry, [this] { return stopping; })) return;
         }
-    }
-
-    static void onState(pa_context* context, void* userdata) {
-        auto* self = static_cast<Impl*>(userdata);
-        switch (pa_context_get_state(context)) {
-            case PA_CONTEXT_READY:
-                self->report(true);
-                break;
-            case PA_CONTEXT_FAILED:
-            case PA_CONTEXT_TERMINATED:
-                // Dropped from a deferred retry, not here: libpulse is still inside the context.
-                self->report(false);
-                self->scheduleRetry();
-                break;
-            default:
-                break;
-        }
-    }
-
-    static void onRetry(pa_mainloop_api* api, pa_time_event* event, const timeval*,
-                        void* userdata) {
-        auto* self = static_cast<Impl*>(userdata);
-        api->time_restart(event, nullptr);  // disarmed until the next failure
-        self->connect();
     }
 };
 
 SoundServerWatch::SoundServerWatch(std::function<void(bool)> onChange, int retryMs)
     : m_impl(std::make_unique<Impl>()) {
     m_impl->onChange = std::move(onChange);
-    m_impl->retryUs = pa_usec_t(retryMs > 0 ? retryMs : 1000) * PA_USEC_PER_MSEC;
-    m_impl->mainloop = pa_threaded_mainloop_new();
-    if (!m_impl->mainloop) return;
-    pa_threaded_mainloop_set_name(m_impl->mainloop, "SoundServerWatch");
-    pa_threaded_mainloop_lock(m_impl->mainloop);
-    if (pa_threaded_mainloop_start(m_impl->mainloop) == 0) m_impl->connect();
-    pa_threaded_mainloop_unlock(m_impl->mainloop);
+    if (retryMs > 0) m_impl->retry = std::chrono::milliseconds(retryMs);
+    m_impl->thread = std::thread([impl = m_impl.get()] { impl->run(); });
 }
 
 SoundServerWatch::~SoundServerWatch() {
-    if (!m_impl->mainloop) return;
-    pa_threaded_mainloop_lock(m_impl->mainloop);
-    m_impl->dropContext();
-    if (m_impl->retry) {
-        pa_threaded_mainloop_get_api(m_impl->mainloop)->time_free(m_impl->retry);
-        m_impl->retry = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_impl->mutex);
+        m_impl->stopping = true;
+        if (m_impl->mainloop) pa_mainloop_wakeup(m_impl->mainloop);
     }
-    pa_threaded_mainloop_unlock(m_impl->mainloop);
-    pa_threaded_mainloop_stop(m_impl->mainloop);
-    pa_threaded_mainloop_free(m_impl->mainloop);
+    m_impl->wake.notify_all();
+    m_impl->thread.join();
 }
 
 bool SoundServerWatch::isAvailable() const { return m_impl->available.load(); }

@@ -97,4 +97,8 @@ std::vector<std::string> monitorSinkFactoryNames() { return {"wasapisink", "auto
 // Each wasapisink owns what it opens; nothing is shared between them.
 std::shared_ptr<void> holdMonitorSinkService() { return nullptr; }
 
+std::string monitorSinkClientName() { return {}; }
+
+std::shared_ptr<void> renewMonitorSinkService() { return nullptr; }
+
 }  // namespace platform
