@@ -29,6 +29,16 @@ public:
             r.delayMs = delayMs;
             return r;
         }
+        // Icecast's answer to a title it took, closing the connection as Icecast does.
+        static Reply titleAccepted(int delayMs = 0) {
+            Reply r = answer(
+                "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n"
+                "<iceresponse><message>Metadata update successful</message><return>1</return>"
+                "</iceresponse>\n",
+                delayMs);
+            r.closeAfterMs = 0;
+            return r;
+        }
         static Reply closeOnAccept() {
             Reply r;
             r.action = Action::CloseOnAccept;
@@ -94,11 +104,7 @@ private:
     quint16 m_port = 0;
     mutable QMutex m_mutex;
     QList<Reply> m_sourceReplies{Reply::answer("HTTP/1.0 200 OK\r\n\r\n")};
-    Reply m_metadataReply = Reply::answer(
-        "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n"
-        "<iceresponse><message>Metadata update successful</message><return>1</return>"
-        "</iceresponse>\n",
-        0);
+    Reply m_metadataReply = Reply::titleAccepted();
     QList<Connection> m_connections;
     int m_sourceCount = 0;
     int m_metadataCount = 0;
