@@ -153,6 +153,8 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(client, &IcecastClient::connectionError, this, &CliSession::onConnectionError);
     connect(client, &IcecastClient::reconnecting, this, &CliSession::onReconnecting);
     connect(client, &IcecastClient::sendCompleted, this, &CliSession::onSendCompleted);
+    connect(client, &IcecastClient::metadataSent, this, &CliSession::onTitleSent);
+    connect(client, &IcecastClient::metadataFailed, this, &CliSession::onTitleRefused);
 }
 
 CliSession::~CliSession() { shutdown(); }
@@ -305,7 +307,7 @@ void CliSession::onBroadcastingStarted() {
     } else {
         console().printLine(QStringLiteral("On air again"));
     }
-    // After the buffered start of the stream has gone out: the title request blocks briefly.
+    // After the buffered start of the stream has gone out.
     QTimer::singleShot(0, this, &CliSession::publishTitle);
     onStatusTick();
 }
@@ -315,13 +317,20 @@ void CliSession::publishTitle() {
     if (isOggCodec(m_options.codec) || m_title.isEmpty() || m_finishing) return;
     IcecastClient* client = m_controller.icecastClient();
     if (!client->isConnected()) return;
-    const QString song =
+    m_publishedSong =
         m_artist.isEmpty() ? m_title : QStringLiteral("%1 - %2").arg(m_artist, m_title);
-    if (client->sendMetadata(m_title, m_artist)) {
-        console().printLine(QStringLiteral("Title: %1").arg(song));
-    } else {
-        console().printError(QStringLiteral("The server did not take the title \"%1\"").arg(song));
-    }
+    if (!client->sendMetadata(m_title, m_artist)) onTitleRefused();
+}
+
+void CliSession::onTitleSent() {
+    if (m_finishing) return;
+    console().printLine(QStringLiteral("Title: %1").arg(m_publishedSong));
+}
+
+void CliSession::onTitleRefused() {
+    if (m_finishing) return;
+    console().printError(
+        QStringLiteral("The server did not take the title \"%1\"").arg(m_publishedSong));
 }
 
 void CliSession::onBroadcastingStopped() {

@@ -45,6 +45,8 @@ private:
     void onSendCompleted(int bytes, qint64 latencyUs, bool success);
     void onStatusTick();
     void publishTitle();
+    void onTitleSent();
+    void onTitleRefused();
     bool configureDecks();
     void configureMixer();
     QString statusText(bool forTerminal) const;
@@ -53,6 +55,8 @@ private:
     Doredoradar m_controller;
     QString m_title;
     QString m_artist;
+    // What the title request in flight publishes, as the server shows it.
+    QString m_publishedSong;
     bool m_finishing = false;
     bool m_shutDown = false;
     int m_exitCode = cli::kExitDone;

@@ -2,7 +2,6 @@
 // start and stop.
 #include "broadcast/broadcaster.h"
 
-#include <QEventLoop>
 #include <QMetaObject>
 
 #include "audio/encoder_settings.h"
@@ -77,10 +76,7 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
     connect(&m_monitorPrimeTimer, &QTimer::timeout, this, &Doredoradar::onMonitorPrimeHoldEnded);
 }
 
-Doredoradar::~Doredoradar() {
-    m_shuttingDown = true;
-    shutdownNow();
-}
+Doredoradar::~Doredoradar() { shutdown(); }
 
 bool Doredoradar::initialize() {
     if (!m_audioManager->initialize()) {
@@ -186,40 +182,14 @@ void Doredoradar::cleanupMixer() {
     m_pipelineGeneration.fetch_add(1);
     BROADCAST_DEBUG << "cleanupMixer() - disabling callback via atomic flag";
     m_audioCallbackEnabled.store(false);
+    // Returns once no capture thread is inside the callback, so the mixer can stop right away.
     BROADCAST_DEBUG << "cleanupMixer() - clearing audio callback";
     if (m_audioManager) m_audioManager->clearDeckAudioCallback();
-    waitTeardownGrace();
     if (m_mixer) {
         BROADCAST_DEBUG << "cleanupMixer() - calling m_mixer->stop()";
         m_mixer->stop();
     }
     BROADCAST_DEBUG << "cleanupMixer() - done";
-}
-
-void Doredoradar::waitTeardownGrace() {
-    ++m_teardownDepth;
-    QEventLoop loop;
-    QTimer::singleShot(kTeardownGraceMs, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    --m_teardownDepth;
-    if (m_teardownDepth == 0 && !m_deferredActions.isEmpty()) {
-        QMetaObject::invokeMethod(this, &Doredoradar::runDeferredActions, Qt::QueuedConnection);
-    }
-}
-
-bool Doredoradar::deferDuringTeardown(std::function<void()> action) {
-    if (m_teardownDepth == 0) return false;
-    m_deferredActions.append(std::move(action));
-    return true;
-}
-
-void Doredoradar::runDeferredActions() {
-    const QList<std::function<void()>> actions = std::move(m_deferredActions);
-    m_deferredActions.clear();
-    for (const std::function<void()>& action : actions) {
-        // An action may start a teardown of its own; the rest keep their order behind it.
-        if (!deferDuringTeardown(action)) action();
-    }
 }
 
 bool Doredoradar::connectAndBroadcast(const QString& host, quint16 port, const QString& mount,
@@ -280,7 +250,6 @@ void Doredoradar::startHealthMonitoring() {
 }
 
 void Doredoradar::onClientConnected() {
-    if (deferDuringTeardown([this] { onClientConnected(); })) return;
     BROADCAST_DEBUG << "connected() signal received, isBroadcasting=" << boolText(m_isBroadcasting);
     addBreadcrumb(kBroadcastCategory, QStringLiteral("Connected to Icecast server"), kDefaultType);
     Q_EMIT connectionStatusChanged(true);
@@ -393,7 +362,6 @@ void Doredoradar::endSourceSessionAfterError() {
 }
 
 void Doredoradar::onClientDisconnected() {
-    if (deferDuringTeardown([this] { onClientDisconnected(); })) return;
     const bool primePending = m_monitor->isSilentPrimePending();
     if (primePending)
         BROADCAST_DEBUG << "Disconnected during connect prime - restoring monitor OFF";
@@ -409,7 +377,6 @@ void Doredoradar::onClientDisconnected() {
 }
 
 void Doredoradar::onClientConnectionError(const QString& error) {
-    if (deferDuringTeardown([this, error] { onClientConnectionError(error); })) return;
     addBreadcrumb(kBroadcastCategory, QStringLiteral("Connection error: ") + error, kErrorType);
     if (m_pipelinePrimed) {
         discardPrime();
@@ -430,7 +397,6 @@ void Doredoradar::onLevelsUpdated(float deck1, float deck2, float master) {
 }
 
 void Doredoradar::onMixerError(const QString& error) {
-    if (deferDuringTeardown([this, error] { onMixerError(error); })) return;
     BROADCAST_WARN << "Mixer error:" << error;
     addBreadcrumb(kBroadcastCategory, QStringLiteral("Mixer error: ") + error, kErrorType);
     Q_EMIT errorOccurred(QStringLiteral("Mixer error: ") + error);
@@ -475,7 +441,6 @@ void Doredoradar::setMonitorEnabled(bool enabled) {
 }
 
 void Doredoradar::onMonitorPrimeHoldEnded() {
-    if (deferDuringTeardown([this] { onMonitorPrimeHoldEnded(); })) return;
     m_monitorPrimeTimer.stop();
     m_monitor->endConnectPrimeHold();
 }
@@ -546,14 +511,6 @@ float Doredoradar::crossfader() const { return m_mixer ? m_mixer->crossfader() :
 QString Doredoradar::formatLabel() const { return m_mixer ? m_mixer->formatLabel() : QString(); }
 
 void Doredoradar::shutdown() {
-    if (m_shutDown) return;
-    m_shuttingDown = true;
-    // Called from a handler inside a teardown's grace: finish that teardown first.
-    if (deferDuringTeardown([this] { shutdownNow(); })) return;
-    shutdownNow();
-}
-
-void Doredoradar::shutdownNow() {
     if (m_shutDown) return;
     m_shuttingDown = true;
     m_monitorPrimeTimer.stop();

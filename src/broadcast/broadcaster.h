@@ -1,11 +1,9 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <memory>
 
 #include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -45,8 +43,6 @@ public:
     static constexpr int kPreConnectMaxBytes = PreConnectBuffer::kMaxBytes;
     // The monitor switched on for a connect goes off again this long after the server accepted.
     static constexpr int kMonitorPrimeHoldMs = 1500;
-    // Capture callbacks already in flight finish within this grace before the mixer stops.
-    static constexpr int kTeardownGraceMs = 50;
     static constexpr int kDefaultSendBacklogLimitMs = ChunkSender::kDefaultBacklogLimitMs;
 
     explicit Doredoradar(QObject* parent = nullptr);
@@ -59,7 +55,7 @@ public:
                              const QString& username, const QString& password);
     // Starts sending without priming (the client must be connected).
     bool startBroadcasting();
-    // Safe to call from within its own teardown (a loss reported meanwhile is handled after it).
+    // Safe to call from within its own teardown (a handler reached from it returns at once).
     void stopBroadcasting();
     // Stops broadcasting, ends any reconnect series and the connection, shuts capture and mixer
     // down. May block briefly for the connection thread and the pipeline.
@@ -154,13 +150,6 @@ private:
     // Encoding runs for a connection: broadcasting, or a primed connect in flight.
     bool encodingBusy() const { return m_isBroadcasting.load() || m_pipelinePrimed; }
 
-    // While the teardown's grace loop runs, client and mixer events wait until it is over, so
-    // none of them re-enters a half-finished teardown. True when `action` was deferred.
-    bool deferDuringTeardown(std::function<void()> action);
-    void runDeferredActions();
-    void waitTeardownGrace();
-    void shutdownNow();
-
     IcecastClient* m_icecastClient = nullptr;
     OBSAudioManager* m_audioManager = nullptr;
     EncoderSettings* m_encoderSettings = nullptr;
@@ -188,8 +177,6 @@ private:
     std::atomic<quint64> m_pipelineGeneration{0};
 
     bool m_stopping = false;
-    int m_teardownDepth = 0;
-    QList<std::function<void()>> m_deferredActions;
 
     // Only a broadcast the user starts clears the reconnect count; restarts after automatic
     // reconnects keep it. Reconnect notices repeat every countdown second: one count per attempt.

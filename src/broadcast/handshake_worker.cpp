@@ -4,7 +4,6 @@
 #include <chrono>
 #include <thread>
 
-#include <QMetaObject>
 #include <QObject>
 #include <QStringList>
 #include <QThread>
@@ -70,22 +69,6 @@ QString connectFailureMessage(int result, const QString& host, quint16 port) {
 }
 
 }  // namespace
-
-void HandshakeWorker::ResultLink::close() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_receiver = nullptr;
-}
-
-bool HandshakeWorker::ResultLink::post(const std::shared_ptr<HandshakeWorker>& worker,
-                                       const Result& result) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_receiver) return false;
-    // Queued events of a receiver that goes away are dropped with it.
-    Handler handler = m_handler;
-    QMetaObject::invokeMethod(
-        m_receiver, [handler, worker, result] { handler(worker, result); }, Qt::QueuedConnection);
-    return true;
-}
 
 HandshakeWorker::HandshakeWorker(quint64 generation, icecast::SourceRequest request,
                                  std::vector<std::string> addresses, bool silent,

@@ -2,9 +2,7 @@
 // the request, its socket, the PUT-then-SOURCE handshake, and the result posted back.
 #pragma once
 
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,8 +10,8 @@
 #include <QtGlobal>
 
 #include "broadcast/icecast_wire.h"
+#include "broadcast/worker_result_link.h"
 
-class QObject;
 class QThread;
 
 namespace platform {
@@ -32,24 +30,7 @@ public:
         bool reportAlways = false;
     };
 
-    // Where results go: a handler run on the receiver's thread, for as long as the receiver
-    // exists. The receiver closes the link when it goes; a worker finishing later posts nothing.
-    // Any thread; never blocks beyond a short mutex.
-    class ResultLink {
-    public:
-        using Handler =
-            std::function<void(const std::shared_ptr<HandshakeWorker>& worker, const Result&)>;
-        ResultLink(QObject* receiver, Handler handler)
-            : m_receiver(receiver), m_handler(std::move(handler)) {}
-        void close();
-        // Queues the handler on the receiver's thread; false when the link is closed.
-        bool post(const std::shared_ptr<HandshakeWorker>& worker, const Result& result);
-
-    private:
-        std::mutex m_mutex;
-        QObject* m_receiver;
-        Handler m_handler;
-    };
+    using ResultLink = WorkerResultLink<HandshakeWorker, Result>;
 
     HandshakeWorker(quint64 generation, icecast::SourceRequest request,
                     std::vector<std::string> addresses, bool silent,

@@ -10,7 +10,6 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
-#include "broadcast/title_sender.h"
 #include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "platform/socket.h"
@@ -20,6 +19,9 @@ namespace {
 constexpr int kSendWaitMs = 3000;
 constexpr int kThreadStopWaitMs = 5000;
 constexpr int kCancelThreadWaitMs = 1000;
+// An aborted title request wakes at once unless it is still inside the host lookup, which cannot
+// be interrupted; it then finishes on its own.
+constexpr int kTitleStopWaitMs = 1000;
 // The source socket's kernel buffer holds about this much of the stream (at least
 // kMinSendBufferBytes): enough for any link that can carry the stream, and a link that cannot
 // makes writes wait within seconds instead of after megabytes of audio.
@@ -40,6 +42,9 @@ IcecastClient::IcecastClient(QObject* parent) : QObject(parent) {
     m_resultLink = std::make_shared<HandshakeWorker::ResultLink>(
         this, [this](const std::shared_ptr<HandshakeWorker>& attempt,
                      const HandshakeWorker::Result& result) { finishAttempt(attempt, result); });
+    m_titleLink = std::make_shared<TitleSender::ResultLink>(
+        this, [this](const std::shared_ptr<TitleSender>& sender,
+                     const TitleSender::Result& result) { finishTitle(sender, result); });
     m_reconnect = new ReconnectSeries(this);
     connect(m_reconnect, &ReconnectSeries::reconnecting, this, &IcecastClient::reconnecting);
     connect(m_reconnect, &ReconnectSeries::attemptDue, this, &IcecastClient::onReconnectTimer);
@@ -51,6 +56,7 @@ IcecastClient::~IcecastClient() {
     disconnectFromServer();
     // A connection thread that is still running finishes on its own and never reaches us.
     m_resultLink->close();
+    m_titleLink->close();
 }
 
 icecast::SourceRequest IcecastClient::sourceRequest() const {
@@ -412,6 +418,7 @@ void IcecastClient::disconnectFromServer() {
     const int socket = m_socket.exchange(-1);
     if (socket >= 0) platform::closeSocket(socket);
     m_connectionGeneration = 0;
+    abortTitle(kTitleStopWaitMs);
 
     const bool wasConnected = m_isConnected.exchange(false);
     m_connectionPhase = 0;
@@ -456,7 +463,32 @@ bool IcecastClient::sendMetadata(const QString& title, const QString& artist) {
         qCWarning(lcIcecast) << "sendMetadata: Not connected";
         return false;
     }
-    if (!TitleSender(sourceRequest()).send(title, artist)) return false;
-    Q_EMIT metadataSent();
+    std::shared_ptr<TitleSender> sender =
+        TitleSender::create(sourceRequest(), title, artist, m_titleLink);
+    if (!sender) return false;
+    abortTitle(0);
+    m_titleSender = std::move(sender);
+    m_titleThread = TitleSender::start(m_titleSender);
     return true;
+}
+
+void IcecastClient::finishTitle(const std::shared_ptr<TitleSender>& sender,
+                                const TitleSender::Result& result) {
+    if (sender != m_titleSender || sender->isAborted()) return;
+    m_titleSender.reset();
+    if (result.sent) {
+        Q_EMIT metadataSent();
+    } else {
+        Q_EMIT metadataFailed(result.error);
+    }
+}
+
+void IcecastClient::abortTitle(int waitMs) {
+    if (!m_titleSender) return;
+    m_titleSender->abort();
+    m_titleSender.reset();
+    const QPointer<QThread> thread = m_titleThread;
+    if (waitMs > 0 && thread && thread->isRunning() && !thread->wait(QDeadlineTimer(waitMs))) {
+        qCWarning(lcIcecast) << "sendMetadata: Title request did not stop in time (abandoned)";
+    }
 }

@@ -12,19 +12,20 @@
 #include "broadcast/handshake_worker.h"
 #include "broadcast/icecast_wire.h"
 #include "broadcast/reconnect_series.h"
+#include "broadcast/title_sender.h"
 
 class QThread;
 
 // Our own Icecast source client over a plain TCP socket: the source handshake (PUT, then SOURCE
 // for older servers) on a short-lived worker thread per attempt, the audio writes, loss detection
 // by a failed write, a fixed-delay reconnect series with a countdown, and title updates through
-// the server's metadata request.
+// the server's metadata request on a short-lived worker thread of their own.
 //
 // Every public method, slot and setter is for the thread the client lives on (the main thread).
-// connectToServerAsync returns at once; disconnectFromServer and cancelReconnect may block briefly
-// (at most 5 s and 1 s) while a connection thread winds down; send blocks at most 3 s per stall
-// of the socket; sendMetadata blocks for its own short connection (at most 5 s + 3 s + 2 s). All
-// signals are emitted on the client's thread.
+// connectToServerAsync and sendMetadata return at once; disconnectFromServer and cancelReconnect
+// may block briefly (at most 5 s and 1 s) while a connection thread winds down, and
+// disconnectFromServer and the destructor at most 1 s more for an aborted title request; send
+// blocks at most 3 s per stall of the socket. All signals are emitted on the client's thread.
 class IcecastClient : public QObject {
     Q_OBJECT
 
@@ -41,8 +42,12 @@ public:
     // a failed write reports the loss. Allocates nothing on success.
     bool send(const QByteArray& data);
 
-    // Publishes "artist - title" (or the title alone) as the mount's current song. True when the
-    // request went out and the server did not refuse it within a short wait.
+    // Starts publishing "artist - title" (or the title alone) as the mount's current song, on a
+    // connection of its own, and returns at once: true when the request was started, false
+    // (nothing emitted) when it could not even start (not connected, or the request could not be
+    // built). The outcome arrives later as metadataSent or metadataFailed. Only the newest title
+    // matters: one still waiting for its answer is aborted, and only the new one's outcome is
+    // signalled.
     bool sendMetadata(const QString& title, const QString& artist);
 
     // The encoded stream's codec; it decides the Content-Type the server is told.
@@ -68,7 +73,10 @@ Q_SIGNALS:
     void connected();
     void disconnected();
     void connectionError(const QString& error);
+    // The server took the title, or closed or stayed silent without refusing it.
     void metadataSent();
+    // The title request failed: the server's words when it refused the title, else what failed.
+    void metadataFailed(const QString& error);
     void reconnecting(int attempt, int maxAttempts, int countdown);
     void sendCompleted(int bytes, qint64 latencyUs, bool success);
 
@@ -97,6 +105,9 @@ private:
     bool waitForConnectionThread(int timeoutMs);
     void abortLookup();
     void endSeries();
+    void finishTitle(const std::shared_ptr<TitleSender>& sender, const TitleSender::Result& result);
+    // Aborts the title request in flight, waiting at most waitMs for its thread.
+    void abortTitle(int waitMs);
     // The request for the active server, mount, credentials and stream properties.
     icecast::SourceRequest sourceRequest() const;
     // "host:port/mount" of the active connection, for the log.
@@ -137,4 +148,9 @@ private:
     quint64 m_connectionGeneration = 0;
     std::shared_ptr<HandshakeWorker> m_attempt;
     std::shared_ptr<HandshakeWorker::ResultLink> m_resultLink;
+
+    // The newest title request; older ones were aborted and their results are dropped.
+    std::shared_ptr<TitleSender> m_titleSender;
+    QPointer<QThread> m_titleThread;
+    std::shared_ptr<TitleSender::ResultLink> m_titleLink;
 };

@@ -45,7 +45,8 @@ struct ClientSignals {
           errors(client, &IcecastClient::connectionError),
           reconnecting(client, &IcecastClient::reconnecting),
           sendCompleted(client, &IcecastClient::sendCompleted),
-          metadataSent(client, &IcecastClient::metadataSent) {}
+          metadataSent(client, &IcecastClient::metadataSent),
+          metadataFailed(client, &IcecastClient::metadataFailed) {}
 
     QString lastError() const {
         return errors.isEmpty() ? QString() : errors.last().at(0).toString();
@@ -67,6 +68,7 @@ struct ClientSignals {
     QSignalSpy reconnecting;
     QSignalSpy sendCompleted;
     QSignalSpy metadataSent;
+    QSignalSpy metadataFailed;
 };
 
 // Writes `chunk` every few milliseconds until a write fails (the server went away). Returns right

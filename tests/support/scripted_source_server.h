@@ -23,10 +23,11 @@ public:
         // so the client's writes back up as over a slow uplink.
         int readBytesPerSecond = 0;
 
-        static Reply answer(const QByteArray& bytes, int delayMs = 0) {
+        static Reply answer(const QByteArray& bytes, int delayMs = 0, int closeAfterMs = -1) {
             Reply r;
             r.bytes = bytes;
             r.delayMs = delayMs;
+            r.closeAfterMs = closeAfterMs;
             return r;
         }
         static Reply closeOnAccept() {
@@ -94,11 +95,12 @@ private:
     quint16 m_port = 0;
     mutable QMutex m_mutex;
     QList<Reply> m_sourceReplies{Reply::answer("HTTP/1.0 200 OK\r\n\r\n")};
+    // Closes as Icecast does after answering.
     Reply m_metadataReply = Reply::answer(
         "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>\n"
         "<iceresponse><message>Metadata update successful</message><return>1</return>"
         "</iceresponse>\n",
-        0);
+        0, 0);
     QList<Connection> m_connections;
     int m_sourceCount = 0;
     int m_metadataCount = 0;
