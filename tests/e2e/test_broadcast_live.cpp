@@ -6,16 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 #include "audio/encoder_settings.h"
 #include "audio/obs_audio_manager.h"
 #include "audio_probe.h"
 #include "broadcast/stream_health_monitor.h"
 #include "broadcast_rig.h"
-#include "core/logger.h"
 #include "icecast_server.h"
-#include "log_capture.h"
 #include "ogg_pages.h"
 #include "test_environment.h"
 #include "tone.h"
@@ -35,7 +32,6 @@ class TestBroadcastLive : public QObject {
     TestEnvironment m_env;
     BroadcastRig m_rig;
     IcecastServer m_icecast;
-    std::unique_ptr<LogCapture> m_log;
 
     Doredoradar& controller() { return m_rig.controller(); }
     GStreamerMixer* mixer() { return m_rig.controller().mixer(); }
@@ -46,10 +42,13 @@ class TestBroadcastLive : public QObject {
                                          m_icecast.options().sourcePassword);
     }
 
+    // The monitor's volume element while the pipeline has one (an invalid value otherwise).
+    QVariant monitorElement() {
+        return mixer()->elementProperty(QStringLiteral("monitor_volume"), QStringLiteral("volume"));
+    }
+
 private Q_SLOTS:
     void initTestCase() {
-        Logger::instance();  // below the capture, which then sees every message as logged
-        m_log = std::make_unique<LogCapture>();
         QString error;
         QVERIFY2(m_icecast.start(&error), qPrintable(error));
         QVERIFY2(m_rig.start(&error), qPrintable(error));
@@ -60,7 +59,6 @@ private Q_SLOTS:
         m_rig.reset();
         QString error;
         QVERIFY2(m_rig.restoreDecks(&error), qPrintable(error));
-        m_log->clear();
     }
 
     void cleanupTestCase() { m_rig.stop(); }
@@ -71,15 +69,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("channels");
         QTest::addColumn<QString>("codec");
         QTest::addColumn<QString>("contentType");
-        QTest::newRow("opus") << int(Codec::Opus) << 48000 << 2 << "opus"
-                              << "audio/ogg";
-        QTest::newRow("vorbis mono 44.1k")
-            << int(Codec::Vorbis) << 44100 << 1 << "vorbis"
-            << "audio/ogg";
-        QTest::newRow("mp3 44.1k") << int(Codec::Mp3) << 44100 << 2 << "mp3"
-                                   << "audio/mpeg";
-        QTest::newRow("aac") << int(Codec::Aac) << 48000 << 2 << "aac"
-                             << "audio/aac";
+        QTest::newRow("opus") << int(Codec::Opus) << 48000 << 2 << "opus" << "audio/ogg";
+        QTest::newRow("vorbis mono 44.1k") << int(Codec::Vorbis) << 44100 << 1 << "vorbis"
+                                           << "audio/ogg";
+        QTest::newRow("mp3 44.1k") << int(Codec::Mp3) << 44100 << 2 << "mp3" << "audio/mpeg";
+        QTest::newRow("aac") << int(Codec::Aac) << 48000 << 2 << "aac" << "audio/aac";
     }
 
     // The listener gets the codec, rate and channels asked for, both deck tones at the gain
@@ -146,9 +140,6 @@ private Q_SLOTS:
         QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
         QSignalSpy connected(client(), &IcecastClient::connected);
         goLive(QStringLiteral("/nodeck"));
-        QVERIFY(
-            m_log->contains(QStringLiteral("BROADCASTER"),
-                            QStringLiteral("Failed to prime encoding pipeline before connect")));
         QVERIFY(!controller().isPipelinePrimed());
         QVERIFY(!mixer()->isRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!errors.isEmpty(), kConnectTimeoutMs);
@@ -171,7 +162,6 @@ private Q_SLOTS:
         goLive(QStringLiteral("/silent"));
         QVERIFY(controller().isMonitorPrimeActive());
         QVERIFY(mixer()->isRunning());
-        QVERIFY(controller().audioManager()->isDeckActive(1));
 
         double loudest = 0.0;
         int samples = 0;
@@ -180,8 +170,7 @@ private Q_SLOTS:
         qint64 connectedAtMs = -1;
         qint64 releasedAtMs = -1;
         while (clock.elapsed() < kConnectTimeoutMs + 5000) {
-            const QVariant element = mixer()->elementProperty(QStringLiteral("monitor_volume"),
-                                                              QStringLiteral("volume"));
+            const QVariant element = monitorElement();
             if (element.isValid()) {
                 loudest = std::max(loudest, element.toDouble());
                 ++samples;
@@ -222,8 +211,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < kConnectTimeoutMs && started.isEmpty()) {
-            const QVariant element = mixer()->elementProperty(QStringLiteral("monitor_volume"),
-                                                              QStringLiteral("volume"));
+            const QVariant element = monitorElement();
             if (element.isValid()) QCOMPARE(qRound(element.toDouble() * 100), 70);
             QCOMPARE(mixer()->appliedMonitorVolume(), 0.7f);
             QTest::qWait(5);
@@ -232,12 +220,7 @@ private Q_SLOTS:
         QTest::qWait(Doredoradar::kMonitorPrimeHoldMs + 500);
         QVERIFY(mixer()->isMonitorEnabled());
         QCOMPARE(mixer()->monitorUserVolume(), 0.7f);
-        QCOMPARE(
-            qRound(mixer()
-                       ->elementProperty(QStringLiteral("monitor_volume"), QStringLiteral("volume"))
-                       .toDouble() *
-                   100),
-            70);
+        QCOMPARE(qRound(monitorElement().toDouble() * 100), 70);
 
         controller().stopBroadcasting();
         QVERIFY(mixer()->isRunning());
@@ -246,8 +229,8 @@ private Q_SLOTS:
     }
 
     // The server goes away mid-broadcast and comes back on the same port: the broadcast stops,
-    // the reconnect series runs, and the broadcast resumes with a fresh encoder (a new Ogg
-    // stream) that a listener can play.
+    // the reconnect series counts down once a second, and the broadcast resumes with a fresh
+    // encoder (a new Ogg stream) that a listener can play.
     void serverRestartResumesWithAFreshStream() {
         client()->setReconnectInterval(2);
         QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
@@ -265,7 +248,15 @@ private Q_SLOTS:
         QVERIFY2(m_icecast.restart(&error), qPrintable(error));
         QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, 20000);
-        QVERIFY(!reconnecting.isEmpty());
+        // Attempt 1 of 10 counted down to 0; the last tick and the attempt fall on the same
+        // moment, and a connect that is quick enough stops the countdown before its own 0.
+        QList<int> countdown;
+        for (const auto& args : reconnecting) {
+            QCOMPARE(args.mid(0, 2), (QList<QVariant>{1, 10}));
+            countdown << args.at(2).toInt();
+        }
+        QCOMPARE(countdown.mid(0, 3), (QList<int>{2, 1, 0}));
+        QVERIFY(countdown.size() == 3 || (countdown.size() == 4 && countdown.last() == 0));
         QVERIFY(mixer()->pipelineSerial() > pipelinesBefore);
         QVERIFY(controller().healthMonitor()->reconnectCount() >= 1);
 

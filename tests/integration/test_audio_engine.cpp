@@ -46,11 +46,6 @@ struct TwoDecks {
     DeckFeeder deck2;
 };
 
-struct Encoded {
-    QByteArray bytes;
-    AudioProbe probe;
-};
-
 // Counts the mixer's own reports of a deck that missed its deadline: the mix then has a hole
 // (silence for that deck) and the deck's late audio is dropped. GStreamer's log, taken over for
 // the object's life.
@@ -110,18 +105,16 @@ class TestAudioEngine : public QObject {
         return gstleaks::liveObjects(expected).join(QStringLiteral("; "));
     }
 
-    // Feeds both decks for `seconds`, collecting what the encoder branch hands out.
-    Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1, double amplitude2) {
-        Encoded encoded;
+    // Feeds both decks for `seconds`; what a decoder makes of the encoder branch's output.
+    AudioProbe encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1,
+                         double amplitude2) {
         EncodedCollector collector(mixer);
         {
             TwoDecks decks(mixer, amplitude1, amplitude2);
             QTest::qWait(int(seconds * 1000));
         }
         mixer.stop();
-        encoded.bytes = collector.bytes();
-        if (kHelperProgramsAllowed) encoded.probe = AudioProbe::of(encoded.bytes);
-        return encoded;
+        return kHelperProgramsAllowed ? AudioProbe::of(collector.bytes()) : AudioProbe();
     }
 
     static void prepare(GStreamerMixer& mixer) {
@@ -152,134 +145,60 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m_env.dataHome()));
     }
 
-    void encodersMakeTheStreamTheyAreAskedFor_data() {
-        QTest::addColumn<int>("type");
+    // Without the first AAC encoder the next one is taken, and HE-AAC v2 asked of an encoder
+    // that only makes LC still plays: codec, rate, channels, and both deck tones at the -3 dB
+    // two-deck level. (Each codec through the whole broadcast is the end-to-end test's.)
+    void aacEncoderChoice_data() {
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("profile");
         QTest::addColumn<QStringList>("unavailable");
         QTest::addColumn<QString>("factory");
-        QTest::addColumn<QString>("codec");
         QTest::addColumn<int>("expectedChannels");
-        const auto row = [](const char* name, Codec codec, int rate, int channels, int profile,
-                            const QStringList& unavailable, const char* factory,
-                            const char* decoded, int decodedChannels) {
-            QTest::newRow(name) << int(codec) << rate << channels << profile << unavailable
-                                << factory << decoded << decodedChannels;
-        };
-        row("opus 48k stereo", Codec::Opus, 48000, 2, 0, {}, "opusenc", "opus", 2);
-        row("vorbis 44.1k mono", Codec::Vorbis, 44100, 1, 0, {}, "vorbisenc", "vorbis", 1);
-        row("mp3 44.1k stereo", Codec::Mp3, 44100, 2, 0, {}, "lamemp3enc", "mp3", 2);
-        row("aac voaacenc 48k", Codec::Aac, 48000, 2, 1, {}, "voaacenc", "aac", 2);
-        row("aac ffmpeg 44.1k mono", Codec::Aac, 44100, 1, 0, {QStringLiteral("voaacenc")},
-            "avenc_aac", "aac", 1);
-        // HE-AAC v2 needs stereo; voaacenc only makes LC, which must still play.
-        row("aac he-v2 asked of voaacenc", Codec::Aac, 48000, 1, 3, {}, "voaacenc", "aac", 2);
+        QTest::newRow("ffmpeg's, 44.1k mono")
+            << 44100 << 1 << 0 << QStringList{"voaacenc"} << "avenc_aac" << 1;
+        // HE-AAC v2 needs stereo.
+        QTest::newRow("he-v2 asked of voaacenc")
+            << 48000 << 1 << 3 << QStringList() << "voaacenc" << 2;
     }
 
-    // Right codec, rate and channels; both deck tones at the -3 dB two-deck level.
-    void encodersMakeTheStreamTheyAreAskedFor() {
-        QFETCH(int, type);
+    void aacEncoderChoice() {
         QFETCH(int, rate);
         QFETCH(int, channels);
         QFETCH(int, profile);
         QFETCH(QStringList, unavailable);
-        QFETCH(QString, factory);
-        QFETCH(QString, codec);
         QFETCH(int, expectedChannels);
-
         GStreamerMixer mixer;
         mixer.setUnavailableFactoriesForTesting(unavailable);
         prepare(mixer);
-        mixer.setEncoderType(Codec(type));
+        mixer.setEncoderType(Codec::Aac);
         mixer.setBitrate(128);
         mixer.setTargetSampleRate(rate);
         mixer.setOutputChannels(channels);
         mixer.setAacProfile(GStreamerMixer::AacProfile(profile));
-        mixer.setInitialStreamTags(QStringLiteral("Night Train \u00e9"),
-                                   QStringLiteral("The Testers"));
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
         QVERIFY(mixer.start(true));
-        QCOMPARE(mixer.activeEncoderFactory(), factory);
+        QTEST(mixer.activeEncoderFactory(), "factory");
 
-        const Encoded encoded = encodeFor(mixer, 2.2, 0.4, 0.2);
+        const AudioProbe probe = encodeFor(mixer, 2.2, 0.4, 0.2);
         if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         QVERIFY2(errors.isEmpty(),
                  errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
-        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
-        QCOMPARE(encoded.probe.codec, codec);
-        const int expectedRate = codec == QLatin1String("opus") ? 48000 : rate;
-        QCOMPARE(encoded.probe.sampleRate, expectedRate);
-        QCOMPARE(encoded.probe.channels, expectedChannels);
-        if (codec == QLatin1String("opus") || codec == QLatin1String("vorbis")) {
-            QCOMPARE(encoded.probe.tags.value(QStringLiteral("title")),
-                     QStringLiteral("Night Train \u00e9"));
-            QCOMPARE(encoded.probe.tags.value(QStringLiteral("artist")),
-                     QStringLiteral("The Testers"));
-        }
+        QVERIFY2(probe.ok, qPrintable(probe.error));
+        QCOMPARE(probe.codec, QStringLiteral("aac"));
+        QCOMPARE(probe.sampleRate, rate);
+        QCOMPARE(probe.channels, expectedChannels);
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
-        QVERIFY2(encoded.probe.decodedSeconds > 1.5,
-                 qPrintable(QString::number(encoded.probe.decodedSeconds)));
+        QVERIFY2(probe.decodedSeconds > 1.5, qPrintable(QString::number(probe.decodedSeconds)));
 
         // The decoder's mono upmix spreads the signal over two channels at -3 dB each.
         const double upmix = expectedChannels == 1 ? M_SQRT1_2 : 1.0;
-        const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
-        const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
+        const double a1 = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
+        const double a2 = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
         const double error1 = tone::ratioDb(a1, 0.4 * kHeadroom * upmix);
         const double error2 = tone::ratioDb(a2, 0.2 * kHeadroom * upmix);
         QVERIFY2(qAbs(error1) < 1.0, qPrintable(QStringLiteral("deck 1 off by ") + dbText(error1)));
         QVERIFY2(qAbs(error2) < 1.0, qPrintable(QStringLiteral("deck 2 off by ") + dbText(error2)));
-        mixer.shutdown();
-    }
-
-    void gainLawShowsInTheMix_data() {
-        QTest::addColumn<float>("crossfader");
-        QTest::addColumn<float>("deck1Volume");
-        QTest::addColumn<double>("amplitude1");
-        QTest::addColumn<double>("expected1");  // decoded amplitude, 0 = silent
-        QTest::addColumn<double>("expected2");
-        QTest::newRow("crossfader +1 silences deck 1")
-            << 1.0f << 1.0f << 0.4 << 0.0 << 0.2 * kHeadroom;
-        QTest::newRow("crossfader -1 silences deck 2")
-            << -1.0f << 1.0f << 0.4 << 0.4 * kHeadroom << 0.0;
-        // Capped after the headroom: the element plays exactly 10.
-        QTest::newRow("volume 20 applies as 10") << 0.0f << 20.0f << 0.02 << 0.2 << 0.2 * kHeadroom;
-    }
-    void gainLawShowsInTheMix() {
-        QFETCH(float, crossfader);
-        QFETCH(float, deck1Volume);
-        QFETCH(double, amplitude1);
-        QFETCH(double, expected1);
-        QFETCH(double, expected2);
-
-        GStreamerMixer mixer;
-        prepare(mixer);
-        mixer.setCrossfader(crossfader);
-        mixer.setDeck1Volume(deck1Volume);
-        QVERIFY(mixer.start(true));
-        const double element1 = mixer.elementProperty("volume1", "volume").toDouble();
-        QVERIFY(element1 <= 10.0);
-        if (deck1Volume > 10.0f) QCOMPARE(element1, 10.0);
-        QCOMPARE(mixer.deck1Volume(), deck1Volume);
-
-        const Encoded encoded = encodeFor(mixer, 2.0, amplitude1, 0.2);
-        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
-        if (!kRealTimeBuild) QSKIP(kNotRealTime);
-        const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
-        const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
-        for (const auto& [measured, expected, deck] :
-             {std::tuple{a1, expected1, 1}, std::tuple{a2, expected2, 2}}) {
-            if (expected == 0.0) {
-                QVERIFY2(measured < 0.001,
-                         qPrintable(QStringLiteral("deck %1 audible: %2").arg(deck).arg(measured)));
-            } else {
-                const double error = tone::ratioDb(measured, expected);
-                QVERIFY2(
-                    qAbs(error) < 1.0,
-                    qPrintable(QStringLiteral("deck %1 off by %2").arg(deck).arg(dbText(error))));
-            }
-        }
         mixer.shutdown();
     }
 
@@ -309,11 +228,10 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QVERIFY(errors.isEmpty());
         if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        Encoded encoded;
-        encoded.probe = AudioProbe::of(collector.bytes());
-        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        const AudioProbe probe = AudioProbe::of(collector.bytes());
+        QVERIFY2(probe.ok, qPrintable(probe.error));
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
-        const double a = tone::amplitudeS16(encoded.probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
+        const double a = tone::amplitudeS16(probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
         QVERIFY2(qAbs(tone::ratioDb(a, 0.4)) < 1.0, qPrintable(QString::number(a)));
         mixer.shutdown();
     }
@@ -497,9 +415,7 @@ private Q_SLOTS:
     // Stop, start and shutdown from the main thread while two capture threads keep feeding.
     void lifecycleWhileFeeding() {
         GStreamerMixer mixer;
-        QVERIFY(mixer.initialize());
-        mixer.setDeck1Active(true);
-        mixer.setDeck2Active(true);
+        prepare(mixer);
         {
             TwoDecks decks(mixer, 0.3, 0.3);
             for (int round = 0; round < 12; ++round) {
@@ -568,6 +484,8 @@ private Q_SLOTS:
         mixer.setDuckingConfig(ducking);
         QCOMPARE(mixer.duckGain(), 1.0f);
         QVERIFY(qAbs(volume2() - 0.8 * kHeadroom) < 1e-4);
+        mixer.setDeck2Volume(20.0f);
+        QCOMPARE(volume2(), 10.0);  // capped after the headroom
         mixer.shutdown();
     }
 
@@ -599,23 +517,27 @@ private Q_SLOTS:
         mixer.shutdown();
     }
 
-    void monitorSwitchingAndVolumes() {
+    // The monitor's volume (silent while off, never inaudible once on, capped at 10, kept over a
+    // rebuild) and its device: a change mutes for about 100 ms and reopens the sink on the new
+    // device, where the tone then plays; an unknown name means the default device.
+    void monitorVolumeAndDevice() {
         if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         GStreamerMixer mixer;
         prepare(mixer);
         const QStringList devices = mixer.getMonitorDevices();
         QCOMPARE(devices.first(), QStringLiteral("Default"));
+        QCOMPARE(devices.count(QStringLiteral("Default")), 1);
         QVERIFY(devices.contains(QStringLiteral("Test_Sink")));
         QVERIFY(devices.contains(QStringLiteral("Test_Mic_Feed")));
-        QCOMPARE(devices.count(QStringLiteral("Default")), 1);
 
         QVERIFY(mixer.start(false));
+        QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
         const auto element = [&mixer] {
             return mixer.elementProperty("monitor_volume", "volume").toDouble();
         };
         QCOMPARE(element(), 0.0);
         mixer.setMonitorVolume(0.0f);
-        mixer.setMonitorEnabled(true);  // a silent user volume would make "on" inaudible
+        mixer.setMonitorEnabled(true);
         QCOMPARE(element(), 1.0);
         QCOMPARE(mixer.monitorUserVolume(), 1.0f);
         mixer.setMonitorEnabled(false);
@@ -627,61 +549,32 @@ private Q_SLOTS:
         QCOMPARE(element(), 10.0);
         QCOMPARE(mixer.monitorUserVolume(), 15.0f);
         mixer.setMonitorVolume(1.0f);
-
-        // The state survives a rebuild.
         QVERIFY(mixer.start(true));
         QCOMPARE(element(), 1.0);
 
-        // A device change while monitoring mutes for about 100 ms.
-        QElapsedTimer muted;
-        muted.start();
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
-        QCOMPARE(element(), 0.0);
-        QCOMPARE(mixer.monitorDevice(), QStringLiteral("mic_sink"));
-        QTRY_COMPARE_WITH_TIMEOUT(element(), 1.0, 2000);
-        QVERIFY(muted.elapsed() >= 90);
-
-        // Unknown names fall back to the default device.
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("No Such Speakers")));
-        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
-        QVERIFY(mixer.elementProperty("monitor_sink", "device").toString().isEmpty());
-        mixer.shutdown();
-    }
-
-    // The sink reopens on the new device: the tone moves from one null sink to the other.
-    void monitorDeviceChangeReachesTheNewSink() {
-        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        GStreamerMixer mixer;
-        prepare(mixer);
-        mixer.setMonitorEnabled(true);
-        QVERIFY(mixer.start(false));
-        QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
         DeckFeeder feeder(mixer, 1, 1000.0, 0.5);
         feeder.start();
-
         // Where our stream plays (the only one on this server), and what a sink plays.
-        const auto streamSink = [this] {
-            const QString input = m_pulse
-                                      .pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                              QStringLiteral("sink-inputs")})
-                                      .section(QLatin1Char('\n'), 0, 0);
-            const QString sinkIndex = input.section(QLatin1Char('\t'), 1, 1);
-            const QStringList sinks = m_pulse
-                                          .pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                                  QStringLiteral("sinks")})
-                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            for (const QString& sink : sinks) {
-                if (!sinkIndex.isEmpty() && sink.section(QLatin1Char('\t'), 0, 0) == sinkIndex) {
-                    return sink.section(QLatin1Char('\t'), 1, 1);
-                }
+        const auto shortList = [this](const char* what) {
+            return m_pulse.pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                  QString::fromLatin1(what)});
+        };
+        const auto streamSink = [&] {
+            const QString sinkIndex =
+                shortList("sink-inputs").section(QLatin1Char('\n'), 0, 0).section('\t', 1, 1);
+            for (const QString& sink : shortList("sinks").split('\n', Qt::SkipEmptyParts)) {
+                if (!sinkIndex.isEmpty() && sink.section('\t', 0, 0) == sinkIndex)
+                    return sink.section('\t', 1, 1);
             }
             return QString();
         };
         // The last second of 2.5 s of what a sink plays: a reopened sink settles within about a
-        // second. The recorder may take a while to start on a busy machine.
+        // second. The recorder may take a while to start on a busy machine. Deck 1 alone of two
+        // active decks plays at -3 dB.
         QTemporaryDir dir;
         int recordings = 0;
-        const auto toneOn = [&](const QString& sink) {
+        const auto playsOn = [&](const QString& sink) {
+            if (!kRealTimeBuild) return true;
             const QString file =
                 dir.filePath(QStringLiteral("%1-%2.raw").arg(++recordings).arg(sink));
             auto recorder = m_pulse.record(sink, file);
@@ -691,25 +584,27 @@ private Q_SLOTS:
                 QTest::qWait(100);
             }
             recorder.reset();
-            QFile raw(file);
-            if (!raw.open(QIODevice::ReadOnly)) return -1.0;
-            const QByteArray pcm = raw.readAll();
-            const double seconds = pcm.size() / 192000.0;
-            return tone::amplitudeS16(pcm, 2, 0, 48000, 1000.0, seconds - 1.0, 1.0);
-        };
-        // Deck 1 alone of two active decks: 0.5 at -3 dB.
-        const double expected = 0.5 * kHeadroom;
-        const auto playsOn = [&](const QString& sink) {
-            return !kRealTimeBuild || qAbs(tone::ratioDb(toneOn(sink), expected)) < 1.0;
+            const QByteArray pcm = testsupport::readFile(file);
+            const double heard =
+                tone::amplitudeS16(pcm, 2, 0, 48000, 1000.0, pcm.size() / 192000.0 - 1.0, 1.0);
+            return qAbs(tone::ratioDb(heard, 0.5 * kHeadroom)) < 1.0;
         };
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 3000);
         QVERIFY(playsOn(QStringLiteral("test_sink")));
 
+        QElapsedTimer muted;
+        muted.start();
         QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
+        QCOMPARE(element(), 0.0);
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("mic_sink"));
+        QTRY_COMPARE_WITH_TIMEOUT(element(), 1.0, 2000);
+        QVERIFY(muted.elapsed() >= 90);
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("mic_sink"), 5000);
         QVERIFY(playsOn(QStringLiteral("mic_sink")));
 
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Default")));
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("No Such Speakers")));
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
+        QVERIFY(mixer.elementProperty("monitor_sink", "device").toString().isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 5000);
         QVERIFY(playsOn(QStringLiteral("test_sink")));
         feeder.stop();

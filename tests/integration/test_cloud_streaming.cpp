@@ -69,14 +69,6 @@ class TestCloudStreaming : public QObject {
         return last;
     }
 
-    QJsonArray statsDocument(DevCloudServer& cloud) {
-        QByteArray body;
-        const int status = cloud.httpsRequest(
-            "GET", m_port, QStringLiteral("/admin/stats.json"), {},
-            "Basic " + (QStringLiteral("admin:") + m_token).toUtf8().toBase64(), &body);
-        return status == 200 ? QJsonDocument::fromJson(body).array() : QJsonArray();
-    }
-
 private Q_SLOTS:
     void initTestCase() {
         m_log = std::make_unique<LogCapture>();
@@ -135,11 +127,6 @@ private Q_SLOTS:
         QCOMPARE(stats.totalListeners, 1);
         QCOMPARE(stats.currentSong, kTitle);
         QCOMPARE(failed.count(), 0);
-
-        const QJsonArray document = statsDocument(*m_cloud);
-        qInfo().noquote() << "Statistics document through the TLS port:"
-                          << QJsonDocument(document).toJson(QJsonDocument::Compact);
-        QCOMPARE(document.size(), 2);
     }
 
     // Two live mounts make Icecast's public status list its sources as an array; with the admin
@@ -230,14 +217,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!m_liveSource.isRunning(), 10000);
         QVERIFY(!testsupport::waitForTcpPort(m_port, 300));
 
+        // (What the statistics say of a stopped server is the cloud client's own test.)
         OndaroApiClient client;
-        QSignalSpy statsFailed(&client, &OndaroApiClient::serverStatsError);
-        client.fetchServerStats(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("/live"),
-                                m_token, 8000);
-        QTRY_COMPARE_WITH_TIMEOUT(statsFailed.count(), 1, 10000);
-        QCOMPARE(statsFailed.first().first().toString(),
-                 QStringLiteral("Server offline or unreachable: Connection refused"));
-
         QSignalSpy started(&client, &OndaroApiClient::serverStarted);
         client.startServer(m_token);
         QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 10000);

@@ -45,8 +45,6 @@ AudioProbe AudioProbe::of(const QByteArray& encoded) {
     probe.codec = stream.value(QStringLiteral("codec_name")).toString();
     probe.sampleRate = stream.value(QStringLiteral("sample_rate")).toString().toInt();
     probe.channels = stream.value(QStringLiteral("channels")).toInt();
-    probe.container =
-        root.value(QStringLiteral("format")).toObject().value(QStringLiteral("format_name")).toString();
     for (const QJsonObject& owner :
          {root.value(QStringLiteral("format")).toObject(), stream}) {
         const QJsonObject tags = owner.value(QStringLiteral("tags")).toObject();

@@ -52,7 +52,6 @@ public:
     // Points OndaroApiClients made from now on in this process at the stand-in.
     void exportEnvironment() const;
     quint16 streamingPort(const QString& token) const { return m_ports.value(token); }
-    qint64 pid() const { return m_process.pid(); }
     QString output() { return m_process.output(); }
 
     // Control requests (see the README): replace an account's faults; open or close its

@@ -120,7 +120,8 @@ HttpReceiver::HttpReceiver() : m_shared(std::make_shared<Shared>()) {
 }
 
 HttpReceiver::~HttpReceiver() {
-    close();
+    QMetaObject::invokeMethod(m_server, [this] { m_server->m_tcp->close(); },
+                              Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait(5000);
     delete m_thread;
@@ -132,11 +133,6 @@ bool HttpReceiver::listen(quint16 port) {
         m_server, [this, port] { return m_server->m_tcp->listen(QHostAddress::LocalHost, port); },
         Qt::BlockingQueuedConnection, &ok);
     return ok;
-}
-
-void HttpReceiver::close() {
-    QMetaObject::invokeMethod(m_server, [this] { m_server->m_tcp->close(); },
-                              Qt::BlockingQueuedConnection);
 }
 
 quint16 HttpReceiver::port() const {
@@ -181,12 +177,4 @@ QList<HttpReceiver::Request> HttpReceiver::requests() const {
 int HttpReceiver::requestCount() const {
     QMutexLocker lock(&m_shared->mutex);
     return m_shared->requests.size();
-}
-
-quint16 HttpReceiver::unusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }

@@ -26,7 +26,6 @@ public:
 
     // Port 0 picks a free one.
     bool listen(quint16 port = 0);
-    void close();
     quint16 port() const;
 
     // 0 accepts the request and never answers.
@@ -43,9 +42,6 @@ public:
     int openConnectionCount() const;
     QList<Request> requests() const;
     int requestCount() const;
-
-    // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
-    static quint16 unusedPort();
 
     // What to answer a request with; copied when the request arrives.
     struct Answer {

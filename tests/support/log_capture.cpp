@@ -63,14 +63,6 @@ bool LogCapture::mentions(const QString& text) const {
     return false;
 }
 
-int LogCapture::warningCount(const QString& category) const {
-    int count = 0;
-    for (const Entry& entry : entries(category)) {
-        if (entry.type == QtWarningMsg) ++count;
-    }
-    return count;
-}
-
 void LogCapture::clear() {
     QMutexLocker lock(&m_mutex);
     m_entries.clear();

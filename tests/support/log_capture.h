@@ -31,7 +31,6 @@ public:
     bool contains(const QString& category, const QString& prefix) const;
     // True when some message of any category contains `text` anywhere.
     bool mentions(const QString& text) const;
-    int warningCount(const QString& category) const;
     void clear();
     // Every entry as "CATEGORY message", and those (or lines of `otherOutput`, a helper
     // process's say) that contain any of `needles` (empty needles are ignored): for searching a

@@ -17,14 +17,8 @@ QList<OggPage> parsePages(const QByteArray& data, qsizetype* consumed) {
         for (int i = 0; i < segments; ++i) bodyBytes += header[kHeaderBytes + i];
         const qsizetype size = kHeaderBytes + segments + bodyBytes;
         if (at + size > data.size()) break;
-        OggPage page;
-        page.offset = at;
-        page.headerType = header[5];
-        page.serial = qFromLittleEndian<quint32>(header + 14);
-        page.sequence = qFromLittleEndian<quint32>(header + 18);
-        page.size = size;
-        page.body = data.mid(at + kHeaderBytes + segments, bodyBytes);
-        pages.append(page);
+        pages.append({header[5], qFromLittleEndian<quint32>(header + 14),
+                      qFromLittleEndian<quint32>(header + 18)});
         at += size;
     }
     if (consumed) *consumed = at;
@@ -33,7 +27,7 @@ QList<OggPage> parsePages(const QByteArray& data, qsizetype* consumed) {
 
 QString contiguityProblem(const QList<OggPage>& pages) {
     if (pages.isEmpty()) return QStringLiteral("no Ogg page");
-    if (!pages.first().isFirstOfStream()) return QStringLiteral("the first page opens no stream");
+    if (!(pages.first().headerType & 0x02)) return QStringLiteral("the first page opens no stream");
     const quint32 serial = pages.first().serial;
     for (qsizetype i = 0; i < pages.size(); ++i) {
         if (pages.at(i).serial != serial) {

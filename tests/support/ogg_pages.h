@@ -6,14 +6,9 @@
 // The pages of an Ogg stream as a server or listener received them, for checks on where a
 // stream starts and whether pages are missing.
 struct OggPage {
-    qsizetype offset = 0;   // where the page starts in the data
     quint8 headerType = 0;  // 0x01 continued, 0x02 first page of a stream, 0x04 last
     quint32 serial = 0;
     quint32 sequence = 0;
-    qsizetype size = 0;  // header and body
-    QByteArray body;     // the segments' bytes
-
-    bool isFirstOfStream() const { return (headerType & 0x02) != 0; }
 };
 
 namespace ogg {

@@ -64,12 +64,16 @@ int ScriptedSourceServer::metadataRequestCount() const {
     return m_metadataCount;
 }
 
+const ScriptedSourceServer::Connection* ScriptedSourceServer::source(int index) const {
+    for (const Connection& c : m_connections) {
+        if (!c.isMetadata && c.sourceIndex == index) return &c;
+    }
+    return nullptr;
+}
+
 QByteArray ScriptedSourceServer::received(int index) const {
     QMutexLocker lock(&m_mutex);
-    for (const Connection& c : m_connections) {
-        if (!c.isMetadata && c.sourceIndex == index) return c.data;
-    }
-    return {};
+    return source(index) ? source(index)->data : QByteArray();
 }
 
 QByteArray ScriptedSourceServer::metadataRequest(int index) const {
@@ -83,10 +87,7 @@ QByteArray ScriptedSourceServer::metadataRequest(int index) const {
 
 bool ScriptedSourceServer::closedByClient(int index) const {
     QMutexLocker lock(&m_mutex);
-    for (const Connection& c : m_connections) {
-        if (!c.isMetadata && c.sourceIndex == index) return c.closedByClient;
-    }
-    return false;
+    return source(index) && source(index)->closedByClient;
 }
 
 void ScriptedSourceServer::closeAll() {

@@ -52,7 +52,6 @@ class TestCredentialStore : public QObject {
     void expectUnreadable(const char* why) {
         LogCapture logs;
         QVERIFY2(CredentialStore::retrieveSecret(kKey).isEmpty(), why);
-        QVERIFY2(logs.contains("CREDENTIALS", "CryptUnprotectData failed for key:"), why);
         QVERIFY2(!logs.mentions(kToken), why);
         QVERIFY(CredentialStore::hasSecret(kKey));
         QVERIFY2(!SettingsManager().hasOndaroPrivateToken(), why);
@@ -75,7 +74,6 @@ private Q_SLOTS:
         LogCapture logs;
         QVERIFY(!QFile::exists(keyFilePath()));
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        QVERIFY(logs.contains("CREDENTIALS", "Stored encrypted secret for key:"));
         QCOMPARE(readFile(keyFilePath()).size(), 32);
         QCOMPARE(modeOf(keyFilePath()), 0600);
         QCOMPARE(modeOf(keyFolder()), 0700);
@@ -173,10 +171,7 @@ private Q_SLOTS:
         QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(16)));
         expectUnreadable("short key file");
         QCOMPARE(readFile(keyFilePath()).size(), 16);
-
-        LogCapture logs;
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        QVERIFY(logs.contains("CREDENTIALS", "Replacing the unusable credential key file"));
         QCOMPARE(readFile(keyFilePath()).size(), 32);
         QCOMPARE(modeOf(keyFilePath()), 0600);
         QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
@@ -208,14 +203,11 @@ private Q_SLOTS:
         QVERIFY(::chmod(QFile::encodeName(file).constData(), 0400) == 0);
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
 
-        LogCapture logs;
         const bool stored = CredentialStore::storeSecret(kKey, kToken);
         const QString readBack = CredentialStore::retrieveSecret(kKey);
         ::chmod(QFile::encodeName(folder).constData(), 0700);
         ::chmod(QFile::encodeName(file).constData(), 0600);
         QVERIFY(!stored);
-        QVERIFY(logs.contains("CREDENTIALS", "Could not write the settings file for key:"));
-        QVERIFY(!logs.contains("CREDENTIALS", "Stored encrypted secret"));
         QCOMPARE(readBack, QStringLiteral("old-token"));
     }
 
@@ -224,9 +216,7 @@ private Q_SLOTS:
         QVERIFY(CredentialStore::storeSecret(kKey, QStringLiteral("first-token")));
         QVERIFY(::chown(QFile::encodeName(keyFolder()).constData(), 65534, 65534) == 0);
         expectUnreadable("folder of another user");
-        LogCapture logs;
         QVERIFY(!CredentialStore::storeSecret(kKey, kToken));
-        QVERIFY(logs.contains("CREDENTIALS", "CryptProtectData failed for key:"));
         QVERIFY(::chown(QFile::encodeName(keyFolder()).constData(), 0, 0) == 0);
         QCOMPARE(CredentialStore::retrieveSecret(kKey), QStringLiteral("first-token"));
     }
