@@ -91,20 +91,6 @@ class TestAudioEngine : public QObject {
         return gstleaks::liveObjects(m_gstSingletons).join(QStringLiteral("; "));
     }
 
-    // The same while a mixer is initialised: it holds the monitor sink service (on Linux an
-    // idle pulsesink) on purpose.
-    QString leftoversBesidesSinkService() const {
-        QSet<quintptr> expected = m_gstSingletons;
-        const std::shared_ptr<void> service = platform::holdMonitorSinkService();
-        if (service) {
-            auto* keeper = static_cast<GstElement*>(service.get());
-            expected.insert(quintptr(keeper));
-            for (GList* pad = keeper->pads; pad; pad = pad->next)
-                expected.insert(quintptr(pad->data));
-        }
-        return gstleaks::liveObjects(expected).join(QStringLiteral("; "));
-    }
-
     // Feeds both decks for `seconds`; what a decoder makes of the encoder branch's output.
     AudioProbe encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1,
                          double amplitude2) {
@@ -368,6 +354,8 @@ private Q_SLOTS:
                                                  QStringLiteral("avenc_mp3lame"),
                                                  QStringLiteral("avenc_libmp3lame")});
         QVERIFY(mixer.initialize());
+        // An initialised mixer holds the monitor sink service (on Linux an idle pulsesink).
+        const QSet<quintptr> initialised = gstleaks::snapshot();
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
 
         // From a running monitor-only pipeline, then from a stopped mixer.
@@ -407,8 +395,8 @@ private Q_SLOTS:
         QVERIFY(errors.last().first().toString().startsWith(
             QStringLiteral("AAC encoder not available.")));
         // The failed builds left nothing behind.
-        QVERIFY2(leftoversBesidesSinkService().isEmpty(),
-                 qPrintable(leftoversBesidesSinkService()));
+        const QString leftovers = gstleaks::liveObjects(initialised).join(QStringLiteral("; "));
+        QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers));
         mixer.shutdown();
     }
 
