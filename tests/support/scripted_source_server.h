@@ -24,10 +24,10 @@ public:
         int readBytesPerSecond = 0;
 
         static Reply answer(const QByteArray& bytes, int delayMs = 0) {
-            return {Action::Answer, bytes, delayMs};
+            return {Action::Answer, bytes, delayMs, -1, 0};
         }
-        static Reply closeOnAccept() { return {Action::CloseOnAccept}; }
-        static Reply neverAnswer() { return {Action::NeverAnswer}; }
+        static Reply closeOnAccept() { return {Action::CloseOnAccept, {}, 0, -1, 0}; }
+        static Reply neverAnswer() { return {Action::NeverAnswer, {}, 0, -1, 0}; }
     };
 
     ScriptedSourceServer();
