@@ -14,8 +14,6 @@
 
 namespace {
 
-QByteArray id(quintptr window) { return QByteArray::number(qulonglong(window)); }
-
 const platform::WindowEntry* findEntry(const std::vector<platform::WindowEntry>& entries,
                                        quintptr window) {
     const auto it =
@@ -30,7 +28,8 @@ QString titleOf(quintptr window) {
 
 }  // namespace
 
-// Window titles of another process's real X11 windows on a private Xvfb display.
+// Window titles of real X11 windows on a private Xvfb display, made over an X connection of the
+// test's own.
 class TestMetadataWindow : public QObject {
     Q_OBJECT
 
@@ -50,15 +49,16 @@ private Q_SLOTS:
     void listsTitledApplicationWindowsOfOtherPrograms() {
         QVERIFY(platform::windowSystemAvailable());
         const quintptr player = m_windows.create(QStringLiteral("Artist - Song - Spotify"));
-        const quintptr untitled = m_windows.createUntitled();
+        const quintptr untitled = m_windows.create(QString());
         const quintptr ours = m_windows.create(QStringLiteral("Our Own Window"));
         const quintptr dock = m_windows.create(QStringLiteral("Panel"));
         const quintptr hidden = m_windows.create(QStringLiteral("Hidden Player"));
         QVERIFY(player && untitled && ours && dock && hidden);
-        QVERIFY(m_windows.command("pid " + id(ours) + ' ' + QByteArray::number(::getpid())));
-        QVERIFY(m_windows.command("pid " + id(player) + ' ' + QByteArray::number(m_windows.pid())));
-        QVERIFY(m_windows.command("type " + id(dock) + " _NET_WM_WINDOW_TYPE_DOCK"));
-        QVERIFY(m_windows.command("unmap " + id(hidden)));
+        // Windows of this process are ours, and the player's belong to the one that started us.
+        QVERIFY(m_windows.setPid(ours, quint32(::getpid())));
+        QVERIFY(m_windows.setPid(player, quint32(::getppid())));
+        QVERIFY(m_windows.setType(dock, "_NET_WM_WINDOW_TYPE_DOCK"));
+        QVERIFY(m_windows.unmap(hidden));
 
         // No window manager: the mapped top-level windows are the list.
         std::vector<platform::WindowEntry> entries = platform::listApplicationWindows();
@@ -73,16 +73,15 @@ private Q_SLOTS:
 
         // A window manager's client list is authoritative: managed windows only, minimised
         // (unmapped) ones included.
-        QVERIFY(m_windows.command("clientlist " + id(hidden) + ' ' + id(untitled) + ' ' + id(ours) +
-                                  ' ' + id(dock)));
+        QVERIFY(m_windows.setClientList({hidden, untitled, ours, dock}));
         entries = platform::listApplicationWindows();
         QCOMPARE(entries.size(), size_t(1));
         QCOMPARE(entries.front().handle, hidden);
         QCOMPARE(QString::fromStdU16String(entries.front().title), QStringLiteral("Hidden Player"));
-        QVERIFY(m_windows.command("clientlist"));
+        QVERIFY(m_windows.setClientList());
 
         for (quintptr window : {player, untitled, ours, dock, hidden}) {
-            QVERIFY(m_windows.command("destroy " + id(window)));
+            QVERIFY(m_windows.destroy(window));
         }
     }
 
@@ -91,25 +90,25 @@ private Q_SLOTS:
         QVERIFY(window);
 
         const QString unicode = QStringLiteral("Sigur Rós – Hoppípolla \U0001F3B5");
-        QVERIFY(m_windows.command("title " + id(window) + ' ' + unicode.toUtf8()));
+        QVERIFY(m_windows.setTitle(window, unicode.toUtf8()));
         QCOMPARE(titleOf(window), unicode);
 
         // Only the old-style name, in Latin-1.
-        QVERIFY(m_windows.command("wmname " + id(window) + " Caf\xe9 - Song"));
+        QVERIFY(m_windows.setLegacyName(window, "Caf\xe9 - Song"));
         QCOMPARE(titleOf(window), QStringLiteral("Café - Song"));
 
         // Bytes that are not UTF-8 come out as replacement characters.
-        QVERIFY(m_windows.command("rawname " + id(window) + " 41c3284220ff"));
+        QVERIFY(m_windows.setRawName(window, QByteArray::fromHex("41c3284220ff")));
         QCOMPARE(titleOf(window), QStringLiteral("A\uFFFD(B \uFFFD"));
 
         // Cut as Windows cuts: 511 UTF-16 units, never half a surrogate pair.
-        QVERIFY(m_windows.command("title " + id(window) + ' ' + QByteArray(600, 'x')));
+        QVERIFY(m_windows.setTitle(window, QByteArray(600, 'x')));
         QCOMPARE(titleOf(window), QString(511, QLatin1Char('x')));
         const QString split = QString(510, QLatin1Char('y')) + QStringLiteral("\U0001F3B5");
-        QVERIFY(m_windows.command("title " + id(window) + ' ' + split.toUtf8()));
+        QVERIFY(m_windows.setTitle(window, split.toUtf8()));
         QCOMPARE(titleOf(window), QString(510, QLatin1Char('y')));
 
-        QVERIFY(m_windows.command("destroy " + id(window)));
+        QVERIFY(m_windows.destroy(window));
         QCOMPARE(titleOf(window), QString());
         QCOMPARE(titleOf(0), QString());
     }
@@ -124,15 +123,15 @@ private Q_SLOTS:
 
         // Under a window manager, a window that left its client list is gone.
         const quintptr other = m_windows.create(QStringLiteral("Other"));
-        QVERIFY(m_windows.command("clientlist " + id(other)));
+        QVERIFY(m_windows.setClientList({other}));
         QCOMPARE(platform::windowState(window), platform::WindowState::Closed);
-        QVERIFY(m_windows.command("clientlist " + id(other) + ' ' + id(window)));
+        QVERIFY(m_windows.setClientList({other, window}));
         QCOMPARE(platform::windowState(window), platform::WindowState::Open);
-        QVERIFY(m_windows.command("clientlist"));
+        QVERIFY(m_windows.setClientList());
 
-        QVERIFY(m_windows.command("destroy " + id(window)));
+        QVERIFY(m_windows.destroy(window));
         QCOMPARE(platform::windowState(window), platform::WindowState::Closed);
-        QVERIFY(m_windows.command("destroy " + id(other)));
+        QVERIFY(m_windows.destroy(other));
     }
 
     void managerFollowsTheWindowTitle() {
@@ -160,21 +159,20 @@ private Q_SLOTS:
         QCOMPARE(changed.size(), 1);
 
         // A new title arrives through the running poll.
-        QVERIFY(
-            m_windows.command("title " + id(window) + " Tune \xe2\x80\xa2 Singer - YouTube Music"));
+        QVERIFY(m_windows.setTitle(window, "Tune \xe2\x80\xa2 Singer - YouTube Music"));
         QTRY_COMPARE_WITH_TIMEOUT(changed.size(), 2, 5000);
         QCOMPARE(changed.at(1), (QVariantList{QStringLiteral("Tune"), QStringLiteral("Singer")}));
 
         // Log-like titles are skipped, and the title after them is news again.
-        QVERIFY(m_windows.command("title " + id(window) + " [DEBUG] pipeline state"));
+        QVERIFY(m_windows.setTitle(window, "[DEBUG] pipeline state"));
         manager.onWindowPollTimer();
         QCOMPARE(changed.size(), 2);
-        QVERIFY(m_windows.command("title " + id(window) + " AC-DC - Thunder"));
+        QVERIFY(m_windows.setTitle(window, "AC-DC - Thunder"));
         manager.onWindowPollTimer();
         QCOMPARE(changed.size(), 3);
         QCOMPARE(changed.at(2), (QVariantList{QStringLiteral("Thunder"), QStringLiteral("AC-DC")}));
 
-        QVERIFY(m_windows.command("destroy " + id(window)));
+        QVERIFY(m_windows.destroy(window));
         manager.onWindowPollTimer();
         QCOMPARE(closed.size(), 1);
         QCOMPARE(closed.at(0).at(0).toString(), QStringLiteral("Player"));
@@ -189,7 +187,7 @@ private Q_SLOTS:
         // The main window answers windowClosed by selecting manual entry, from inside the poll
         // that setSource started.
         const quintptr window = m_windows.create(QStringLiteral("Doomed"));
-        QVERIFY(m_windows.command("destroy " + id(window)));
+        QVERIFY(m_windows.destroy(window));
         MetadataManager manager;
         connect(&manager, &MetadataManager::windowClosed, &manager,
                 [&manager] { manager.setSource(MetadataSource::Manual); });
@@ -216,7 +214,7 @@ private Q_SLOTS:
         QVERIFY(!platform::windowSystemAvailable());
         QVERIFY(platform::listApplicationWindows().empty());
         QCOMPARE(platform::windowState(window), platform::WindowState::Unknown);
-        QVERIFY(m_windows.command("title " + id(window) + " Other - Song"));
+        QVERIFY(m_windows.setTitle(window, "Other - Song"));
         manager.onWindowPollTimer();
         qputenv("DISPLAY", ":65000");  // nothing listens there
         QVERIFY(!platform::windowSystemAvailable());
