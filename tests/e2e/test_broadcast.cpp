@@ -61,6 +61,7 @@ class TestBroadcast : public QObject {
     BroadcastRig m_rig;
     IcecastServer m_icecast;
     std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<QSignalSpy> m_started;  // broadcastingStarted, per case
 
     Doredoradar& controller() { return m_rig.controller(); }
     GStreamerMixer* mixer() { return m_rig.controller().mixer(); }
@@ -88,6 +89,10 @@ private Q_SLOTS:
         QVERIFY2(m_icecast.start(&error), qPrintable(error));
         QVERIFY2(m_rig.start(&error), qPrintable(error));
         QVERIFY2(m_rig.addProgramOnDeck2(&error), qPrintable(error));
+    }
+
+    void init() {
+        m_started = std::make_unique<QSignalSpy>(&controller(), &Doredoradar::broadcastingStarted);
     }
 
     void cleanup() {
@@ -138,13 +143,12 @@ private Q_SLOTS:
     void oversizedChunkIsNeverBuffered() {
         ScriptedSourceServer server;
         server.setSourceReplies({Reply::answer(kAccept, 1500)});
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(server);
         QTest::qWait(300);
         QVERIFY(controller().isPipelinePrimed());
         controller().onEncodedDataReady(QByteArray(70000, 'x'));
         QVERIFY(controller().preConnectBytes() < 70000);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > kBytesPerSecond, 10000);
         const QByteArray body = server.receivedBody(0);
         QVERIFY(!body.contains(QByteArray(256, 'x')));
@@ -157,11 +161,10 @@ private Q_SLOTS:
     void slowAcceptGivesAContiguousStream() {
         ScriptedSourceServer server;
         server.setSourceReplies({Reply::neverAnswer(), Reply::answer(kAccept, 1000)});
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         QElapsedTimer clock;
         clock.start();
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QVERIFY(clock.elapsed() > 5500);
         QVERIFY(m_log->mentions(QStringLiteral("Pre-connect buffer full")));
         // Well past what any buffer could have held.
@@ -180,7 +183,6 @@ private Q_SLOTS:
     void monitorToggledDuringAPrimedConnect() {
         ScriptedSourceServer server;
         server.setSourceReplies({Reply::answer(kAccept, 2500)});
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(server);
         const quint64 pipeline = mixer()->pipelineSerial();
         QTest::qWait(400);
@@ -192,7 +194,7 @@ private Q_SLOTS:
         QVERIFY(mixer()->isEncodingEnabled());
         QVERIFY(mixer()->isMonitorEnabled());
 
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > kBytesPerSecond, 5000);
         const qsizetype before = server.receivedBody(0).size();
         QTest::qWait(2500);
@@ -217,16 +219,15 @@ private Q_SLOTS:
     void everyConnectionStartsWithItsOwnStream() {
         ScriptedSourceServer server;
         client()->setReconnectInterval(1);
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTest::qWait(1000);
         const quint32 first = ogg::firstSerial(server.receivedBody(0));
         QVERIFY(first != 0);
         const quint64 oldPipeline = controller().pipelineGeneration();
 
         server.closeAll();
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 2, 10000);
         QCOMPARE(server.connectionCount(), 2);
         QCOMPARE(controller().healthMonitor()->reconnectCount(), 1);
         // A packet of the old encoder that was still on its way arrives late.
@@ -239,7 +240,7 @@ private Q_SLOTS:
         QVERIFY(ogg::firstSerial(second) != first);
 
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 3, 10000);
         QTest::qWait(800);
         const QByteArray third = server.receivedBody(2);
         QVERIFY2(problemOf(third).isEmpty(), qPrintable(problemOf(third)));
@@ -251,10 +252,9 @@ private Q_SLOTS:
     // not inside it: one stop, and a consistent state afterwards.
     void lossDuringAStopIsHandledAfterIt() {
         ScriptedSourceServer server;
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         QSignalSpy stopped(&controller(), &Doredoradar::broadcastingStopped);
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTest::qWait(300);
         IcecastClient* source = client();
         QMetaObject::invokeMethod(
@@ -288,9 +288,8 @@ private Q_SLOTS:
         QCOMPARE(limit, qint64(3 * kBytesPerSecond));
         QSignalSpy disconnected(client(), &IcecastClient::disconnected);
         QSignalSpy reconnecting(client(), &IcecastClient::reconnecting);
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(!disconnected.isEmpty(), 45000);
         QVERIFY(!reconnecting.isEmpty());
         // At most what arrived while one write was blocked comes on top of the limit. (The peak
@@ -304,10 +303,9 @@ private Q_SLOTS:
     // Title "A" in the first broadcast; the next one, started with no title, must not carry "A".
     void noStaleTitleInTheNextStream() {
         ScriptedSourceServer server;
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         controller().setInitialStreamMetadata(QStringLiteral("A"), QString());
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(0).size() > kBytesPerSecond / 2, 5000);
         const AudioProbe first = AudioProbe::of(server.receivedBody(0));
         QVERIFY2(first.ok, qPrintable(first.error));
@@ -317,7 +315,7 @@ private Q_SLOTS:
         client()->disconnectFromServer();
         controller().setInitialStreamMetadata(QString(), QString());
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 2, kConnectTimeoutMs);
         QTRY_VERIFY_WITH_TIMEOUT(server.receivedBody(1).size() > kBytesPerSecond / 2, 5000);
         const AudioProbe second = AudioProbe::of(server.receivedBody(1));
         QVERIFY2(second.ok, qPrintable(second.error));
@@ -335,9 +333,8 @@ private Q_SLOTS:
         startCrashReporting();
         QVERIFY(isCrashReportingEnabled());
         ScriptedSourceServer server;
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         controller().stopBroadcasting();
         captureMessage(QStringLiteral("TEST"), QStringLiteral("after the broadcast"),
                        kCrashLevelInfo);
@@ -400,11 +397,10 @@ private Q_SLOTS:
         controller().setDeck2Volume(0.5f);
         controller().setInitialStreamMetadata(QStringLiteral("Night Train"),
                                               QStringLiteral("The Testers"));
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
         const QString mount = QStringLiteral("/") + codec;
         goLive(mount);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTest::qWait(3500);  // what the listener's burst will hold
 
         const QByteArray heard = m_icecast.listen(mount, 40000, 8000);
@@ -466,7 +462,6 @@ private Q_SLOTS:
         controller().setMonitorVolume(0.6f);
         QVERIFY(!mixer()->isMonitorEnabled());
         QSignalSpy connected(client(), &IcecastClient::connected);
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(QStringLiteral("/silent"));
         QVERIFY(controller().isMonitorPrimeActive());
         QVERIFY(mixer()->isRunning());
@@ -491,7 +486,7 @@ private Q_SLOTS:
             }
             QTest::qWait(5);
         }
-        QCOMPARE(started.count(), 1);
+        QCOMPARE(m_started->count(), 1);
         QVERIFY(samples > 10);
         QCOMPARE(loudest, 0.0);
         QVERIFY2(releasedAtMs >= 0, "the monitor prime never ended");
@@ -513,18 +508,17 @@ private Q_SLOTS:
         controller().setMonitorVolume(0.7f);
         controller().setMonitorEnabled(true);
         QVERIFY(mixer()->isRunning());
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         goLive(QStringLiteral("/monitored"));
         QVERIFY(!controller().isMonitorPrimeActive());
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < kConnectTimeoutMs && started.isEmpty()) {
+        while (clock.elapsed() < kConnectTimeoutMs && m_started->isEmpty()) {
             const QVariant element = monitorElement();
             if (element.isValid()) QCOMPARE(qRound(element.toDouble() * 100), 70);
             QCOMPARE(mixer()->appliedMonitorVolume(), 0.7f);
             QTest::qWait(5);
         }
-        QCOMPARE(started.count(), 1);
+        QCOMPARE(m_started->count(), 1);
         QTest::qWait(Doredoradar::kMonitorPrimeHoldMs + 500);
         QVERIFY(mixer()->isMonitorEnabled());
         QCOMPARE(mixer()->monitorUserVolume(), 0.7f);
@@ -541,12 +535,11 @@ private Q_SLOTS:
     // encoder (a new Ogg stream) that a listener can play.
     void serverRestartResumesWithAFreshStream() {
         client()->setReconnectInterval(2);
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         QSignalSpy stopped(&controller(), &Doredoradar::broadcastingStopped);
         QSignalSpy reconnecting(client(), &IcecastClient::reconnecting);
         const QString mount = QStringLiteral("/restart");
         goLive(mount);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTest::qWait(1000);
         const quint32 before = ogg::firstSerial(m_icecast.listen(mount, 8000));
         QVERIFY(before != 0);
@@ -555,7 +548,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(m_icecast.restart(&error), qPrintable(error));
         QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 2, 20000);
         // Attempt 1 of 10 counted down to 0; the last tick and the attempt fall on the same
         // moment, and a connect that is quick enough stops the countdown before its own 0.
         QList<int> countdown;
@@ -582,10 +575,9 @@ private Q_SLOTS:
     // is told, and the source connection ends instead of holding the mount in silence.
     void mixerErrorEndsTheSourceConnection() {
         ScriptedSourceServer server;
-        QSignalSpy started(&controller(), &Doredoradar::broadcastingStarted);
         QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
         goLive(server);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kConnectTimeoutMs);
+        QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         // The monitor plays: a silent monitor sink writes nothing and would not notice.
         controller().setMonitorEnabled(true);
         QTest::qWait(500);

@@ -24,7 +24,7 @@ namespace {
 const QString kSourcePassword = QStringLiteral("Zq81-channel-source-pass");
 const QString kHtmlPage =
     QStringLiteral("<html><body><h1>500 Internal Server Error</h1></body></html>");
-const QJsonObject kStall{{QStringLiteral("stall"), true}};
+const QJsonObject kStall{{"stall", true}};
 
 // A client and every signal it sends, recorded.
 struct Client {
@@ -54,9 +54,7 @@ class TestCloudApiClient : public QObject {
     QString m_stoppedToken;
     QString m_demoToken;
 
-    QJsonObject fault(const QJsonObject& accountInfo) {
-        return QJsonObject{{QStringLiteral("account_info"), accountInfo}};
-    }
+    QJsonObject fault(const QJsonObject& accountInfo) { return {{"account_info", accountInfo}}; }
 
     void pollStats(OndaroApiClient& client, const QString& token, int timeoutMs = 8000) {
         client.fetchServerStats(QStringLiteral("127.0.0.1"), m_cloud->streamingPort(token),
@@ -104,7 +102,7 @@ private Q_SLOTS:
         QCOMPARE(account.subscription.bitrate, 192);
 
         // 202 is a success too.
-        QVERIFY(m_cloud->setFaults(m_token, fault({{QStringLiteral("status"), 202}})));
+        QVERIFY(m_cloud->setFaults(m_token, fault({{"status", 202}})));
         client.api.fetchAccountInfo(m_token);
         QTRY_COMPARE_WITH_TIMEOUT(client.account.count(), 2, 10000);
         QCOMPARE(client.accountFailed.count(), 0);
@@ -117,48 +115,30 @@ private Q_SLOTS:
         QTest::addColumn<QJsonObject>("faults");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("code");
-        auto status = [this](int code, const QString& message = QString()) {
-            QJsonObject f{{QStringLiteral("status"), code}};
-            if (!message.isEmpty()) f.insert(QStringLiteral("message"), message);
-            return fault(f);
+        const auto row = [this](const char* name, int status, const QJsonObject& more,
+                                const QString& message) {
+            QJsonObject f = more;
+            f.insert("status", status);
+            QTest::newRow(name) << m_token << fault(f) << message << status;
         };
-        auto body = [this](int code, const QString& text) {
-            return fault(
-                QJsonObject{{QStringLiteral("status"), code}, {QStringLiteral("body"), text}});
-        };
-        const QString unknown = QStringLiteral("00000000-0000-4000-8000-000000000000");
         QTest::newRow("401 unknown token")
-            << unknown << QJsonObject()
+            << QStringLiteral("00000000-0000-4000-8000-000000000000") << QJsonObject()
             << "Invalid or missing token. Please check your Private Token and try again." << 401;
-        QTest::newRow("403 with message")
-            << m_token << status(403, QStringLiteral("Payment overdue"))
-            << "Account suspended: Payment overdue" << 403;
-        QTest::newRow("403 without message")
-            << m_token << status(403) << "Access forbidden. Please check your account status."
-            << 403;
-        QTest::newRow("404") << m_token << status(404)
-                             << "Resource not found. Please contact support." << 404;
-        QTest::newRow("418 with message")
-            << m_token << status(418, QStringLiteral("Short and stout")) << "Short and stout"
-            << 418;
-        QTest::newRow("418 without message")
-            << m_token << status(418) << "Server error (HTTP 418)" << 418;
-        QTest::newRow("500 HTML") << m_token << body(500, kHtmlPage)
-                                  << "Failed to parse server response: " +
-                                         parserText(kHtmlPage.toUtf8())
-                                  << 500;
-        QTest::newRow("503") << m_token << status(503)
-                             << "Ondaro Cloud is currently down for maintenance. Please try again "
-                                "later."
-                             << 503;
-        QTest::newRow("200 empty object")
-            << m_token << body(200, QStringLiteral("{}"))
-            << "Received incomplete account information from server" << 200;
-        QTest::newRow("200 malformed")
-            << m_token << body(200, QStringLiteral("{\"name\": \"x\","))
-            << "Failed to parse server response: " + parserText("{\"name\": \"x\",") << 200;
-        QTest::newRow("200 array") << m_token << body(200, QStringLiteral("[1, 2]"))
-                                   << "Invalid server response format" << 200;
+        row("403 with message", 403, {{"message", "Payment overdue"}},
+            "Account suspended: Payment overdue");
+        row("403 without message", 403, {}, "Access forbidden. Please check your account status.");
+        row("404", 404, {}, "Resource not found. Please contact support.");
+        row("418 with message", 418, {{"message", "Short and stout"}}, "Short and stout");
+        row("418 without message", 418, {}, "Server error (HTTP 418)");
+        row("500 HTML", 500, {{"body", kHtmlPage}},
+            "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()));
+        row("503", 503, {},
+            "Ondaro Cloud is currently down for maintenance. Please try again later.");
+        row("200 empty object", 200, {{"body", "{}"}},
+            "Received incomplete account information from server");
+        row("200 malformed", 200, {{"body", "{\"name\": \"x\","}},
+            "Failed to parse server response: " + parserText("{\"name\": \"x\","));
+        row("200 array", 200, {{"body", "[1, 2]"}}, "Invalid server response format");
     }
 
     void accountFailures() {
@@ -189,25 +169,20 @@ private Q_SLOTS:
         QTest::addColumn<QJsonObject>("startFault");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("code");
-        auto start = [](const QJsonObject& f) {
-            return QJsonObject{{QStringLiteral("server_start"), f}};
+        const auto row = [](const char* name, int status, const QJsonObject& more,
+                            const QString& message) {
+            QJsonObject f = more;
+            f.insert("status", status);
+            QTest::newRow(name) << QJsonObject{{"server_start", f}} << message << status;
         };
-        QTest::newRow("406 without message")
-            << start({{QStringLiteral("status"), 406}}) << "Server already running" << 406;
-        QTest::newRow("406 with message")
-            << start({{QStringLiteral("status"), 406}, {QStringLiteral("message"), "Busy booting"}})
-            << "Busy booting" << 406;
-        QTest::newRow("200 success false")
-            << start({{QStringLiteral("status"), 200},
-                      {QStringLiteral("body"), "{\"success\":false}"}})
-            << "Failed to start server (HTTP 200)" << 200;
-        QTest::newRow("200 success absent with message")
-            << start({{QStringLiteral("status"), 200},
-                      {QStringLiteral("body"), "{\"error\":{\"message\":\"Quota reached\"}}"}})
-            << "Quota reached" << 200;
-        QTest::newRow("500 HTML")
-            << start({{QStringLiteral("status"), 500}, {QStringLiteral("body"), kHtmlPage}})
-            << "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()) << 500;
+        row("406 without message", 406, {}, "Server already running");
+        row("406 with message", 406, {{"message", "Busy booting"}}, "Busy booting");
+        row("200 success false", 200, {{"body", "{\"success\":false}"}},
+            "Failed to start server (HTTP 200)");
+        row("200 success absent with message", 200,
+            {{"body", "{\"error\":{\"message\":\"Quota reached\"}}"}}, "Quota reached");
+        row("500 HTML", 500, {{"body", kHtmlPage}},
+            "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()));
     }
 
     void serverStart() {
@@ -244,24 +219,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QJsonObject>("statsFault");
         QTest::addColumn<QString>("message");
-        auto stats = [](const QJsonObject& f) { return QJsonObject{{QStringLiteral("stats"), f}}; };
+        const auto row = [](const char* name, const QJsonObject& f, const QString& message) {
+            QTest::newRow(name) << false << QString() << QJsonObject{{"stats", f}} << message;
+        };
         QTest::newRow("401") << false << "wrong-password" << QJsonObject()
                              << "Authentication failed (invalid credentials)";
         QTest::newRow("connection refused") << true << QString() << QJsonObject()
                                             << "Server offline or unreachable: Connection refused";
-        QTest::newRow("array too small")
-            << false << QString() << stats({{QStringLiteral("body"), "[{}]"}})
-            << "Invalid stats response format (array too small)";
-        QTest::newRow("not an array")
-            << false << QString() << stats({{QStringLiteral("body"), "{\"listeners\": 1}"}})
-            << "Invalid stats response format (not an array)";
-        QTest::newRow("malformed")
-            << false << QString() << stats({{QStringLiteral("body"), "[{}, {"}})
-            << "Failed to parse stats response: " + parserText("[{}, {");
-        QTest::newRow("202") << false << QString()
-                             << stats({{QStringLiteral("status"), 202},
-                                       {QStringLiteral("body"), "[{}, {}]"}})
-                             << "Server returned HTTP 202";
+        row("array too small", {{"body", "[{}]"}},
+            "Invalid stats response format (array too small)");
+        row("not an array", {{"body", "{\"listeners\": 1}"}},
+            "Invalid stats response format (not an array)");
+        row("malformed", {{"body", "[{}, {"}},
+            "Failed to parse stats response: " + parserText("[{}, {"));
+        row("202", {{"status", 202}, {"body", "[{}, {}]"}}, "Server returned HTTP 202");
     }
 
     void statsFailures() {
@@ -352,9 +323,8 @@ private Q_SLOTS:
     // A start that answers late while the statistics are polled every half second: exactly one
     // serverStarted, whatever the polls do.
     void pollsDoNotCancelAPendingStart() {
-        QVERIFY(m_cloud->setFaults(
-            m_stoppedToken,
-            {{QStringLiteral("server_start"), QJsonObject{{QStringLiteral("delay_ms"), 2500}}}}));
+        QVERIFY(m_cloud->setFaults(m_stoppedToken,
+                                   {{"server_start", QJsonObject{{"delay_ms", 2500}}}}));
         Client client;
         client.api.startServer(m_stoppedToken);
         QTimer poll;
@@ -371,9 +341,8 @@ private Q_SLOTS:
     // Nothing ever answers: the start gives up after 15 s, the account request after 20 s, the
     // last statistics poll 8 s after it was sent, each once and with its own message.
     void everyKindTimesOutOnItsOwn() {
-        QVERIFY(m_cloud->setFaults(m_token, {{QStringLiteral("account_info"), kStall},
-                                             {QStringLiteral("server_start"), kStall},
-                                             {QStringLiteral("stats"), kStall}}));
+        QVERIFY(m_cloud->setFaults(
+            m_token, {{"account_info", kStall}, {"server_start", kStall}, {"stats", kStall}}));
         Client client;
         QElapsedTimer clock;
         clock.start();

@@ -76,16 +76,10 @@ private:
             respondEndless(socket);
             return;
         }
-        QByteArray body = answer.body;
-        QByteArray contentType = answer.contentType;
-        if (!answer.customBody) {
-            body = answer.status < 300 ? QByteArrayLiteral("{\"id\":\"ok\"}")
-                                       : QByteArrayLiteral("{\"detail\":\"refused\"}");
-            contentType = QByteArrayLiteral("application/json");
-        }
         socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n" +
-                      "Content-Type: " + contentType + "\r\nContent-Length: " +
-                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                      "Content-Type: " + answer.contentType + "\r\nContent-Length: " +
+                      QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n" +
+                      answer.body);
         socket->disconnectFromHost();
     }
 
@@ -149,7 +143,6 @@ void HttpReceiver::setResponseStatus(int status) {
 
 void HttpReceiver::setResponseBody(const QByteArray& body, const QByteArray& contentType) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->answer.customBody = true;
     m_shared->answer.body = body;
     m_shared->answer.contentType = contentType;
 }

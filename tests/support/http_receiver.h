@@ -30,7 +30,7 @@ public:
 
     // 0 accepts the request and never answers.
     void setResponseStatus(int status);
-    // Answers with this body instead of the built-in small JSON document.
+    // Answers with this body instead of an empty one.
     void setResponseBody(const QByteArray& body,
                          const QByteArray& contentType = "text/plain; charset=utf-8");
     // Waits this long before answering (the request is recorded at once).
@@ -46,9 +46,8 @@ public:
     // What to answer a request with; copied when the request arrives.
     struct Answer {
         int status = 200;
-        bool customBody = false;
         QByteArray body;
-        QByteArray contentType;
+        QByteArray contentType = "text/plain";
         int delayMs = 0;
         bool endless = false;
     };
