@@ -1,6 +1,5 @@
 #include <QComboBox>
 #include <QLabel>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "ui/encoder_settings_dialog.h"

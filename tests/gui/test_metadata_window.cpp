@@ -1,7 +1,11 @@
+// Window titles of real X11 windows on a private Xvfb display: which windows are listed, how
+// their names are read, whether they are open, and the metadata manager following one.
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -9,10 +13,119 @@
 
 #include "metadata/metadata_manager.h"
 #include "platform/window_titles.h"
-#include "x11_test_windows.h"
 #include "xvfb_server.h"
 
 namespace {
+
+// Top-level windows on a given X display, made through an X connection of the test's own (not
+// the one the code under test opens), whose names and properties the test changes. Every call
+// returns once the X server has applied it; false or 0 when it could not.
+class X11TestWindows {
+public:
+    ~X11TestWindows() { stop(); }
+
+    bool start(const QString& display) {
+        int screenNumber = 0;
+        m_connection = xcb_connect(display.toLocal8Bit().constData(), &screenNumber);
+        if (xcb_connection_has_error(m_connection)) {
+            stop();
+            return false;
+        }
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(m_connection));
+        for (int i = 0; i < screenNumber && screens.rem; ++i) xcb_screen_next(&screens);
+        m_screen = *screens.data;
+        return true;
+    }
+
+    // Also removes a client list it published.
+    void stop() {
+        if (!m_connection) return;
+        if (m_publishedClientList && !xcb_connection_has_error(m_connection)) setClientList();
+        xcb_disconnect(m_connection);
+        m_connection = nullptr;
+    }
+
+    // Maps a new window, named unless `title` is null.
+    quintptr create(const QString& title) {
+        if (!m_connection) return 0;
+        const xcb_window_t window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, window, m_screen.root, 10, 10, 200,
+                          100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen.root_visual,
+                          XCB_CW_BACK_PIXEL, &m_screen.white_pixel);
+        if (!title.isNull() && !setTitle(window, title.toUtf8())) return 0;
+        xcb_map_window(m_connection, window);
+        return sync() ? window : 0;
+    }
+
+    // _NET_WM_NAME and WM_NAME, both UTF-8.
+    bool setTitle(quintptr window, const QByteArray& utf8) {
+        return setRawName(window, utf8) &&
+               set(window, "WM_NAME", atom("UTF8_STRING"), 8, utf8.constData(), utf8.size());
+    }
+    // WM_NAME alone as STRING (Latin-1), _NET_WM_NAME removed.
+    bool setLegacyName(quintptr window, const QByteArray& latin1) {
+        xcb_delete_property(m_connection, xcb_window_t(window), atom("_NET_WM_NAME"));
+        return set(window, "WM_NAME", XCB_ATOM_STRING, 8, latin1.constData(), latin1.size());
+    }
+    // _NET_WM_NAME exactly these bytes (for invalid UTF-8).
+    bool setRawName(quintptr window, const QByteArray& bytes) {
+        return set(window, "_NET_WM_NAME", atom("UTF8_STRING"), 8, bytes.constData(), bytes.size());
+    }
+    bool setPid(quintptr window, quint32 pid) {
+        return set(window, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, &pid, 1);
+    }
+    bool setType(quintptr window, const QByteArray& typeAtom) {
+        const xcb_atom_t type = atom(typeAtom);
+        return set(window, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 32, &type, 1);
+    }
+    bool unmap(quintptr window) {
+        xcb_unmap_window(m_connection, xcb_window_t(window));
+        return sync();
+    }
+    bool destroy(quintptr window) {
+        xcb_destroy_window(m_connection, xcb_window_t(window));
+        return sync();
+    }
+    // _NET_CLIENT_LIST on the root window, as a window manager publishes it; none removes it.
+    bool setClientList(const QList<quintptr>& windows = {}) {
+        m_publishedClientList = !windows.isEmpty();
+        if (windows.isEmpty()) {
+            xcb_delete_property(m_connection, m_screen.root, atom("_NET_CLIENT_LIST"));
+            return sync();
+        }
+        const std::vector<xcb_window_t> ids(windows.cbegin(), windows.cend());
+        return set(m_screen.root, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, 32, ids.data(), ids.size());
+    }
+
+private:
+    xcb_atom_t atom(const QByteArray& name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            m_connection,
+            xcb_intern_atom(m_connection, 0, uint16_t(name.size()), name.constData()), nullptr);
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return result;
+    }
+
+    bool set(quintptr window, const char* property, xcb_atom_t type, int format, const void* data,
+             size_t count) {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window),
+                            atom(property), type, uint8_t(format), uint32_t(count), data);
+        return sync();
+    }
+
+    // A round trip: once it returns, the server has handled everything sent before.
+    bool sync() {
+        xcb_get_input_focus_reply_t* reply =
+            xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr);
+        std::free(reply);
+        return reply != nullptr;
+    }
+
+    xcb_connection_t* m_connection = nullptr;
+    xcb_screen_t m_screen{};
+    bool m_publishedClientList = false;
+};
 
 const platform::WindowEntry* findEntry(const std::vector<platform::WindowEntry>& entries,
                                        quintptr window) {
@@ -28,8 +141,6 @@ QString titleOf(quintptr window) {
 
 }  // namespace
 
-// Window titles of real X11 windows on a private Xvfb display, made over an X connection of the
-// test's own.
 class TestMetadataWindow : public QObject {
     Q_OBJECT
 
@@ -38,7 +149,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(m_xvfb.start(&error), qPrintable(error));
         m_xvfb.applyToProcess();
-        QVERIFY2(m_windows.start(m_xvfb.display(), &error), qPrintable(error));
+        QVERIFY(m_windows.start(m_xvfb.display()));
     }
 
     void cleanupTestCase() {
@@ -233,7 +344,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(second.start(&error), qPrintable(error));
         X11TestWindows remote;
-        QVERIFY2(remote.start(second.display(), &error), qPrintable(error));
+        QVERIFY(remote.start(second.display()));
         const quintptr remoteWindow = remote.create(QStringLiteral("Remote - Song"));
         QVERIFY(remoteWindow);
         qputenv("DISPLAY", second.display().toLocal8Bit());

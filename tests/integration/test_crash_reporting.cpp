@@ -6,6 +6,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <memory>
+
 #include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "core/logger.h"
@@ -48,10 +50,19 @@ class TestCrashReporting : public QObject {
 
     TestEnvironment m_env;
 
+    std::unique_ptr<HttpReceiver> m_receiver;
+
     void start(quint16 port) {
         qputenv("ONDARO_CRASH_DSN", dsnFor(port).toUtf8());
         startCrashReporting();
         QVERIFY(isCrashReportingEnabled());
+    }
+
+    // Crash reporting started against a fresh receiver of its reports.
+    HttpReceiver& startReceiving() {
+        m_receiver = std::make_unique<HttpReceiver>();
+        if (m_receiver->listen()) start(m_receiver->port());
+        return *m_receiver;
     }
 
 private Q_SLOTS:
@@ -59,6 +70,7 @@ private Q_SLOTS:
 
     void cleanup() {
         shutdownCrashReporting();
+        m_receiver.reset();
         QDir(crashDatabasePath()).removeRecursively();
     }
 
@@ -102,9 +114,7 @@ private Q_SLOTS:
 
     // The broadcast's own event, with its encoder, is the broadcast tests' (end to end).
     void usageEventsCarryTheirTags() {
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
-        start(receiver.port());
+        HttpReceiver& receiver = startReceiving();
 
         trackAppInstall();
         trackAppStart();
@@ -135,9 +145,7 @@ private Q_SLOTS:
     }
 
     void breadcrumbsAndUserRideAlong() {
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
-        start(receiver.port());
+        HttpReceiver& receiver = startReceiving();
 
         for (int i = 0; i < 120; ++i) {
             addBreadcrumb(QStringLiteral("broadcast"), QStringLiteral("crumb %1").arg(i),
@@ -166,15 +174,14 @@ private Q_SLOTS:
     }
 
     void logBridgeTurnsWarningsIntoBreadcrumbsAndErrorsIntoEvents() {
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
-        start(receiver.port());
+        HttpReceiver& receiver = startReceiving();
         Logger::instance();
 
         qCInfo(lcMain) << "not forwarded";
         qCWarning(lcIcecast).noquote() << "socket hiccup";
         // From another thread: persisted at once, sent by the worker.
-        QThread* other = QThread::create([] { qCCritical(lcGStreamer).noquote() << "pipeline died"; });
+        QThread* other =
+            QThread::create([] { qCCritical(lcGStreamer).noquote() << "pipeline died"; });
         other->start();
         QVERIFY(other->wait(5000));
         delete other;
@@ -195,12 +202,10 @@ private Q_SLOTS:
     }
 
     void criticalRightBeforeShutdownIsDelivered() {
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
+        HttpReceiver& receiver = startReceiving();
         // A slow answer keeps the report on disk until the service has taken it, so the check
         // below cannot race a sender that is quicker than the test.
         receiver.setResponseDelayMs(500);
-        start(receiver.port());
         Logger::instance();
 
         qCCritical(lcBroadcaster).noquote() << "last words";
@@ -229,10 +234,8 @@ private Q_SLOTS:
     }
 
     void refusedAndFailedDeliveriesKeepOrDropAsTheyShould() {
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
+        HttpReceiver& receiver = startReceiving();
         receiver.setResponseStatus(503);
-        start(receiver.port());
         trackAppStart();
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requestCount(), 1, 10000);
         QCOMPARE(pendingFiles().size(), 1);  // a busy service gets it again later
@@ -245,10 +248,8 @@ private Q_SLOTS:
     }
 
     void shutdownWaitsAtMostThreeSeconds() {
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
+        HttpReceiver& receiver = startReceiving();
         receiver.setResponseStatus(0);  // accepts and never answers
-        start(receiver.port());
         trackAppStart();
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requestCount(), 1, 10000);
 
@@ -270,9 +271,7 @@ private Q_SLOTS:
         QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
         QCOMPARE(pendingFiles().size(), 1);
-        HttpReceiver receiver;
-        QVERIFY(receiver.listen());
-        start(receiver.port());
+        HttpReceiver& receiver = startReceiving();
         QTRY_COMPARE_WITH_TIMEOUT(receiver.requestCount(), 1, 10000);
 
         const QJsonObject event = eventOf(receiver.requests().first());

@@ -1,7 +1,6 @@
 #include "icecast_server.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
