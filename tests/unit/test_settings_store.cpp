@@ -415,13 +415,26 @@ private Q_SLOTS:
         QVERIFY(!SettingsManager().hasOndaroPrivateToken());
     }
 
-    void foreignKeyGivesNoToken() {
+    // Another key, or a file of the wrong size: no token, and the next login works with a key
+    // of the right size in the one key file.
+    void foreignOrShortKeyFile_data() {
+        QTest::addColumn<int>("size");
+        QTest::newRow("another key") << 32;
+        QTest::newRow("short key file") << 16;
+    }
+
+    void foreignOrShortKeyFile() {
+        QFETCH(int, size);
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(32)));
-        expectUnreadable("another key");
-        // A login after that works with the key now in place.
+        QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(size)));
+        expectUnreadable(QTest::currentDataTag());
+        QCOMPARE(readFile(keyFilePath()).size(), size);
         QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QCOMPARE(readFile(keyFilePath()).size(), 32);
+        QCOMPARE(modeOf(keyFilePath()), 0600);
         QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
+        QCOMPARE(QDir(keyFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("credentials.key")});
     }
 
     void deletedKeyFileLogsOutOnly() {
@@ -437,19 +450,6 @@ private Q_SLOTS:
         QVERIFY(manager.setOndaroPrivateToken(kToken));
         QCOMPARE(manager.getOndaroPrivateToken(), kToken);
         QCOMPARE(modeOf(keyFilePath()), 0600);
-    }
-
-    void wrongSizeKeyFileIsReplacedAtTheNextLogin() {
-        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(16)));
-        expectUnreadable("short key file");
-        QCOMPARE(readFile(keyFilePath()).size(), 16);
-        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
-        QCOMPARE(readFile(keyFilePath()).size(), 32);
-        QCOMPARE(modeOf(keyFilePath()), 0600);
-        QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
-        QCOMPARE(QDir(keyFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-                 QStringList{QStringLiteral("credentials.key")});
     }
 
     void looserPermissionsAreTightened() {
