@@ -12,10 +12,6 @@ constexpr int kProgramTimeoutMs = 10000;
 
 }  // namespace
 
-BroadcastRig::BroadcastRig() = default;
-
-BroadcastRig::~BroadcastRig() { stop(); }
-
 bool BroadcastRig::start(QString* error) {
     if (!m_pulse.start(error) || !m_xvfb.start(error)) return false;
     m_pulse.applyToProcess();
@@ -35,7 +31,22 @@ bool BroadcastRig::start(QString* error) {
         *error = QStringLiteral("the controller did not initialize");
         return false;
     }
-    return restoreDecks(error) && warmUpDeck(1, error);
+    // A program playing kDeck2Hz into the default sink, captured on deck 2.
+    m_programTone = m_pulse.playTone(QStringLiteral("test_sink"), kDeck2Hz,
+                                     QLatin1String(kProgramName), kToneAmplitude);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kProgramTimeoutMs && m_programWindow.isEmpty()) {
+        for (const auto& app : m_controller->audioManager()->getRunningApplications()) {
+            if (app.window.endsWith(QStringLiteral(":gst-launch-1.0"))) m_programWindow = app.window;
+        }
+        if (m_programWindow.isEmpty()) QTest::qWait(100);
+    }
+    if (m_programWindow.isEmpty()) {
+        *error = QStringLiteral("the tone program never showed up");
+        return false;
+    }
+    return restoreDecks(error) && warmUpDeck(1, error) && warmUpDeck(2, error);
 }
 
 bool BroadcastRig::warmUpDeck(int deck, QString* error) {
@@ -59,25 +70,6 @@ bool BroadcastRig::warmUpDeck(int deck, QString* error) {
         return false;
     }
     return true;
-}
-
-bool BroadcastRig::addProgramOnDeck2(QString* error) {
-    m_programTone = m_pulse.playTone(QStringLiteral("test_sink"), kDeck2Hz,
-                                     QLatin1String(kProgramName), kToneAmplitude);
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < kProgramTimeoutMs && m_programWindow.isEmpty()) {
-        for (const auto& app : m_controller->audioManager()->getRunningApplications()) {
-            if (app.window.endsWith(QStringLiteral(":gst-launch-1.0")))
-                m_programWindow = app.window;
-        }
-        if (m_programWindow.isEmpty()) QTest::qWait(100);
-    }
-    if (m_programWindow.isEmpty()) {
-        *error = QStringLiteral("the tone program never showed up");
-        return false;
-    }
-    return restoreDecks(error) && warmUpDeck(2, error);
 }
 
 bool BroadcastRig::restoreDecks(QString* error) {

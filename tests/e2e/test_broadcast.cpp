@@ -130,7 +130,6 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(m_icecast.start(&error), qPrintable(error));
         QVERIFY2(m_rig.start(&error), qPrintable(error));
-        QVERIFY2(m_rig.addProgramOnDeck2(&error), qPrintable(error));
     }
 
     void init() {
