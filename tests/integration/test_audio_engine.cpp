@@ -7,13 +7,11 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "audio/gstreamer_mixer.h"
 #include "audio_probe.h"
 #include "deck_feeder.h"
 #include "encoded_collector.h"
-#include "gst_leaks.h"
 #include "platform/audio_output_devices.h"
 #include "pulse_server.h"
 #include "test_environment.h"
@@ -78,6 +76,60 @@ private:
 
 QString dbText(double value) { return QString::number(value, 'f', 2) + QStringLiteral(" dB"); }
 
+// GStreamer's own leak tracer (set up before GStreamer starts) follows every element, pad and bus:
+// calls `visit` with each one alive now and returns true, or false when the tracer does not run.
+template <typename Visit>
+bool forEachLiveGstObject(Visit visit) {
+    GstTracer* tracer = nullptr;
+    GList* tracers = gst_tracing_get_active_tracers();
+    for (GList* item = tracers; item; item = item->next) {
+        if (!tracer && g_str_equal(G_OBJECT_TYPE_NAME(item->data), "GstLeaksTracer"))
+            tracer = GST_TRACER(gst_object_ref(item->data));
+    }
+    g_list_free_full(tracers, gst_object_unref);
+    if (!tracer) return false;
+    GstStructure* info = nullptr;
+    g_signal_emit_by_name(tracer, "get-live-objects", &info);
+    const GValue* list = info ? gst_structure_get_value(info, "live-objects-list") : nullptr;
+    for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
+        const GstStructure* entry = gst_value_get_structure(gst_value_list_get_value(list, i));
+        const GValue* value = gst_structure_get_value(entry, "object");
+        GObject* object = value && G_VALUE_HOLDS_OBJECT(value) ? G_OBJECT(g_value_get_object(value))
+                                                               : nullptr;
+        guint refs = 0;
+        gst_structure_get_uint(entry, "ref-count", &refs);
+        visit(object, refs);
+        // GStreamer 1.22 puts the objects into the list without a reference of their own, yet
+        // freeing the list drops one: give it the reference it is about to drop.
+        if (object) g_object_ref(object);
+    }
+    if (info) gst_structure_free(info);
+    gst_object_unref(tracer);
+    return true;
+}
+
+// The objects alive now, to be left out of a later check.
+QSet<quintptr> liveGstObjects() {
+    QSet<quintptr> alive;
+    forEachLiveGstObject([&alive](GObject* object, guint) { alive.insert(quintptr(object)); });
+    return alive;
+}
+
+// Those alive now and not in `ignore` ("GstPad sink refs=1; ..."); empty when all is well.
+QString gstLeftovers(const QSet<quintptr>& ignore) {
+    QStringList found;
+    const bool running = forEachLiveGstObject([&](GObject* object, guint refs) {
+        if (ignore.contains(quintptr(object))) return;
+        found << QStringLiteral("%1 %2 refs=%3")
+                     .arg(QString::fromUtf8(object ? G_OBJECT_TYPE_NAME(object) : "?"),
+                          object && GST_IS_OBJECT(object)
+                              ? QString::fromUtf8(GST_OBJECT_NAME(object))
+                              : QString())
+                     .arg(refs);
+    });
+    return running ? found.join(QStringLiteral("; ")) : QStringLiteral("no leak tracer runs");
+}
+
 }  // namespace
 
 class TestAudioEngine : public QObject {
@@ -87,7 +139,7 @@ class TestAudioEngine : public QObject {
     PulseServer m_pulse;
     QSet<quintptr> m_gstSingletons;
 
-    QString leftovers() const { return gstleaks::liveObjects(m_gstSingletons); }
+    QString leftovers() const { return gstLeftovers(m_gstSingletons); }
 
     // Feeds both decks for `seconds`; what a decoder makes of the encoder branch's output.
     AudioProbe encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1,
@@ -120,11 +172,11 @@ private Q_SLOTS:
                         .toLocal8Bit());
         }
         qputenv("JACK_NO_START_SERVER", "1");  // the automatic sink must not start a JACK server
-        gstleaks::enable();
+        qputenv("GST_TRACERS", "leaks(filters=\"GstElement,GstPad,GstBus\")");
         QVERIFY(GStreamerMixer::initializeGStreamer());
         // Device providers are process-wide and keep a bus each: not ours to free.
         QVERIFY(!GStreamerMixer().getMonitorDevices().isEmpty());
-        m_gstSingletons = gstleaks::snapshot();
+        m_gstSingletons = liveGstObjects();
         QVERIFY(QFile::exists(m_env.dataHome()));
     }
 
@@ -352,7 +404,7 @@ private Q_SLOTS:
                                                  QStringLiteral("avenc_libmp3lame")});
         QVERIFY(mixer.initialize());
         // An initialised mixer holds the monitor sink service (on Linux an idle pulsesink).
-        const QSet<quintptr> initialised = gstleaks::snapshot();
+        const QSet<quintptr> initialised = liveGstObjects();
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
 
         // From a running monitor-only pipeline, then from a stopped mixer.
@@ -379,9 +431,6 @@ private Q_SLOTS:
             // Headers and a page or two; a sanitized build is glad of the headers.
             QTRY_VERIFY_WITH_TIMEOUT(vorbis.size() > (kRealTimeBuild ? 8000 : 0), 30000);
             QVERIFY(vorbis.bytes().startsWith("OggS"));
-            if (kHelperProgramsAllowed && kRealTimeBuild) {
-                QCOMPARE(AudioProbe::of(vorbis.bytes()).codec, QStringLiteral("vorbis"));
-            }
         }
         mixer.stop();
 
@@ -392,8 +441,7 @@ private Q_SLOTS:
         QVERIFY(errors.last().first().toString().startsWith(
             QStringLiteral("AAC encoder not available.")));
         // The failed builds left nothing behind.
-        QVERIFY2(gstleaks::liveObjects(initialised).isEmpty(),
-                 qPrintable(gstleaks::liveObjects(initialised)));
+        QVERIFY2(gstLeftovers(initialised).isEmpty(), qPrintable(gstLeftovers(initialised)));
         mixer.shutdown();
     }
 
@@ -597,46 +645,6 @@ private Q_SLOTS:
     }
 
     // Every element, pad and bus of every mixer above is gone.
-    // Every pulsesink shares one PulseAudio main loop that the last one to close frees, while
-    // a caps query from a streaming thread may be on its way into a closing sink: without the
-    // held service the process aborts within a few hundred closes (and did, once in about forty
-    // runs of this program, when a pipeline stopped right after it started). With it, a sink
-    // opens and closes under a stream of queries as often as we like.
-    void monitorSinkClosesUnderQueries() {
-        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        GStreamerMixer mixer;
-        prepare(mixer);
-        const std::shared_ptr<void> service = platform::holdMonitorSinkService();
-        QVERIFY(service);
-        QCOMPARE(service.use_count(), 2);  // the mixer holds the same one
-
-        GstElement* sink = gst_element_factory_make("pulsesink", nullptr);
-        QVERIFY(sink);
-        gst_object_ref_sink(sink);
-        GstPad* pad = gst_element_get_static_pad(sink, "sink");
-        std::atomic<bool> done{false};
-        std::atomic<int> queries{0};
-        std::thread querier([&] {
-            while (!done.load()) {
-                if (GstCaps* caps = gst_pad_query_caps(pad, nullptr)) gst_caps_unref(caps);
-                ++queries;
-            }
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(queries.load() > 0, 5000);
-        int opened = 0;
-        for (int i = 0; i < 300; ++i) {
-            if (gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) ++opened;
-            gst_element_set_state(sink, GST_STATE_NULL);
-        }
-        done.store(true);
-        querier.join();
-        gst_object_unref(pad);
-        gst_object_unref(sink);
-        QCOMPARE(opened, 300);
-        mixer.shutdown();
-        QCOMPARE(service.use_count(), 1);
-    }
-
     void noGStreamerObjectOutlivesItsMixer() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));
