@@ -1,7 +1,6 @@
 #include "broadcast_rig.h"
 
-#include <QElapsedTimer>
-#include <QTest>
+#include <QtTest>
 
 #include "audio/encoder_settings.h"
 #include "audio/obs_audio_manager.h"
@@ -18,11 +17,8 @@ bool BroadcastRig::start(QString* error) {
     m_xvfb.applyToProcess();
     // PulseAudio's own sine (amplitude 0.5) feeds the microphone: it is no program, so the
     // program list offers the deck 2 player alone.
-    if (m_pulse
-            .pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
-                    QStringLiteral("sink=mic_sink"), QStringLiteral("frequency=%1").arg(kDeck1Hz)})
-            .trimmed()
-            .isEmpty()) {
+    const QString sine = QStringLiteral("frequency=%1").arg(kDeck1Hz);
+    if (m_pulse.pactl({"load-module", "module-sine", "sink=mic_sink", sine}).trimmed().isEmpty()) {
         *error = QStringLiteral("no sine on the microphone");
         return false;
     }

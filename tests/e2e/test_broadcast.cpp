@@ -5,7 +5,6 @@
 // (scripted: slow to accept, slow to read, closing on us): what reaches the server first,
 // whether the stream has holes, stale titles or stale packets, how a slow uplink and a dying
 // audio pipeline end the connection.
-#include <QtEndian>
 #include <QtTest>
 
 #include <algorithm>

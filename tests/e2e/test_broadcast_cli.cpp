@@ -2,7 +2,6 @@
 // private PulseAudio under Xvfb; what a listener hears, what a refusal and an interrupt do.
 #include <signal.h>
 
-#include <QProcess>
 #include <QtTest>
 
 #include <memory>

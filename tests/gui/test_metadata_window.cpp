@@ -7,9 +7,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
 #include "metadata/metadata_manager.h"
 #include "platform/window_titles.h"

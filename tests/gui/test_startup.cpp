@@ -1,7 +1,6 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFontDatabase>
 #include <QtTest>
 

@@ -7,9 +7,6 @@
 
 #include <obs.h>
 
-#include <QDir>
-#include <QFile>
-
 #include <array>
 #include <atomic>
 #include <cmath>

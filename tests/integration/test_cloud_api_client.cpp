@@ -2,14 +2,6 @@
 // the environment: every way an account, start or statistics request can end, and the three kinds
 // in flight at once on one client, as the main window uses it (a statistics poll must not cancel
 // a pending start or account refresh; each request ends in one signal, by its answer or timeout).
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QUuid>
 #include <QtTest>
 
 #include <memory>

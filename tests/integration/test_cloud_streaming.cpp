@@ -5,10 +5,6 @@
 //
 // The sources are the application's own IcecastClient (on /live, fed in real time) and a real
 // source client run as a process (GStreamer's shout2send, on /second).
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
 

@@ -1,9 +1,3 @@
-#include <QDir>
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
-#include <QThread>
 #include <QtTest>
 
 #include <memory>

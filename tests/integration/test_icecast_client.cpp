@@ -1,7 +1,6 @@
 // The source client against scripted servers that answer as Icecast would not: every branch of
 // the handshake, loss and reconnect, cancellation under a running handshake, title answers, and
 // the waits that only end by their time bound.
-#include <QDir>
 #include <QHostInfo>
 #include <QtTest>
 

@@ -6,10 +6,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include "http_receiver.h"
 #include "managed_process.h"

@@ -3,7 +3,6 @@
 // and encodes, and the monitor's sink opens and closes safely under queries.
 #include <gst/gst.h>
 
-#include <QAbstractEventDispatcher>
 #include <QtTest>
 
 #include <atomic>

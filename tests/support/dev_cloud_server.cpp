@@ -21,12 +21,11 @@ DevCloudServer::~DevCloudServer() { stop(); }
 
 QString DevCloudServer::addAccount(Account account) {
     if (account.token.isEmpty()) account.token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    if (account.streamingPort == 0) {
-        // Distinct from the ports already handed out, which are not bound yet.
-        do {
-            account.streamingPort = testsupport::freePort();
-        } while (m_ports.key(account.streamingPort).size() > 0);
-    }
+    // A free port, distinct from those already handed out, which are not bound yet.
+    quint16 streamingPort = 0;
+    do {
+        streamingPort = testsupport::freePort();
+    } while (m_ports.key(streamingPort).size() > 0);
     QJsonArray channels;
     for (const Channel& channel : account.channels) {
         const QString number = QString::number(channels.size() + 1);
@@ -36,21 +35,20 @@ QString DevCloudServer::addAccount(Account account) {
                                     {"streaming_server_password", channel.password}});
     }
     const QJsonObject document{
-        {"name", account.name},
+        {"name", "Test Radio"},
         {"email", account.email},
         {"public_token", QUuid::createUuid().toString(QUuid::WithoutBraces)},
-        {"streaming_server_port", account.streamingPort},
+        {"streaming_server_port", streamingPort},
         {"channels_count", channels.size()},
         {"streaming_server", QJsonObject{{"domain", "127.0.0.1"}, {"ip_address", "127.0.0.1"}}},
         {"channels", channels},
-        {"subscription", QJsonObject{{"bitrate", account.bitrateKbps},
-                                     {"listeners_slots", account.listenerSlots},
-                                     {"plan_name", "Test plan"}}},
+        {"subscription",
+         QJsonObject{{"bitrate", 192}, {"listeners_slots", 50}, {"plan_name", "Test plan"}}},
         {"devcloud",
          QJsonObject{{"server_running", account.running}, {"boot_ms", account.bootMs}}},
     };
     m_accounts.append({account.token, document});
-    m_ports.insert(account.token, account.streamingPort);
+    m_ports.insert(account.token, streamingPort);
     return account.token;
 }
 

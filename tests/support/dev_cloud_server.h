@@ -22,14 +22,10 @@ public:
     };
     struct Account {
         QString token;  // a fresh UUID when empty
-        QString name = QStringLiteral("Test Radio");
         QString email = QStringLiteral("dj@example.com");
-        quint16 streamingPort = 0;  // a free port when 0
         QList<Channel> channels = {{QStringLiteral("/live"), QStringLiteral("source-secret")}};
         bool running = true;
         int bootMs = 0;
-        int bitrateKbps = 192;
-        int listenerSlots = 50;
     };
 
     // The ondaro-devcloud program of this build.

@@ -1,5 +1,3 @@
-#include <QMetaMethod>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "cloud/ondaro_models.h"
@@ -78,14 +76,6 @@ private Q_SLOTS:
     // Every line the state could write, for the check that no secret reaches the log.
     void initTestCase() {
         QLoggingCategory::setFilterRules(QStringLiteral("APP_STATE.debug=true"));
-    }
-
-    void freshStateAsksForLogin() {
-        AppState state;
-        QCOMPARE(state.connectionState(), AppState::Disconnected);
-        QCOMPARE(state.connectButtonText(), QStringLiteral("Login Required"));
-        QCOMPARE(state.connectButtonEnabled(), false);
-        QCOMPARE(state.fieldsEditable(), false);
     }
 
     // The first row that matches picks the button's look; its text names the look.

@@ -1,7 +1,6 @@
 // The audio engine's arithmetic without a pipeline: encoder settings, codec names and labels,
 // the gain law, the ducking gain computer and its envelope, and what the mixer's setters store
 // (the monitor's volume rules are the mixer's integration test, on the real element).
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <cmath>

@@ -1,6 +1,5 @@
 // The command-line broadcaster's arguments: the server address, option values and their ranges,
 // defaults, and the combinations that make no sense.
-#include <QProcess>
 #include <QtTest>
 
 #include "app/cli_options.h"

@@ -1,5 +1,4 @@
 // What the cloud client may write to its log and where it sends its requests.
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "cloud/ondaro_api_endpoint.h"

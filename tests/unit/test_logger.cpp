@@ -1,8 +1,3 @@
-#include <QDir>
-#include <QFile>
-#include <QMutex>
-#include <QRegularExpression>
-#include <QThread>
 #include <QtTest>
 
 #include "core/app_identity.h"

@@ -1,9 +1,6 @@
 #include <limits>
 
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include "metadata/metadata_manager.h"
 

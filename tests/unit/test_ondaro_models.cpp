@@ -1,5 +1,3 @@
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QtTest>
 
 #include "cloud/ondaro_models.h"

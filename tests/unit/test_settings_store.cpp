@@ -4,10 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QFile>
-#include <QRandomGenerator>
-#include <QSettings>
 #include <QtTest>
 
 #include "audio/encoder_settings.h"
