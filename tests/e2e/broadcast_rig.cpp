@@ -34,7 +34,7 @@ bool BroadcastRig::start(QString* error) {
     timer.start();
     while (timer.elapsed() < kProgramTimeoutMs && m_programWindow.isEmpty()) {
         for (const auto& app : m_controller->audioManager()->getRunningApplications()) {
-            if (app.window.endsWith(QStringLiteral(":gst-launch-1.0"))) m_programWindow = app.window;
+            if (app.window.endsWith(QLatin1String(":gst-launch-1.0"))) m_programWindow = app.window;
         }
         if (m_programWindow.isEmpty()) QTest::qWait(100);
     }

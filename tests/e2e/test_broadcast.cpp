@@ -83,7 +83,7 @@ QString problemOf(const QByteArray& body) {
         if (pages.at(i).serial != pages.first().serial)
             return QStringLiteral("page %1 belongs to another stream").arg(i);
         if (pages.at(i).sequence != quint32(i))
-            return QStringLiteral("page %1 has sequence number %2").arg(i).arg(pages.at(i).sequence);
+            return QStringLiteral("page %1 is numbered %2").arg(i).arg(pages.at(i).sequence);
     }
     // Anything after the last whole page must be the start of the next one.
     if (consumed < body.size() && !body.mid(consumed).startsWith("OggS") &&

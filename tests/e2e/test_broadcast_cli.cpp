@@ -225,7 +225,8 @@ private Q_SLOTS:
         m_icecast.stop();
         QVERIFY(cli.waitForFinished(15000));
         QCOMPARE(cli.exitCode(), 5);
-        QVERIFY2(output(cli, seen).contains(QStringLiteral("Gave up reconnecting")), qPrintable(seen));
+        QVERIFY2(output(cli, seen).contains(QLatin1String("Gave up reconnecting")),
+                 qPrintable(seen));
     }
 };
 

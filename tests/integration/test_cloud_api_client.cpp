@@ -351,9 +351,9 @@ private Q_SLOTS:
         QCOMPARE(client.statsFailed.count(), 0);
         QCOMPARE(client.accountFailed.count(), 0);
         QCOMPARE(client.startFailed.first(),
-                 (QVariantList{
-                     QStringLiteral("Request timeout. The server may be slow to respond or offline."),
-                     0}));
+                 (QVariantList{QStringLiteral("Request timeout. The server may be slow to "
+                                              "respond or offline."),
+                               0}));
         QVERIFY(clock.elapsed() >= OndaroApiClient::kStartServerTimeoutMs - 100);
 
         QTRY_COMPARE_WITH_TIMEOUT(client.accountFailed.count(), 1, 8000);

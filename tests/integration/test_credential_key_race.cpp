@@ -64,7 +64,8 @@ private Q_SLOTS:
             QVERIFY(first.output().contains(QStringLiteral("OPENED secret-one")));
             QVERIFY(second.output().contains(QStringLiteral("OPENED secret-two")));
 
-            const QString keyFile = QString::fromStdString(platform::credentialKeyFilePath(kKeyFile));
+            const QString keyFile =
+                QString::fromStdString(platform::credentialKeyFilePath(kKeyFile));
             QVERIFY(keyFile.startsWith(env.configHome()));
             const QStringList left = QFileInfo(keyFile).absoluteDir().entryList(
                 QDir::Files | QDir::Hidden | QDir::System);

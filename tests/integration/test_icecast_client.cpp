@@ -371,7 +371,8 @@ private Q_SLOTS:
         Rig<> rig;
         auto& [server, client, sig] = rig;
         ScriptedSourceServer second;
-        client.setAutoReconnect(then != QLatin1String("nothing"));  // left alone: reported, not retried
+        // Left alone, the loss is reported and not retried.
+        client.setAutoReconnect(then != QLatin1String("nothing"));
         const int socketsBefore = socketLinks();
         connectAndWait(client, sig, server.port());
         server.closeAll();

@@ -83,7 +83,8 @@ private Q_SLOTS:
         const QByteArray windows =
             "\xEF\xBB\xBF"
             "Artist - Song\r\nNext - One\r\n";
-        QTest::newRow("BOM and CRLF, first") << windows << false << QStringList{"changed:Artist|Song"};
+        QTest::newRow("BOM and CRLF, first")
+            << windows << false << QStringList{"changed:Artist|Song"};
         QTest::newRow("BOM and CRLF, last") << windows << true << QStringList{"changed:Next|One"};
         QTest::newRow("blank lines only") << QByteArray("\n   \n\t\n") << true << QStringList();
         QTest::newRow("log-like line")

@@ -115,5 +115,5 @@ QByteArray IcecastServer::listen(const QString& mount, int bytes, int timeoutMs)
 }
 
 QString IcecastServer::errorLog() const {
-    return QString::fromUtf8(testsupport::readFile(m_dir.path() + QStringLiteral("/log/error.log")));
+    return QString::fromUtf8(testsupport::readFile(m_dir.path() + "/log/error.log"));
 }

@@ -22,7 +22,7 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context,
     if (!self) return;
     {
         QMutexLocker lock(&self->m_mutex);
-        self->m_entries.append({QString::fromLatin1(context.category ? context.category : ""), message});
+        self->m_entries.append({QLatin1String(context.category ? context.category : ""), message});
     }
     if (self->m_previous && (type != QtDebugMsg || self->m_printDebug)) {
         self->m_previous(type, context, message);
@@ -56,7 +56,7 @@ void LogCapture::clear() {
 
 QStringList LogCapture::lines() const {
     QStringList result;
-    for (const Entry& entry : entries()) result << entry.category + QLatin1Char(' ') + entry.message;
+    for (const Entry& entry : entries()) result << entry.category + ' ' + entry.message;
     return result;
 }
 

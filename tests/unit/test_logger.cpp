@@ -59,8 +59,7 @@ private Q_SLOTS:
         qInstallMessageHandler(captureHandler);
         appidentity::apply();
         m_logger = &Logger::instance();
-        QVERIFY(m_logger->logDirectory().startsWith(m_env.dataHome()));
-        QVERIFY(m_logger->logDirectory().endsWith(QStringLiteral("/Ondaro/Ondaro Doredoradar/logs")));
+        QCOMPARE(m_logger->logDirectory(), m_env.dataHome() + "/Ondaro/Ondaro Doredoradar/logs");
     }
 
     void init() { resetLogFolder(); }
@@ -100,15 +99,14 @@ private Q_SLOTS:
     void categoryFromFunctionName() {
         QFETCH(QByteArray, function);
         QFETCH(QString, category);
-        QMessageLogger(nullptr, 0, function.isEmpty() ? nullptr : function.constData())
-            .warning("derived");
+        const char* name = function.isEmpty() ? nullptr : function.constData();
+        QMessageLogger(nullptr, 0, name).warning("derived");
         QVERIFY2(lastCaptured().endsWith(QStringLiteral("[WARN] [%1] derived").arg(category)),
                  qPrintable(lastCaptured()));
         // An explicit category beats the function name; "default" does not count as one.
         QCOMPARE(Logger::categoryFor("METADATA", "void MainWindow::x()"),
                  QStringLiteral("METADATA"));
-        QCOMPARE(Logger::categoryFor("default", function.isEmpty() ? nullptr : function.constData()),
-                 category);
+        QCOMPARE(Logger::categoryFor("default", name), category);
     }
 
     // Off, lines go to the console only and no folder is made; on, the folder and file appear.
