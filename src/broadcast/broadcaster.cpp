@@ -408,7 +408,6 @@ void Doredoradar::onMixerError(const QString& error) {
 }
 
 void Doredoradar::onCaptureDisplayLost() {
-    if (deferDuringTeardown([this] { onCaptureDisplayLost(); })) return;
     const QString error = QStringLiteral("The X display went away");
     BROADCAST_WARN << error << "- stopping the broadcast";
     addBreadcrumb(kBroadcastCategory, error, kErrorType);

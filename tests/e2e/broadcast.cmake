@@ -5,10 +5,8 @@ add_library(broadcast_test_rig STATIC broadcast_rig.cpp broadcast_rig.h)
 target_link_libraries(broadcast_test_rig PUBLIC
     doredoradar_test_support doredoradar_broadcast doredoradar_maintenance Qt6::Test)
 
-doredoradar_add_test(test_broadcast_live LABEL e2e SOURCES test_broadcast_live.cpp
-    LIBS broadcast_test_rig TIMEOUT 240)
-doredoradar_add_test(test_broadcast_faults LABEL e2e SOURCES test_broadcast_faults.cpp
-    LIBS broadcast_test_rig TIMEOUT 300)
+doredoradar_add_test(test_broadcast LABEL e2e SOURCES test_broadcast.cpp
+    LIBS broadcast_test_rig TIMEOUT 480)
 
 # The command-line broadcaster run as a process.
 doredoradar_add_test(test_broadcast_cli LABEL e2e SOURCES test_broadcast_cli.cpp TIMEOUT 180)

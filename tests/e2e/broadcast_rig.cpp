@@ -1,7 +1,6 @@
 #include "broadcast_rig.h"
 
-#include <QElapsedTimer>
-#include <QTest>
+#include <QtTest>
 
 #include "audio/encoder_settings.h"
 #include "audio/obs_audio_manager.h"
@@ -12,21 +11,14 @@ constexpr int kProgramTimeoutMs = 10000;
 
 }  // namespace
 
-BroadcastRig::BroadcastRig() = default;
-
-BroadcastRig::~BroadcastRig() { stop(); }
-
 bool BroadcastRig::start(QString* error) {
     if (!m_pulse.start(error) || !m_xvfb.start(error)) return false;
     m_pulse.applyToProcess();
     m_xvfb.applyToProcess();
     // PulseAudio's own sine (amplitude 0.5) feeds the microphone: it is no program, so the
     // program list offers the deck 2 player alone.
-    if (m_pulse
-            .pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
-                    QStringLiteral("sink=mic_sink"), QStringLiteral("frequency=%1").arg(kDeck1Hz)})
-            .trimmed()
-            .isEmpty()) {
+    const QString sine = QStringLiteral("frequency=%1").arg(kDeck1Hz);
+    if (m_pulse.pactl({"load-module", "module-sine", "sink=mic_sink", sine}).trimmed().isEmpty()) {
         *error = QStringLiteral("no sine on the microphone");
         return false;
     }
@@ -35,7 +27,22 @@ bool BroadcastRig::start(QString* error) {
         *error = QStringLiteral("the controller did not initialize");
         return false;
     }
-    return restoreDecks(error) && warmUpDeck(1, error);
+    // A program playing kDeck2Hz into the default sink, captured on deck 2.
+    m_programTone = m_pulse.playTone(QStringLiteral("test_sink"), kDeck2Hz,
+                                     QLatin1String(kProgramName), kToneAmplitude);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kProgramTimeoutMs && m_programWindow.isEmpty()) {
+        for (const auto& app : m_controller->audioManager()->getRunningApplications()) {
+            if (app.window.endsWith(QLatin1String(":gst-launch-1.0"))) m_programWindow = app.window;
+        }
+        if (m_programWindow.isEmpty()) QTest::qWait(100);
+    }
+    if (m_programWindow.isEmpty()) {
+        *error = QStringLiteral("the tone program never showed up");
+        return false;
+    }
+    return restoreDecks(error) && warmUpDeck(1, error) && warmUpDeck(2, error);
 }
 
 bool BroadcastRig::warmUpDeck(int deck, QString* error) {
@@ -59,25 +66,6 @@ bool BroadcastRig::warmUpDeck(int deck, QString* error) {
         return false;
     }
     return true;
-}
-
-bool BroadcastRig::addProgramOnDeck2(QString* error) {
-    m_programTone = m_pulse.playTone(QStringLiteral("test_sink"), kDeck2Hz,
-                                     QLatin1String(kProgramName), kToneAmplitude);
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < kProgramTimeoutMs && m_programWindow.isEmpty()) {
-        for (const auto& app : m_controller->audioManager()->getRunningApplications()) {
-            if (app.window.endsWith(QStringLiteral(":gst-launch-1.0")))
-                m_programWindow = app.window;
-        }
-        if (m_programWindow.isEmpty()) QTest::qWait(100);
-    }
-    if (m_programWindow.isEmpty()) {
-        *error = QStringLiteral("the tone program never showed up");
-        return false;
-    }
-    return restoreDecks(error) && warmUpDeck(2, error);
 }
 
 bool BroadcastRig::restoreDecks(QString* error) {

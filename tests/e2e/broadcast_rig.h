@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 
 #include <memory>
@@ -12,10 +11,10 @@
 #include "xvfb_server.h"
 
 // What every broadcast test stands on: a private PulseAudio and a virtual X display applied to
-// this process, a 440 Hz tone on the stand-in microphone (deck 1) and, on request, a program
-// playing 1000 Hz (deck 2), and one broadcast controller with libobs started. libobs is one per
-// process, so each test binary keeps one rig for all its cases and resets it between them.
-// Create the test's TestEnvironment before it.
+// this process, a 440 Hz tone on the stand-in microphone (deck 1) and a program playing 1000 Hz
+// (deck 2), and one broadcast controller with libobs started. libobs is one per process, so a
+// test binary keeps one rig for all its cases and resets it between them. Create the test's
+// TestEnvironment before it.
 class BroadcastRig {
 public:
     static constexpr double kDeck1Hz = 440.0;
@@ -24,13 +23,10 @@ public:
     static constexpr double kHeadroom = 0.70794576;  // both decks audible: -3 dB each
     static constexpr char kProgramName[] = "TonePlayer";
 
-    BroadcastRig();
-    ~BroadcastRig();
+    ~BroadcastRig() { stop(); }
 
     bool start(QString* error);
-    // A program playing kDeck2Hz into the default sink, captured on deck 2.
-    bool addProgramOnDeck2(QString* error);
-    // Deck inputs as start() and addProgramOnDeck2() left them.
+    // Deck inputs as start() left them.
     bool restoreDecks(QString* error);
     // Between cases: broadcast stopped, connection ended, monitor off, mixer stopped, settings
     // and titles back to their defaults.

@@ -1,6 +1,5 @@
 #include <QComboBox>
 #include <QLabel>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "ui/encoder_settings_dialog.h"
@@ -26,7 +25,7 @@ class TestEncoderSettingsDialog : public QObject {
     QLabel* m_bitrateLabel = nullptr;
 
     // Every signal of the dialog in the order it went out, as "name=text".
-    QStringList* m_emitted = nullptr;
+    QStringList m_emitted;
 
 private Q_SLOTS:
     void init() {
@@ -37,11 +36,10 @@ private Q_SLOTS:
         m_channels = m_dialog->findChild<QComboBox*>(QStringLiteral("channelsCombo"));
         m_bitrateLabel = m_dialog->findChild<QLabel*>(QStringLiteral("bitrateLabel"));
         QVERIFY(m_encoder && m_bitrate && m_sampleRate && m_channels && m_bitrateLabel);
-        m_emitted = new QStringList;
-        QStringList* emitted = m_emitted;
-        auto record = [emitted](const char* name) {
-            return [emitted, name](const QString& text) {
-                *emitted << QStringLiteral("%1=%2").arg(QLatin1String(name), text);
+        m_emitted.clear();
+        auto record = [this](const char* name) {
+            return [this, name](const QString& text) {
+                m_emitted << QStringLiteral("%1=%2").arg(QLatin1String(name), text);
             };
         };
         connect(m_dialog, &EncoderSettingsDialog::encoderChanged, this, record("encoder"));
@@ -50,17 +48,14 @@ private Q_SLOTS:
         connect(m_dialog, &EncoderSettingsDialog::channelsChanged, this, record("channels"));
     }
 
-    void cleanup() {
-        delete m_dialog;
-        delete m_emitted;
-    }
+    void cleanup() { delete m_dialog; }
 
     void startsWithItsLists() {
         QVERIFY(m_dialog->isModal());
         QCOMPARE(itemsOf(m_bitrate),
                  QStringList({"32", "64", "96", "128", "160", "192", "256", "320"}));
         QVERIFY(m_sampleRate->isEnabled());
-        QVERIFY(m_emitted->isEmpty());
+        QVERIFY(m_emitted.isEmpty());
     }
 
     void userChangesAreReportedWithTheirText() {
@@ -68,20 +63,20 @@ private Q_SLOTS:
         m_sampleRate->setCurrentText(QStringLiteral("22050"));
         m_channels->setCurrentText(QStringLiteral("Mono"));
         m_encoder->setCurrentText(QStringLiteral("AAC"));
-        QCOMPARE(*m_emitted,
+        QCOMPARE(m_emitted,
                  QStringList({"bitrate=192", "sampleRate=22050", "channels=Mono", "encoder=AAC"}));
     }
 
     void choosingOpusPinsTheSampleRateFirst() {
         m_encoder->setCurrentText(QStringLiteral("OGG Opus"));
-        QCOMPARE(*m_emitted, QStringList({"sampleRate=48000", "encoder=OGG Opus"}));
+        QCOMPARE(m_emitted, QStringList({"sampleRate=48000", "encoder=OGG Opus"}));
         QCOMPARE(m_dialog->sampleRate(), QStringLiteral("48000"));
         QVERIFY(!m_sampleRate->isEnabled());
         QCOMPARE(m_sampleRate->toolTip(), QStringLiteral("Opus requires 48kHz sample rate"));
 
-        m_emitted->clear();
+        m_emitted.clear();
         m_encoder->setCurrentText(QStringLiteral("OGG Vorbis"));
-        QCOMPARE(*m_emitted, QStringList({"encoder=OGG Vorbis"}));
+        QCOMPARE(m_emitted, QStringList({"encoder=OGG Vorbis"}));
         QVERIFY(m_sampleRate->isEnabled());
         QCOMPARE(m_sampleRate->toolTip(), QString());
     }
@@ -111,20 +106,20 @@ private Q_SLOTS:
         QCOMPARE(m_dialog->encoder(), QStringLiteral("MP3"));
         QCOMPARE(m_dialog->bitrate(), QStringLiteral("256"));
         QCOMPARE(m_dialog->channels(), QStringLiteral("Mono"));
-        QVERIFY(m_emitted->isEmpty());
+        QVERIFY(m_emitted.isEmpty());
     }
 
     void planLimitTrimsTheBitrates() {
         m_dialog->setMaxBitrate(100);
         QCOMPARE(itemsOf(m_bitrate), QStringList({"32", "64", "96"}));
         QCOMPARE(m_dialog->bitrate(), QStringLiteral("96"));
-        QCOMPARE(*m_emitted, QStringList({"bitrate=96"}));
+        QCOMPARE(m_emitted, QStringList({"bitrate=96"}));
         QCOMPARE(m_bitrateLabel->text(), QStringLiteral("Bitrate (max: 100):"));
         QCOMPARE(m_bitrateLabel->styleSheet(),
                  QStringLiteral("color: #ff6600; font-weight: bold;"));
 
         // A selection that is still allowed stays, silently.
-        m_emitted->clear();
+        m_emitted.clear();
         m_dialog->setBitrate(QStringLiteral("64"));
         m_dialog->setMaxBitrate(128);
         QCOMPARE(itemsOf(m_bitrate), QStringList({"32", "64", "96", "128"}));
@@ -132,15 +127,15 @@ private Q_SLOTS:
 
         m_dialog->setMaxBitrate(16);
         QCOMPARE(itemsOf(m_bitrate), QStringList({"32"}));
-        QCOMPARE(*m_emitted, QStringList({"bitrate=32"}));
+        QCOMPARE(m_emitted, QStringList({"bitrate=32"}));
 
-        m_emitted->clear();
+        m_emitted.clear();
         m_dialog->setMaxBitrate(0);
         QCOMPARE(itemsOf(m_bitrate).size(), 8);
         QCOMPARE(m_dialog->bitrate(), QStringLiteral("32"));
         QCOMPARE(m_bitrateLabel->text(), QStringLiteral("Bitrate:"));
         QCOMPARE(m_bitrateLabel->styleSheet(), QString());
-        QVERIFY(m_emitted->isEmpty());
+        QVERIFY(m_emitted.isEmpty());
     }
 };
 

@@ -1,7 +1,6 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFontDatabase>
 #include <QtTest>
 
@@ -31,25 +30,21 @@ private Q_SLOTS:
         QVERIFY(choice.registeredFonts.isEmpty());
     }
 
-    void resourceFontsWhenTheSystemHasNone() {
+    // Without the system's Inter, the bundled fonts; when none of those loads, Segoe UI.
+    void fontFallbacks() {
         FontSources sources;
         sources.systemFamily = QStringLiteral("No Such Family Anywhere");
-        const FontChoice choice = chooseInterFont(sources);
+        FontChoice choice = chooseInterFont(sources);
         QVERIFY(!choice.fromSystem);
         QCOMPARE(choice.registeredFonts, sources.staticFonts);
         QVERIFY(choice.family.startsWith(QStringLiteral("Inter")));
-    }
 
-    void segoeUiWhenNothingLoads() {
-        FontSources sources;
-        sources.systemFamily = QStringLiteral("No Such Family Anywhere");
         sources.staticFonts = {QStringLiteral(":/fonts/missing-1.ttf"),
                                QStringLiteral("/nonexistent/missing-2.ttf")};
         sources.variableFont = QStringLiteral(":/fonts/missing-variable.ttf");
-        const FontChoice choice = chooseInterFont(sources);
+        choice = chooseInterFont(sources);
         QVERIFY(choice.family.isEmpty());
         QVERIFY(choice.registeredFonts.isEmpty());
-
         QCOMPARE(applicationFont(choice.family).family(), QStringLiteral("Segoe UI"));
     }
 

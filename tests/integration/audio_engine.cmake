@@ -4,6 +4,6 @@ doredoradar_add_test(test_audio_engine LABEL integration SOURCES test_audio_engi
 
 # Bus messages must not depend on a GLib main loop: the same test with Qt's own dispatcher.
 doredoradar_add_test(test_mixer_bus LABEL integration SOURCES test_mixer_bus.cpp
-    LIBS doredoradar_audio)
+    LIBS doredoradar_audio doredoradar_platform PkgConfig::TEST_GSTREAMER)
 doredoradar_add_test(test_mixer_bus_no_glib LABEL integration SOURCES test_mixer_bus.cpp
-    LIBS doredoradar_audio ENV QT_NO_GLIB=1)
+    LIBS doredoradar_audio doredoradar_platform PkgConfig::TEST_GSTREAMER ENV QT_NO_GLIB=1)

@@ -7,13 +7,11 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 
 #include "audio/gstreamer_mixer.h"
 #include "audio_probe.h"
 #include "deck_feeder.h"
 #include "encoded_collector.h"
-#include "gst_leaks.h"
 #include "platform/audio_output_devices.h"
 #include "pulse_server.h"
 #include "test_environment.h"
@@ -44,11 +42,6 @@ struct TwoDecks {
     }
     DeckFeeder deck1;
     DeckFeeder deck2;
-};
-
-struct Encoded {
-    QByteArray bytes;
-    AudioProbe probe;
 };
 
 // Counts the mixer's own reports of a deck that missed its deadline: the mix then has a hole
@@ -83,6 +76,60 @@ private:
 
 QString dbText(double value) { return QString::number(value, 'f', 2) + QStringLiteral(" dB"); }
 
+// GStreamer's own leak tracer (set up before GStreamer starts) follows every element, pad and bus:
+// calls `visit` with each one alive now and returns true, or false when the tracer does not run.
+template <typename Visit>
+bool forEachLiveGstObject(Visit visit) {
+    GstTracer* tracer = nullptr;
+    GList* tracers = gst_tracing_get_active_tracers();
+    for (GList* item = tracers; item; item = item->next) {
+        if (!tracer && g_str_equal(G_OBJECT_TYPE_NAME(item->data), "GstLeaksTracer"))
+            tracer = GST_TRACER(gst_object_ref(item->data));
+    }
+    g_list_free_full(tracers, gst_object_unref);
+    if (!tracer) return false;
+    GstStructure* info = nullptr;
+    g_signal_emit_by_name(tracer, "get-live-objects", &info);
+    const GValue* list = info ? gst_structure_get_value(info, "live-objects-list") : nullptr;
+    for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
+        const GstStructure* entry = gst_value_get_structure(gst_value_list_get_value(list, i));
+        const GValue* value = gst_structure_get_value(entry, "object");
+        GObject* object = value && G_VALUE_HOLDS_OBJECT(value) ? G_OBJECT(g_value_get_object(value))
+                                                               : nullptr;
+        guint refs = 0;
+        gst_structure_get_uint(entry, "ref-count", &refs);
+        visit(object, refs);
+        // GStreamer 1.22 puts the objects into the list without a reference of their own, yet
+        // freeing the list drops one: give it the reference it is about to drop.
+        if (object) g_object_ref(object);
+    }
+    if (info) gst_structure_free(info);
+    gst_object_unref(tracer);
+    return true;
+}
+
+// The objects alive now, to be left out of a later check.
+QSet<quintptr> liveGstObjects() {
+    QSet<quintptr> alive;
+    forEachLiveGstObject([&alive](GObject* object, guint) { alive.insert(quintptr(object)); });
+    return alive;
+}
+
+// Those alive now and not in `ignore` ("GstPad sink refs=1; ..."); empty when all is well.
+QString gstLeftovers(const QSet<quintptr>& ignore) {
+    QStringList found;
+    const bool running = forEachLiveGstObject([&](GObject* object, guint refs) {
+        if (ignore.contains(quintptr(object))) return;
+        found << QStringLiteral("%1 %2 refs=%3")
+                     .arg(QString::fromUtf8(object ? G_OBJECT_TYPE_NAME(object) : "?"),
+                          object && GST_IS_OBJECT(object)
+                              ? QString::fromUtf8(GST_OBJECT_NAME(object))
+                              : QString())
+                     .arg(refs);
+    });
+    return running ? found.join(QStringLiteral("; ")) : QStringLiteral("no leak tracer runs");
+}
+
 }  // namespace
 
 class TestAudioEngine : public QObject {
@@ -92,36 +139,18 @@ class TestAudioEngine : public QObject {
     PulseServer m_pulse;
     QSet<quintptr> m_gstSingletons;
 
-    QString leftovers() const {
-        return gstleaks::liveObjects(m_gstSingletons).join(QStringLiteral("; "));
-    }
+    QString leftovers() const { return gstLeftovers(m_gstSingletons); }
 
-    // The same while a mixer is initialised: it holds the monitor sink service (on Linux an
-    // idle pulsesink) on purpose.
-    QString leftoversBesidesSinkService() const {
-        QSet<quintptr> expected = m_gstSingletons;
-        const std::shared_ptr<void> service = platform::holdMonitorSinkService();
-        if (service) {
-            auto* keeper = static_cast<GstElement*>(service.get());
-            expected.insert(quintptr(keeper));
-            for (GList* pad = keeper->pads; pad; pad = pad->next)
-                expected.insert(quintptr(pad->data));
-        }
-        return gstleaks::liveObjects(expected).join(QStringLiteral("; "));
-    }
-
-    // Feeds both decks for `seconds`, collecting what the encoder branch hands out.
-    Encoded encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1, double amplitude2) {
-        Encoded encoded;
+    // Feeds both decks for `seconds`; what a decoder makes of the encoder branch's output.
+    AudioProbe encodeFor(GStreamerMixer& mixer, double seconds, double amplitude1,
+                         double amplitude2) {
         EncodedCollector collector(mixer);
         {
             TwoDecks decks(mixer, amplitude1, amplitude2);
             QTest::qWait(int(seconds * 1000));
         }
         mixer.stop();
-        encoded.bytes = collector.bytes();
-        if (kHelperProgramsAllowed) encoded.probe = AudioProbe::of(encoded.bytes);
-        return encoded;
+        return kHelperProgramsAllowed ? AudioProbe::of(collector.bytes()) : AudioProbe();
     }
 
     static void prepare(GStreamerMixer& mixer) {
@@ -143,143 +172,68 @@ private Q_SLOTS:
                         .toLocal8Bit());
         }
         qputenv("JACK_NO_START_SERVER", "1");  // the automatic sink must not start a JACK server
-        gstleaks::enable();
+        qputenv("GST_TRACERS", "leaks(filters=\"GstElement,GstPad,GstBus\")");
         QVERIFY(GStreamerMixer::initializeGStreamer());
-        QVERIFY(gstleaks::isActive());
         // Device providers are process-wide and keep a bus each: not ours to free.
         QVERIFY(!GStreamerMixer().getMonitorDevices().isEmpty());
-        m_gstSingletons = gstleaks::snapshot();
+        m_gstSingletons = liveGstObjects();
         QVERIFY(QFile::exists(m_env.dataHome()));
     }
 
-    void encodersMakeTheStreamTheyAreAskedFor_data() {
-        QTest::addColumn<int>("type");
+    // Without the first AAC encoder the next one is taken, and HE-AAC v2 asked of an encoder
+    // that only makes LC still plays: codec, rate, channels, and both deck tones at the -3 dB
+    // two-deck level. (Each codec through the whole broadcast is the end-to-end test's.)
+    void aacEncoderChoice_data() {
         QTest::addColumn<int>("rate");
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("profile");
         QTest::addColumn<QStringList>("unavailable");
         QTest::addColumn<QString>("factory");
-        QTest::addColumn<QString>("codec");
         QTest::addColumn<int>("expectedChannels");
-        const auto row = [](const char* name, Codec codec, int rate, int channels, int profile,
-                            const QStringList& unavailable, const char* factory,
-                            const char* decoded, int decodedChannels) {
-            QTest::newRow(name) << int(codec) << rate << channels << profile << unavailable
-                                << factory << decoded << decodedChannels;
-        };
-        row("opus 48k stereo", Codec::Opus, 48000, 2, 0, {}, "opusenc", "opus", 2);
-        row("vorbis 44.1k mono", Codec::Vorbis, 44100, 1, 0, {}, "vorbisenc", "vorbis", 1);
-        row("mp3 44.1k stereo", Codec::Mp3, 44100, 2, 0, {}, "lamemp3enc", "mp3", 2);
-        row("aac voaacenc 48k", Codec::Aac, 48000, 2, 1, {}, "voaacenc", "aac", 2);
-        row("aac ffmpeg 44.1k mono", Codec::Aac, 44100, 1, 0, {QStringLiteral("voaacenc")},
-            "avenc_aac", "aac", 1);
-        // HE-AAC v2 needs stereo; voaacenc only makes LC, which must still play.
-        row("aac he-v2 asked of voaacenc", Codec::Aac, 48000, 1, 3, {}, "voaacenc", "aac", 2);
+        QTest::newRow("ffmpeg's, 44.1k mono")
+            << 44100 << 1 << 0 << QStringList{"voaacenc"} << "avenc_aac" << 1;
+        // HE-AAC v2 needs stereo.
+        QTest::newRow("he-v2 asked of voaacenc")
+            << 48000 << 1 << 3 << QStringList() << "voaacenc" << 2;
     }
 
-    // Right codec, rate and channels; both deck tones at the -3 dB two-deck level.
-    void encodersMakeTheStreamTheyAreAskedFor() {
-        QFETCH(int, type);
+    void aacEncoderChoice() {
         QFETCH(int, rate);
         QFETCH(int, channels);
         QFETCH(int, profile);
         QFETCH(QStringList, unavailable);
-        QFETCH(QString, factory);
-        QFETCH(QString, codec);
         QFETCH(int, expectedChannels);
-
         GStreamerMixer mixer;
         mixer.setUnavailableFactoriesForTesting(unavailable);
         prepare(mixer);
-        mixer.setEncoderType(Codec(type));
+        mixer.setEncoderType(Codec::Aac);
         mixer.setBitrate(128);
         mixer.setTargetSampleRate(rate);
         mixer.setOutputChannels(channels);
         mixer.setAacProfile(GStreamerMixer::AacProfile(profile));
-        mixer.setInitialStreamTags(QStringLiteral("Night Train \u00e9"),
-                                   QStringLiteral("The Testers"));
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
         QVERIFY(mixer.start(true));
-        QCOMPARE(mixer.activeEncoderFactory(), factory);
+        QTEST(mixer.activeEncoderFactory(), "factory");
 
-        const Encoded encoded = encodeFor(mixer, 2.2, 0.4, 0.2);
+        const AudioProbe probe = encodeFor(mixer, 2.2, 0.4, 0.2);
         if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         QVERIFY2(errors.isEmpty(),
                  errors.isEmpty() ? "" : qPrintable(errors.first().first().toString()));
-        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
-        QCOMPARE(encoded.probe.codec, codec);
-        const int expectedRate = codec == QLatin1String("opus") ? 48000 : rate;
-        QCOMPARE(encoded.probe.sampleRate, expectedRate);
-        QCOMPARE(encoded.probe.channels, expectedChannels);
-        if (codec == QLatin1String("opus") || codec == QLatin1String("vorbis")) {
-            QCOMPARE(encoded.probe.tags.value(QStringLiteral("title")),
-                     QStringLiteral("Night Train \u00e9"));
-            QCOMPARE(encoded.probe.tags.value(QStringLiteral("artist")),
-                     QStringLiteral("The Testers"));
-        }
+        QVERIFY2(probe.ok, qPrintable(probe.error));
+        QCOMPARE(probe.codec, QStringLiteral("aac"));
+        QCOMPARE(probe.sampleRate, rate);
+        QCOMPARE(probe.channels, expectedChannels);
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
-        QVERIFY2(encoded.probe.decodedSeconds > 1.5,
-                 qPrintable(QString::number(encoded.probe.decodedSeconds)));
+        QVERIFY2(probe.decodedSeconds > 1.5, qPrintable(QString::number(probe.decodedSeconds)));
 
         // The decoder's mono upmix spreads the signal over two channels at -3 dB each.
         const double upmix = expectedChannels == 1 ? M_SQRT1_2 : 1.0;
-        const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
-        const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
+        const double a1 = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
+        const double a2 = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
         const double error1 = tone::ratioDb(a1, 0.4 * kHeadroom * upmix);
         const double error2 = tone::ratioDb(a2, 0.2 * kHeadroom * upmix);
         QVERIFY2(qAbs(error1) < 1.0, qPrintable(QStringLiteral("deck 1 off by ") + dbText(error1)));
         QVERIFY2(qAbs(error2) < 1.0, qPrintable(QStringLiteral("deck 2 off by ") + dbText(error2)));
-        mixer.shutdown();
-    }
-
-    void gainLawShowsInTheMix_data() {
-        QTest::addColumn<float>("crossfader");
-        QTest::addColumn<float>("deck1Volume");
-        QTest::addColumn<double>("amplitude1");
-        QTest::addColumn<double>("expected1");  // decoded amplitude, 0 = silent
-        QTest::addColumn<double>("expected2");
-        QTest::newRow("crossfader +1 silences deck 1")
-            << 1.0f << 1.0f << 0.4 << 0.0 << 0.2 * kHeadroom;
-        QTest::newRow("crossfader -1 silences deck 2")
-            << -1.0f << 1.0f << 0.4 << 0.4 * kHeadroom << 0.0;
-        // Capped after the headroom: the element plays exactly 10.
-        QTest::newRow("volume 20 applies as 10") << 0.0f << 20.0f << 0.02 << 0.2 << 0.2 * kHeadroom;
-    }
-    void gainLawShowsInTheMix() {
-        QFETCH(float, crossfader);
-        QFETCH(float, deck1Volume);
-        QFETCH(double, amplitude1);
-        QFETCH(double, expected1);
-        QFETCH(double, expected2);
-
-        GStreamerMixer mixer;
-        prepare(mixer);
-        mixer.setCrossfader(crossfader);
-        mixer.setDeck1Volume(deck1Volume);
-        QVERIFY(mixer.start(true));
-        const double element1 = mixer.elementProperty("volume1", "volume").toDouble();
-        QVERIFY(element1 <= 10.0);
-        if (deck1Volume > 10.0f) QCOMPARE(element1, 10.0);
-        QCOMPARE(mixer.deck1Volume(), deck1Volume);
-
-        const Encoded encoded = encodeFor(mixer, 2.0, amplitude1, 0.2);
-        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
-        if (!kRealTimeBuild) QSKIP(kNotRealTime);
-        const double a1 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck1Hz, 0.4, 1.2);
-        const double a2 = tone::amplitudeS16(encoded.probe.pcm, 2, 0, 48000, kDeck2Hz, 0.4, 1.2);
-        for (const auto& [measured, expected, deck] :
-             {std::tuple{a1, expected1, 1}, std::tuple{a2, expected2, 2}}) {
-            if (expected == 0.0) {
-                QVERIFY2(measured < 0.001,
-                         qPrintable(QStringLiteral("deck %1 audible: %2").arg(deck).arg(measured)));
-            } else {
-                const double error = tone::ratioDb(measured, expected);
-                QVERIFY2(
-                    qAbs(error) < 1.0,
-                    qPrintable(QStringLiteral("deck %1 off by %2").arg(deck).arg(dbText(error))));
-            }
-        }
         mixer.shutdown();
     }
 
@@ -309,11 +263,10 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QVERIFY(errors.isEmpty());
         if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        Encoded encoded;
-        encoded.probe = AudioProbe::of(collector.bytes());
-        QVERIFY2(encoded.probe.ok, qPrintable(encoded.probe.error));
+        const AudioProbe probe = AudioProbe::of(collector.bytes());
+        QVERIFY2(probe.ok, qPrintable(probe.error));
         if (!kRealTimeBuild) QSKIP(kNotRealTime);
-        const double a = tone::amplitudeS16(encoded.probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
+        const double a = tone::amplitudeS16(probe.pcm, 2, 1, 48000, 700.0, 0.4, 1.2);
         QVERIFY2(qAbs(tone::ratioDb(a, 0.4)) < 1.0, qPrintable(QString::number(a)));
         mixer.shutdown();
     }
@@ -450,6 +403,8 @@ private Q_SLOTS:
                                                  QStringLiteral("avenc_mp3lame"),
                                                  QStringLiteral("avenc_libmp3lame")});
         QVERIFY(mixer.initialize());
+        // An initialised mixer holds the monitor sink service (on Linux an idle pulsesink).
+        const QSet<quintptr> initialised = liveGstObjects();
         QSignalSpy errors(&mixer, &GStreamerMixer::errorOccurred);
 
         // From a running monitor-only pipeline, then from a stopped mixer.
@@ -476,9 +431,6 @@ private Q_SLOTS:
             // Headers and a page or two; a sanitized build is glad of the headers.
             QTRY_VERIFY_WITH_TIMEOUT(vorbis.size() > (kRealTimeBuild ? 8000 : 0), 30000);
             QVERIFY(vorbis.bytes().startsWith("OggS"));
-            if (kHelperProgramsAllowed && kRealTimeBuild) {
-                QCOMPARE(AudioProbe::of(vorbis.bytes()).codec, QStringLiteral("vorbis"));
-            }
         }
         mixer.stop();
 
@@ -489,17 +441,14 @@ private Q_SLOTS:
         QVERIFY(errors.last().first().toString().startsWith(
             QStringLiteral("AAC encoder not available.")));
         // The failed builds left nothing behind.
-        QVERIFY2(leftoversBesidesSinkService().isEmpty(),
-                 qPrintable(leftoversBesidesSinkService()));
+        QVERIFY2(gstLeftovers(initialised).isEmpty(), qPrintable(gstLeftovers(initialised)));
         mixer.shutdown();
     }
 
     // Stop, start and shutdown from the main thread while two capture threads keep feeding.
     void lifecycleWhileFeeding() {
         GStreamerMixer mixer;
-        QVERIFY(mixer.initialize());
-        mixer.setDeck1Active(true);
-        mixer.setDeck2Active(true);
+        prepare(mixer);
         {
             TwoDecks decks(mixer, 0.3, 0.3);
             for (int round = 0; round < 12; ++round) {
@@ -568,6 +517,8 @@ private Q_SLOTS:
         mixer.setDuckingConfig(ducking);
         QCOMPARE(mixer.duckGain(), 1.0f);
         QVERIFY(qAbs(volume2() - 0.8 * kHeadroom) < 1e-4);
+        mixer.setDeck2Volume(20.0f);
+        QCOMPARE(volume2(), 10.0);  // capped after the headroom
         mixer.shutdown();
     }
 
@@ -599,23 +550,27 @@ private Q_SLOTS:
         mixer.shutdown();
     }
 
-    void monitorSwitchingAndVolumes() {
+    // The monitor's volume (silent while off, never inaudible once on, capped at 10, kept over a
+    // rebuild) and its device: a change mutes for about 100 ms and reopens the sink on the new
+    // device, where the tone then plays; an unknown name means the default device.
+    void monitorVolumeAndDevice() {
         if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
         GStreamerMixer mixer;
         prepare(mixer);
         const QStringList devices = mixer.getMonitorDevices();
         QCOMPARE(devices.first(), QStringLiteral("Default"));
+        QCOMPARE(devices.count(QStringLiteral("Default")), 1);
         QVERIFY(devices.contains(QStringLiteral("Test_Sink")));
         QVERIFY(devices.contains(QStringLiteral("Test_Mic_Feed")));
-        QCOMPARE(devices.count(QStringLiteral("Default")), 1);
 
         QVERIFY(mixer.start(false));
+        QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
         const auto element = [&mixer] {
             return mixer.elementProperty("monitor_volume", "volume").toDouble();
         };
         QCOMPARE(element(), 0.0);
         mixer.setMonitorVolume(0.0f);
-        mixer.setMonitorEnabled(true);  // a silent user volume would make "on" inaudible
+        mixer.setMonitorEnabled(true);
         QCOMPARE(element(), 1.0);
         QCOMPARE(mixer.monitorUserVolume(), 1.0f);
         mixer.setMonitorEnabled(false);
@@ -627,61 +582,32 @@ private Q_SLOTS:
         QCOMPARE(element(), 10.0);
         QCOMPARE(mixer.monitorUserVolume(), 15.0f);
         mixer.setMonitorVolume(1.0f);
-
-        // The state survives a rebuild.
         QVERIFY(mixer.start(true));
         QCOMPARE(element(), 1.0);
 
-        // A device change while monitoring mutes for about 100 ms.
-        QElapsedTimer muted;
-        muted.start();
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
-        QCOMPARE(element(), 0.0);
-        QCOMPARE(mixer.monitorDevice(), QStringLiteral("mic_sink"));
-        QTRY_COMPARE_WITH_TIMEOUT(element(), 1.0, 2000);
-        QVERIFY(muted.elapsed() >= 90);
-
-        // Unknown names fall back to the default device.
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("No Such Speakers")));
-        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
-        QVERIFY(mixer.elementProperty("monitor_sink", "device").toString().isEmpty());
-        mixer.shutdown();
-    }
-
-    // The sink reopens on the new device: the tone moves from one null sink to the other.
-    void monitorDeviceChangeReachesTheNewSink() {
-        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        GStreamerMixer mixer;
-        prepare(mixer);
-        mixer.setMonitorEnabled(true);
-        QVERIFY(mixer.start(false));
-        QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
         DeckFeeder feeder(mixer, 1, 1000.0, 0.5);
         feeder.start();
-
         // Where our stream plays (the only one on this server), and what a sink plays.
-        const auto streamSink = [this] {
-            const QString input = m_pulse
-                                      .pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                              QStringLiteral("sink-inputs")})
-                                      .section(QLatin1Char('\n'), 0, 0);
-            const QString sinkIndex = input.section(QLatin1Char('\t'), 1, 1);
-            const QStringList sinks = m_pulse
-                                          .pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                                  QStringLiteral("sinks")})
-                                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-            for (const QString& sink : sinks) {
-                if (!sinkIndex.isEmpty() && sink.section(QLatin1Char('\t'), 0, 0) == sinkIndex) {
-                    return sink.section(QLatin1Char('\t'), 1, 1);
-                }
+        const auto shortList = [this](const char* what) {
+            return m_pulse.pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                  QString::fromLatin1(what)});
+        };
+        const auto streamSink = [&] {
+            const QString sinkIndex =
+                shortList("sink-inputs").section(QLatin1Char('\n'), 0, 0).section('\t', 1, 1);
+            for (const QString& sink : shortList("sinks").split('\n', Qt::SkipEmptyParts)) {
+                if (!sinkIndex.isEmpty() && sink.section('\t', 0, 0) == sinkIndex)
+                    return sink.section('\t', 1, 1);
             }
             return QString();
         };
         // The last second of 2.5 s of what a sink plays: a reopened sink settles within about a
-        // second. The recorder may take a while to start on a busy machine.
+        // second. The recorder may take a while to start on a busy machine. Deck 1 alone of two
+        // active decks plays at -3 dB.
         QTemporaryDir dir;
         int recordings = 0;
-        const auto toneOn = [&](const QString& sink) {
+        const auto playsOn = [&](const QString& sink) {
+            if (!kRealTimeBuild) return true;
             const QString file =
                 dir.filePath(QStringLiteral("%1-%2.raw").arg(++recordings).arg(sink));
             auto recorder = m_pulse.record(sink, file);
@@ -691,25 +617,27 @@ private Q_SLOTS:
                 QTest::qWait(100);
             }
             recorder.reset();
-            QFile raw(file);
-            if (!raw.open(QIODevice::ReadOnly)) return -1.0;
-            const QByteArray pcm = raw.readAll();
-            const double seconds = pcm.size() / 192000.0;
-            return tone::amplitudeS16(pcm, 2, 0, 48000, 1000.0, seconds - 1.0, 1.0);
-        };
-        // Deck 1 alone of two active decks: 0.5 at -3 dB.
-        const double expected = 0.5 * kHeadroom;
-        const auto playsOn = [&](const QString& sink) {
-            return !kRealTimeBuild || qAbs(tone::ratioDb(toneOn(sink), expected)) < 1.0;
+            const QByteArray pcm = testsupport::readFile(file);
+            const double heard =
+                tone::amplitudeS16(pcm, 2, 0, 48000, 1000.0, pcm.size() / 192000.0 - 1.0, 1.0);
+            return qAbs(tone::ratioDb(heard, 0.5 * kHeadroom)) < 1.0;
         };
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 3000);
         QVERIFY(playsOn(QStringLiteral("test_sink")));
 
+        QElapsedTimer muted;
+        muted.start();
         QVERIFY(mixer.setMonitorDevice(QStringLiteral("Test_Mic_Feed")));
+        QCOMPARE(element(), 0.0);
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("mic_sink"));
+        QTRY_COMPARE_WITH_TIMEOUT(element(), 1.0, 2000);
+        QVERIFY(muted.elapsed() >= 90);
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("mic_sink"), 5000);
         QVERIFY(playsOn(QStringLiteral("mic_sink")));
 
-        QVERIFY(mixer.setMonitorDevice(QStringLiteral("Default")));
+        QVERIFY(mixer.setMonitorDevice(QStringLiteral("No Such Speakers")));
+        QCOMPARE(mixer.monitorDevice(), QStringLiteral("Default"));
+        QVERIFY(mixer.elementProperty("monitor_sink", "device").toString().isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(streamSink(), QStringLiteral("test_sink"), 5000);
         QVERIFY(playsOn(QStringLiteral("test_sink")));
         feeder.stop();
@@ -717,46 +645,6 @@ private Q_SLOTS:
     }
 
     // Every element, pad and bus of every mixer above is gone.
-    // Every pulsesink shares one PulseAudio main loop that the last one to close frees, while
-    // a caps query from a streaming thread may be on its way into a closing sink: without the
-    // held service the process aborts within a few hundred closes (and did, once in about forty
-    // runs of this program, when a pipeline stopped right after it started). With it, a sink
-    // opens and closes under a stream of queries as often as we like.
-    void monitorSinkClosesUnderQueries() {
-        if (!kHelperProgramsAllowed) QSKIP(kNoHelperPrograms);
-        GStreamerMixer mixer;
-        prepare(mixer);
-        const std::shared_ptr<void> service = platform::holdMonitorSinkService();
-        QVERIFY(service);
-        QCOMPARE(service.use_count(), 2);  // the mixer holds the same one
-
-        GstElement* sink = gst_element_factory_make("pulsesink", nullptr);
-        QVERIFY(sink);
-        gst_object_ref_sink(sink);
-        GstPad* pad = gst_element_get_static_pad(sink, "sink");
-        std::atomic<bool> done{false};
-        std::atomic<int> queries{0};
-        std::thread querier([&] {
-            while (!done.load()) {
-                if (GstCaps* caps = gst_pad_query_caps(pad, nullptr)) gst_caps_unref(caps);
-                ++queries;
-            }
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(queries.load() > 0, 5000);
-        int opened = 0;
-        for (int i = 0; i < 300; ++i) {
-            if (gst_element_set_state(sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE) ++opened;
-            gst_element_set_state(sink, GST_STATE_NULL);
-        }
-        done.store(true);
-        querier.join();
-        gst_object_unref(pad);
-        gst_object_unref(sink);
-        QCOMPARE(opened, 300);
-        mixer.shutdown();
-        QCOMPARE(service.use_count(), 1);
-    }
-
     void noGStreamerObjectOutlivesItsMixer() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY2(leftovers().isEmpty(), qPrintable(leftovers()));

@@ -2,14 +2,6 @@
 // the environment: every way an account, start or statistics request can end, and the three kinds
 // in flight at once on one client, as the main window uses it (a statistics poll must not cancel
 // a pending start or account refresh; each request ends in one signal, by its answer or timeout).
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QUuid>
 #include <QtTest>
 
 #include <memory>
@@ -24,38 +16,24 @@ namespace {
 const QString kSourcePassword = QStringLiteral("Zq81-channel-source-pass");
 const QString kHtmlPage =
     QStringLiteral("<html><body><h1>500 Internal Server Error</h1></body></html>");
-const QJsonObject kStall{{QStringLiteral("stall"), true}};
+const QJsonObject kStall{{"stall", true}};
+
+// A client and every signal it sends, recorded.
+struct Client {
+    OndaroApiClient api;
+    QSignalSpy account{&api, &OndaroApiClient::accountInfoReceived};
+    QSignalSpy accountFailed{&api, &OndaroApiClient::errorOccurred};
+    QSignalSpy started{&api, &OndaroApiClient::serverStarted};
+    QSignalSpy startFailed{&api, &OndaroApiClient::serverStartError};
+    QSignalSpy stats{&api, &OndaroApiClient::serverStatsReceived};
+    QSignalSpy statsFailed{&api, &OndaroApiClient::serverStatsError};
+};
 
 QString parserText(const QByteArray& body) {
     QJsonParseError error;
     QJsonDocument::fromJson(body, &error);
     return error.errorString();
 }
-
-// Restores an environment variable when it goes out of scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
-        if (value.isNull()) {
-            qunsetenv(name);
-        } else {
-            qputenv(name, value);
-        }
-    }
-    ~ScopedEnv() {
-        if (m_had) {
-            qputenv(m_name, m_old);
-        } else {
-            qunsetenv(m_name);
-        }
-    }
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
 
 }  // namespace
 
@@ -68,9 +46,7 @@ class TestCloudApiClient : public QObject {
     QString m_stoppedToken;
     QString m_demoToken;
 
-    QJsonObject fault(const QJsonObject& accountInfo) {
-        return QJsonObject{{QStringLiteral("account_info"), accountInfo}};
-    }
+    QJsonObject fault(const QJsonObject& accountInfo) { return {{"account_info", accountInfo}}; }
 
     void pollStats(OndaroApiClient& client, const QString& token, int timeoutMs = 8000) {
         client.fetchServerStats(QStringLiteral("127.0.0.1"), m_cloud->streamingPort(token),
@@ -100,21 +76,30 @@ private Q_SLOTS:
         QVERIFY(m_cloud->setFaults(m_stoppedToken, {}));
     }
 
+    // Cases that point the client elsewhere leave the stand-in's address and certificate behind.
+    void cleanup() { m_cloud->exportEnvironment(); }
+
     void accountInfoArrivesOverHttps() {
-        OndaroApiClient client;
-        QCOMPARE(client.endpoint().baseUrl.toString(), m_cloud->apiUrl());
-        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
-        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
-        client.fetchAccountInfo(m_token);
-        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
-        QCOMPARE(failed.count(), 0);
-        const auto account = received.first().first().value<OndaroAccount>();
+        Client client;
+        QCOMPARE(client.api.endpoint().baseUrl.toString(), m_cloud->apiUrl());
+        client.api.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.account.count(), 1, 10000);
+        QCOMPARE(client.accountFailed.count(), 0);
+        const auto account = client.account.first().first().value<OndaroAccount>();
         QCOMPARE(account.email, QStringLiteral("dj@example.com"));
         QCOMPARE(account.streamingServerPort, int(m_cloud->streamingPort(m_token)));
         QCOMPARE(account.streamingServerReady, 1);
         QCOMPARE(account.channels.size(), 2);
         QCOMPARE(account.channels[0].streamingServerPassword, kSourcePassword);
         QCOMPARE(account.subscription.bitrate, 192);
+
+        // 202 is a success too.
+        QVERIFY(m_cloud->setFaults(m_token, fault({{"status", 202}})));
+        client.api.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.account.count(), 2, 10000);
+        QCOMPARE(client.accountFailed.count(), 0);
+        QCOMPARE(client.account.last().first().value<OndaroAccount>().name,
+                 QStringLiteral("Test Radio"));
     }
 
     void accountFailures_data() {
@@ -122,48 +107,30 @@ private Q_SLOTS:
         QTest::addColumn<QJsonObject>("faults");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("code");
-        auto status = [this](int code, const QString& message = QString()) {
-            QJsonObject f{{QStringLiteral("status"), code}};
-            if (!message.isEmpty()) f.insert(QStringLiteral("message"), message);
-            return fault(f);
+        const auto row = [this](const char* name, int status, const QJsonObject& more,
+                                const QString& message) {
+            QJsonObject f = more;
+            f.insert("status", status);
+            QTest::newRow(name) << m_token << fault(f) << message << status;
         };
-        auto body = [this](int code, const QString& text) {
-            return fault(
-                QJsonObject{{QStringLiteral("status"), code}, {QStringLiteral("body"), text}});
-        };
-        const QString unknown = QStringLiteral("00000000-0000-4000-8000-000000000000");
         QTest::newRow("401 unknown token")
-            << unknown << QJsonObject()
+            << QStringLiteral("00000000-0000-4000-8000-000000000000") << QJsonObject()
             << "Invalid or missing token. Please check your Private Token and try again." << 401;
-        QTest::newRow("403 with message")
-            << m_token << status(403, QStringLiteral("Payment overdue"))
-            << "Account suspended: Payment overdue" << 403;
-        QTest::newRow("403 without message")
-            << m_token << status(403) << "Access forbidden. Please check your account status."
-            << 403;
-        QTest::newRow("404") << m_token << status(404)
-                             << "Resource not found. Please contact support." << 404;
-        QTest::newRow("418 with message")
-            << m_token << status(418, QStringLiteral("Short and stout")) << "Short and stout"
-            << 418;
-        QTest::newRow("418 without message")
-            << m_token << status(418) << "Server error (HTTP 418)" << 418;
-        QTest::newRow("500 HTML") << m_token << body(500, kHtmlPage)
-                                  << "Failed to parse server response: " +
-                                         parserText(kHtmlPage.toUtf8())
-                                  << 500;
-        QTest::newRow("503") << m_token << status(503)
-                             << "Ondaro Cloud is currently down for maintenance. Please try again "
-                                "later."
-                             << 503;
-        QTest::newRow("200 empty object")
-            << m_token << body(200, QStringLiteral("{}"))
-            << "Received incomplete account information from server" << 200;
-        QTest::newRow("200 malformed")
-            << m_token << body(200, QStringLiteral("{\"name\": \"x\","))
-            << "Failed to parse server response: " + parserText("{\"name\": \"x\",") << 200;
-        QTest::newRow("200 array") << m_token << body(200, QStringLiteral("[1, 2]"))
-                                   << "Invalid server response format" << 200;
+        row("403 with message", 403, {{"message", "Payment overdue"}},
+            "Account suspended: Payment overdue");
+        row("403 without message", 403, {}, "Access forbidden. Please check your account status.");
+        row("404", 404, {}, "Resource not found. Please contact support.");
+        row("418 with message", 418, {{"message", "Short and stout"}}, "Short and stout");
+        row("418 without message", 418, {}, "Server error (HTTP 418)");
+        row("500 HTML", 500, {{"body", kHtmlPage}},
+            "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()));
+        row("503", 503, {},
+            "Ondaro Cloud is currently down for maintenance. Please try again later.");
+        row("200 empty object", 200, {{"body", "{}"}},
+            "Received incomplete account information from server");
+        row("200 malformed", 200, {{"body", "{\"name\": \"x\","}},
+            "Failed to parse server response: " + parserText("{\"name\": \"x\","));
+        row("200 array", 200, {{"body", "[1, 2]"}}, "Invalid server response format");
     }
 
     void accountFailures() {
@@ -172,64 +139,42 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(int, code);
         QVERIFY(m_cloud->setFaults(m_token, faults));
-        OndaroApiClient client;
-        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
-        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
-        client.fetchAccountInfo(token);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QCOMPARE(failed.first().at(0).toString(), message);
-        QCOMPARE(failed.first().at(1).toInt(), code);
-        QCOMPARE(received.count(), 0);
-    }
-
-    void accepted202IsSuccess() {
-        QVERIFY(m_cloud->setFaults(m_token, fault({{QStringLiteral("status"), 202}})));
-        OndaroApiClient client;
-        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
-        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
-        client.fetchAccountInfo(m_token);
-        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
-        QCOMPARE(failed.count(), 0);
-        QCOMPARE(received.first().first().value<OndaroAccount>().name,
-                 QStringLiteral("Test Radio"));
+        Client client;
+        client.api.fetchAccountInfo(token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.accountFailed.count(), 1, 10000);
+        QCOMPARE(client.accountFailed.first(), (QVariantList{message, code}));
+        QCOMPARE(client.account.count(), 0);
     }
 
     void secondAccountRequestReplacesFirst() {
-        OndaroApiClient client;
-        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
-        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
+        Client client;
         // The first would fail with 401; replaced at once, it must stay silent.
-        client.fetchAccountInfo(QStringLiteral("not-a-known-token"));
-        client.fetchAccountInfo(m_token);
-        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
+        client.api.fetchAccountInfo(QStringLiteral("not-a-known-token"));
+        client.api.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.account.count(), 1, 10000);
         QTest::qWait(500);
-        QCOMPARE(received.count(), 1);
-        QCOMPARE(failed.count(), 0);
+        QCOMPARE(client.account.count(), 1);
+        QCOMPARE(client.accountFailed.count(), 0);
     }
 
     void serverStart_data() {
         QTest::addColumn<QJsonObject>("startFault");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("code");
-        auto start = [](const QJsonObject& f) {
-            return QJsonObject{{QStringLiteral("server_start"), f}};
+        const auto row = [](const char* name, int status, const QJsonObject& more,
+                            const QString& message) {
+            QJsonObject f = more;
+            f.insert("status", status);
+            QTest::newRow(name) << QJsonObject{{"server_start", f}} << message << status;
         };
-        QTest::newRow("406 without message")
-            << start({{QStringLiteral("status"), 406}}) << "Server already running" << 406;
-        QTest::newRow("406 with message")
-            << start({{QStringLiteral("status"), 406}, {QStringLiteral("message"), "Busy booting"}})
-            << "Busy booting" << 406;
-        QTest::newRow("200 success false")
-            << start({{QStringLiteral("status"), 200},
-                      {QStringLiteral("body"), "{\"success\":false}"}})
-            << "Failed to start server (HTTP 200)" << 200;
-        QTest::newRow("200 success absent with message")
-            << start({{QStringLiteral("status"), 200},
-                      {QStringLiteral("body"), "{\"error\":{\"message\":\"Quota reached\"}}"}})
-            << "Quota reached" << 200;
-        QTest::newRow("500 HTML")
-            << start({{QStringLiteral("status"), 500}, {QStringLiteral("body"), kHtmlPage}})
-            << "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()) << 500;
+        row("406 without message", 406, {}, "Server already running");
+        row("406 with message", 406, {{"message", "Busy booting"}}, "Busy booting");
+        row("200 success false", 200, {{"body", "{\"success\":false}"}},
+            "Failed to start server (HTTP 200)");
+        row("200 success absent with message", 200,
+            {{"body", "{\"error\":{\"message\":\"Quota reached\"}}"}}, "Quota reached");
+        row("500 HTML", 500, {{"body", kHtmlPage}},
+            "Failed to parse server response: " + parserText(kHtmlPage.toUtf8()));
     }
 
     void serverStart() {
@@ -237,31 +182,26 @@ private Q_SLOTS:
         QFETCH(QString, message);
         QFETCH(int, code);
         QVERIFY(m_cloud->setFaults(m_stoppedToken, startFault));
-        OndaroApiClient client;
-        QSignalSpy started(&client, &OndaroApiClient::serverStarted);
-        QSignalSpy failed(&client, &OndaroApiClient::serverStartError);
-        client.startServer(m_stoppedToken);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QCOMPARE(failed.first().at(0).toString(), message);
-        QCOMPARE(failed.first().at(1).toInt(), code);
-        QCOMPARE(started.count(), 0);
+        Client client;
+        client.api.startServer(m_stoppedToken);
+        QTRY_COMPARE_WITH_TIMEOUT(client.startFailed.count(), 1, 10000);
+        QCOMPARE(client.startFailed.first(), (QVariantList{message, code}));
+        QCOMPARE(client.started.count(), 0);
     }
 
     // Last of the start cases: it really starts the stopped server.
     void serverStartsThenReportsAlreadyRunning() {
         const quint16 port = m_cloud->streamingPort(m_stoppedToken);
         QVERIFY(!testsupport::waitForTcpPort(port, 200));
-        OndaroApiClient client;
-        QSignalSpy started(&client, &OndaroApiClient::serverStarted);
-        QSignalSpy failed(&client, &OndaroApiClient::serverStartError);
-        client.startServer(m_stoppedToken);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 10000);
+        Client client;
+        client.api.startServer(m_stoppedToken);
+        QTRY_COMPARE_WITH_TIMEOUT(client.started.count(), 1, 10000);
         QVERIFY(testsupport::waitForTcpPort(port, 5000));
 
-        client.startServer(m_stoppedToken);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QCOMPARE(failed.first().at(1).toInt(), 406);
-        QCOMPARE(started.count(), 1);
+        client.api.startServer(m_stoppedToken);
+        QTRY_COMPARE_WITH_TIMEOUT(client.startFailed.count(), 1, 10000);
+        QCOMPARE(client.startFailed.first().at(1).toInt(), 406);
+        QCOMPARE(client.started.count(), 1);
         QVERIFY(m_cloud->setServerRunning(m_stoppedToken, false));
         QVERIFY(!testsupport::waitForTcpPort(port, 200));
     }
@@ -271,24 +211,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QJsonObject>("statsFault");
         QTest::addColumn<QString>("message");
-        auto stats = [](const QJsonObject& f) { return QJsonObject{{QStringLiteral("stats"), f}}; };
+        const auto row = [](const char* name, const QJsonObject& f, const QString& message) {
+            QTest::newRow(name) << false << QString() << QJsonObject{{"stats", f}} << message;
+        };
         QTest::newRow("401") << false << "wrong-password" << QJsonObject()
                              << "Authentication failed (invalid credentials)";
         QTest::newRow("connection refused") << true << QString() << QJsonObject()
                                             << "Server offline or unreachable: Connection refused";
-        QTest::newRow("array too small")
-            << false << QString() << stats({{QStringLiteral("body"), "[{}]"}})
-            << "Invalid stats response format (array too small)";
-        QTest::newRow("not an array")
-            << false << QString() << stats({{QStringLiteral("body"), "{\"listeners\": 1}"}})
-            << "Invalid stats response format (not an array)";
-        QTest::newRow("malformed")
-            << false << QString() << stats({{QStringLiteral("body"), "[{}, {"}})
-            << "Failed to parse stats response: " + parserText("[{}, {");
-        QTest::newRow("202") << false << QString()
-                             << stats({{QStringLiteral("status"), 202},
-                                       {QStringLiteral("body"), "[{}, {}]"}})
-                             << "Server returned HTTP 202";
+        row("array too small", {{"body", "[{}]"}},
+            "Invalid stats response format (array too small)");
+        row("not an array", {{"body", "{\"listeners\": 1}"}},
+            "Invalid stats response format (not an array)");
+        row("malformed", {{"body", "[{}, {"}},
+            "Failed to parse stats response: " + parserText("[{}, {"));
+        row("202", {{"status", 202}, {"body", "[{}, {}]"}}, "Server returned HTTP 202");
     }
 
     void statsFailures() {
@@ -298,44 +234,36 @@ private Q_SLOTS:
         QFETCH(QString, message);
         const QString token = stopped ? m_stoppedToken : m_token;
         QVERIFY(m_cloud->setFaults(token, statsFault));
-        OndaroApiClient client;
-        QSignalSpy received(&client, &OndaroApiClient::serverStatsReceived);
-        QSignalSpy failed(&client, &OndaroApiClient::serverStatsError);
-        client.fetchServerStats(QStringLiteral("127.0.0.1"), m_cloud->streamingPort(token),
-                                QStringLiteral("/live"), password.isEmpty() ? token : password,
-                                8000);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QCOMPARE(failed.first().first().toString(), message);
-        QCOMPARE(received.count(), 0);
+        Client client;
+        client.api.fetchServerStats(QStringLiteral("127.0.0.1"), m_cloud->streamingPort(token),
+                                    QStringLiteral("/live"), password.isEmpty() ? token : password,
+                                    8000);
+        QTRY_COMPARE_WITH_TIMEOUT(client.statsFailed.count(), 1, 10000);
+        QCOMPARE(client.statsFailed.first().first().toString(), message);
+        QCOMPARE(client.stats.count(), 0);
     }
 
     void unreachableServiceIsANetworkError() {
-        ScopedEnv url("ONDARO_API_URL",
-                      QStringLiteral("https://127.0.0.1:%1").arg(testsupport::freePort()).toUtf8());
-        OndaroApiClient client;
-        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
-        QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
-        client.fetchAccountInfo(m_token);
-        client.startServer(m_token);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(startFailed.count(), 1, 10000);
-        QCOMPARE(failed.first().at(0).toString(),
-                 QStringLiteral("Network error: Connection refused"));
-        QCOMPARE(failed.first().at(1).toInt(), 0);
-        QCOMPARE(startFailed.first().at(0).toString(),
-                 QStringLiteral("Network error: Connection refused"));
+        qputenv("ONDARO_API_URL",
+                QStringLiteral("https://127.0.0.1:%1").arg(testsupport::freePort()).toUtf8());
+        Client client;
+        client.api.fetchAccountInfo(m_token);
+        client.api.startServer(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.accountFailed.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(client.startFailed.count(), 1, 10000);
+        const QVariantList refused{QStringLiteral("Network error: Connection refused"), 0};
+        QCOMPARE(client.accountFailed.first(), refused);
+        QCOMPARE(client.startFailed.first().first(), refused.first());
     }
 
     void untrustedCertificateIsRefused() {
-        ScopedEnv ca("ONDARO_CA_CERTS", QByteArray());
-        OndaroApiClient client;
-        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
-        QSignalSpy failed(&client, &OndaroApiClient::errorOccurred);
-        client.fetchAccountInfo(m_token);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QVERIFY2(failed.first().at(0).toString().startsWith(QStringLiteral("Network error: SSL")),
-                 qPrintable(failed.first().at(0).toString()));
-        QCOMPARE(received.count(), 0);
+        qunsetenv("ONDARO_CA_CERTS");
+        Client client;
+        client.api.fetchAccountInfo(m_token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.accountFailed.count(), 1, 10000);
+        const QString error = client.accountFailed.first().at(0).toString();
+        QVERIFY2(error.startsWith(QStringLiteral("Network error: SSL")), qPrintable(error));
+        QCOMPARE(client.account.count(), 0);
     }
 
     // The README's demo: one generated account whose token is printed, served as it was written.
@@ -343,48 +271,41 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString accounts = dir.path() + QStringLiteral("/accounts.json");
         const quint16 streamingPort = testsupport::freePort();
-        const QStringList prepare{QStringLiteral("--accounts"),
-                                  accounts,
-                                  QStringLiteral("--create-demo"),
-                                  QStringLiteral("--no-serve"),
-                                  QStringLiteral("--demo-streaming-port"),
-                                  QString::number(streamingPort),
-                                  QStringLiteral("--cert-dir"),
-                                  dir.path() + QStringLiteral("/tls")};
-        const QRegularExpression tokenLine(QStringLiteral("private token: (\\S+)"));
-        QProcess first;
-        first.start(DevCloudServer::executable(), prepare);
-        QVERIFY(first.waitForFinished(30000));
-        QCOMPARE(first.exitCode(), 0);
-        const QString token =
-            tokenLine.match(QString::fromUtf8(first.readAllStandardOutput())).captured(1);
+        const QString tls = dir.path() + QStringLiteral("/tls");
+        // Writes the accounts once; prints the demo token each time.
+        const auto prepare = [&] {
+            QProcess run;
+            run.start(DevCloudServer::executable(),
+                      {QStringLiteral("--accounts"), accounts, QStringLiteral("--create-demo"),
+                       QStringLiteral("--no-serve"), QStringLiteral("--demo-streaming-port"),
+                       QString::number(streamingPort), QStringLiteral("--cert-dir"), tls});
+            const bool ok = run.waitForFinished(30000) && run.exitCode() == 0;
+            return ok ? QRegularExpression(QStringLiteral("private token: (\\S+)"))
+                            .match(QString::fromUtf8(run.readAllStandardOutput()))
+                            .captured(1)
+                      : QString();
+        };
+        const QString token = prepare();
         QVERIFY(!QUuid::fromString(token).isNull());
         QCOMPARE(QFile::permissions(accounts) & (QFileDevice::ReadOther | QFileDevice::ReadGroup),
                  QFileDevice::Permissions());
-
-        QProcess again;
-        again.start(DevCloudServer::executable(), prepare);
-        QVERIFY(again.waitForFinished(30000));
-        QCOMPARE(tokenLine.match(QString::fromUtf8(again.readAllStandardOutput())).captured(1),
-                 token);
+        QCOMPARE(prepare(), token);
 
         ManagedProcess serving;
         QVERIFY(serving.start(DevCloudServer::executable(),
                               {QStringLiteral("--accounts"), accounts, QStringLiteral("--api-port"),
-                               QStringLiteral("0"), QStringLiteral("--cert-dir"),
-                               dir.path() + QStringLiteral("/tls")}));
+                               QStringLiteral("0"), QStringLiteral("--cert-dir"), tls}));
         QTRY_VERIFY_WITH_TIMEOUT(serving.output().contains(QStringLiteral("ready")), 10000);
         const auto env =
             QRegularExpression(QStringLiteral("ONDARO_API_URL=(\\S+) ONDARO_CA_CERTS=(\\S+)"))
                 .match(serving.output());
         QVERIFY(env.hasMatch());
-        ScopedEnv url("ONDARO_API_URL", env.captured(1).toUtf8());
-        ScopedEnv ca("ONDARO_CA_CERTS", env.captured(2).toUtf8());
-        OndaroApiClient client;
-        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
-        client.fetchAccountInfo(token);
-        QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, 10000);
-        const auto account = received.first().first().value<OndaroAccount>();
+        qputenv("ONDARO_API_URL", env.captured(1).toUtf8());
+        qputenv("ONDARO_CA_CERTS", env.captured(2).toUtf8());
+        Client client;
+        client.api.fetchAccountInfo(token);
+        QTRY_COMPARE_WITH_TIMEOUT(client.account.count(), 1, 10000);
+        const auto account = client.account.first().first().value<OndaroAccount>();
         QCOMPARE(account.email, QStringLiteral("demo@localhost"));
         QCOMPARE(account.streamingServerPort, int(streamingPort));
         QCOMPARE(account.channels.value(0).streamingServerMountpoint, QStringLiteral("/live"));
@@ -394,83 +315,73 @@ private Q_SLOTS:
     // A start that answers late while the statistics are polled every half second: exactly one
     // serverStarted, whatever the polls do.
     void pollsDoNotCancelAPendingStart() {
-        QVERIFY(m_cloud->setFaults(
-            m_stoppedToken,
-            {{QStringLiteral("server_start"), QJsonObject{{QStringLiteral("delay_ms"), 2500}}}}));
-        OndaroApiClient client;
-        QSignalSpy started(&client, &OndaroApiClient::serverStarted);
-        QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
-        client.startServer(m_stoppedToken);
+        QVERIFY(m_cloud->setFaults(m_stoppedToken,
+                                   {{"server_start", QJsonObject{{"delay_ms", 2500}}}}));
+        Client client;
+        client.api.startServer(m_stoppedToken);
         QTimer poll;
-        connect(&poll, &QTimer::timeout, this, [&] { pollStats(client, m_stoppedToken); });
+        connect(&poll, &QTimer::timeout, this, [&] { pollStats(client.api, m_stoppedToken); });
         poll.start(500);
-        QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(client.started.count(), 1, 10000);
         poll.stop();
         QTest::qWait(500);
-        QCOMPARE(started.count(), 1);
-        QCOMPARE(startFailed.count(), 0);
+        QCOMPARE(client.started.count(), 1);
+        QCOMPARE(client.startFailed.count(), 0);
         QVERIFY(m_cloud->setServerRunning(m_stoppedToken, false));
     }
 
     // Nothing ever answers: the start gives up after 15 s, the account request after 20 s, the
     // last statistics poll 8 s after it was sent, each once and with its own message.
     void everyKindTimesOutOnItsOwn() {
-        QVERIFY(m_cloud->setFaults(m_token, {{QStringLiteral("account_info"), kStall},
-                                             {QStringLiteral("server_start"), kStall},
-                                             {QStringLiteral("stats"), kStall}}));
-        OndaroApiClient client;
-        QSignalSpy started(&client, &OndaroApiClient::serverStarted);
-        QSignalSpy startFailed(&client, &OndaroApiClient::serverStartError);
-        QSignalSpy accountFailed(&client, &OndaroApiClient::errorOccurred);
-        QSignalSpy statsFailed(&client, &OndaroApiClient::serverStatsError);
-
+        QVERIFY(m_cloud->setFaults(
+            m_token, {{"account_info", kStall}, {"server_start", kStall}, {"stats", kStall}}));
+        Client client;
         QElapsedTimer clock;
         clock.start();
-        client.startServer(m_token);
-        client.fetchAccountInfo(m_token);
+        client.api.startServer(m_token);
+        client.api.fetchAccountInfo(m_token);
         // Each poll replaces the previous one silently, so none of them times out meanwhile.
         QTimer poll;
-        connect(&poll, &QTimer::timeout, this, [&] { pollStats(client, m_token); });
-        pollStats(client, m_token);
+        connect(&poll, &QTimer::timeout, this, [&] { pollStats(client.api, m_token); });
+        pollStats(client.api, m_token);
         poll.start(2000);
 
-        QTRY_COMPARE_WITH_TIMEOUT(startFailed.count(), 1, 18000);
+        QTRY_COMPARE_WITH_TIMEOUT(client.startFailed.count(), 1, 18000);
         poll.stop();
-        QCOMPARE(statsFailed.count(), 0);
-        QCOMPARE(accountFailed.count(), 0);
-        QCOMPARE(startFailed.first().at(0).toString(),
-                 QStringLiteral("Request timeout. The server may be slow to respond or offline."));
-        QCOMPARE(startFailed.first().at(1).toInt(), 0);
+        QCOMPARE(client.statsFailed.count(), 0);
+        QCOMPARE(client.accountFailed.count(), 0);
+        QCOMPARE(client.startFailed.first(),
+                 (QVariantList{QStringLiteral("Request timeout. The server may be slow to "
+                                              "respond or offline."),
+                               0}));
         QVERIFY(clock.elapsed() >= OndaroApiClient::kStartServerTimeoutMs - 100);
 
-        QTRY_COMPARE_WITH_TIMEOUT(accountFailed.count(), 1, 8000);
-        QCOMPARE(accountFailed.first().at(0).toString(),
-                 QStringLiteral(
-                     "Request timeout. Please check your internet connection and try again."));
-        QCOMPARE(accountFailed.first().at(1).toInt(), 0);
-
-        QTRY_COMPARE_WITH_TIMEOUT(statsFailed.count(), 1, 8000);
-        QCOMPARE(statsFailed.first().first().toString(),
+        QTRY_COMPARE_WITH_TIMEOUT(client.accountFailed.count(), 1, 8000);
+        QCOMPARE(client.accountFailed.first(),
+                 (QVariantList{QStringLiteral("Request timeout. Please check your internet "
+                                              "connection and try again."),
+                               0}));
+        QTRY_COMPARE_WITH_TIMEOUT(client.statsFailed.count(), 1, 8000);
+        QCOMPARE(client.statsFailed.first().first().toString(),
                  QStringLiteral("Server stats request timeout (server may be offline)"));
 
         QTest::qWait(300);
-        QCOMPARE(startFailed.count(), 1);
-        QCOMPARE(accountFailed.count(), 1);
-        QCOMPARE(statsFailed.count(), 1);
-        QCOMPARE(started.count(), 0);
+        QCOMPARE(client.startFailed.count() + client.accountFailed.count() +
+                     client.statsFailed.count(),
+                 3);
+        QCOMPARE(client.started.count(), 0);
 
         // Cancelled instead, the same three end silently.
-        OndaroApiClient cancelled;
-        QSignalSpy cancelledStart(&cancelled, &OndaroApiClient::serverStartError);
-        QSignalSpy cancelledAccount(&cancelled, &OndaroApiClient::errorOccurred);
-        QSignalSpy cancelledStats(&cancelled, &OndaroApiClient::serverStatsError);
-        cancelled.startServer(m_token);
-        cancelled.fetchAccountInfo(m_token);
-        pollStats(cancelled, m_token, 300);
+        Client cancelled;
+        cancelled.api.startServer(m_token);
+        cancelled.api.fetchAccountInfo(m_token);
+        pollStats(cancelled.api, m_token, 300);
         QTest::qWait(100);
-        cancelled.cancelPendingRequest();
+        cancelled.api.cancelPendingRequest();
         QTest::qWait(600);
-        QCOMPARE(cancelledStart.count() + cancelledAccount.count() + cancelledStats.count(), 0);
+        QCOMPARE(cancelled.startFailed.count() + cancelled.accountFailed.count() +
+                     cancelled.statsFailed.count(),
+                 0);
     }
 
     // Runs last: everything above went through the log.

@@ -1,6 +1,3 @@
-#include <QDir>
-#include <QFile>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include "managed_process.h"
@@ -23,16 +20,6 @@ QByteArray blobFrom(const QString& output) {
         QRegularExpression(QStringLiteral("^BLOB (\\S+)$"), QRegularExpression::MultilineOption)
             .match(output);
     return match.hasMatch() ? QByteArray::fromBase64(match.captured(1).toLatin1()) : QByteArray();
-}
-
-bool waitForOutput(ManagedProcess& process, const QString& text, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < timeoutMs) {
-        if (process.output().contains(text)) return true;
-        process.process()->waitForReadyRead(50);
-    }
-    return false;
 }
 
 QString unprotect(const QByteArray& blob) {
@@ -64,8 +51,8 @@ private Q_SLOTS:
             ManagedProcess second;
             QVERIFY(first.start(childPath(), {QStringLiteral("secret-one"), goFile}, environment));
             QVERIFY(second.start(childPath(), {QStringLiteral("secret-two"), goFile}, environment));
-            QVERIFY(waitForOutput(first, QStringLiteral("READY"), 10000));
-            QVERIFY(waitForOutput(second, QStringLiteral("READY"), 10000));
+            QTRY_VERIFY_WITH_TIMEOUT(first.output().contains(QStringLiteral("READY")), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(second.output().contains(QStringLiteral("READY")), 10000);
             QFile go(goFile);
             QVERIFY(go.open(QIODevice::WriteOnly));
             go.close();
@@ -77,7 +64,8 @@ private Q_SLOTS:
             QVERIFY(first.output().contains(QStringLiteral("OPENED secret-one")));
             QVERIFY(second.output().contains(QStringLiteral("OPENED secret-two")));
 
-            const QString keyFile = QString::fromStdString(platform::credentialKeyFilePath(kKeyFile));
+            const QString keyFile =
+                QString::fromStdString(platform::credentialKeyFilePath(kKeyFile));
             QVERIFY(keyFile.startsWith(env.configHome()));
             const QStringList left = QFileInfo(keyFile).absoluteDir().entryList(
                 QDir::Files | QDir::Hidden | QDir::System);

@@ -134,16 +134,6 @@ private Q_SLOTS:
         QVERIFY(timer.elapsed() >= 290);
     }
 
-    void waitModes() {
-        Pair pair;
-        QCOMPARE(platform::socketWaitReady(pair.client, 10, 7), platform::kSocketUnknownWaitMode);
-        QVERIFY(platform::socketWaitReady(pair.client, 1000, platform::kWaitWrite) > 0);
-        QCOMPARE(platform::socketWaitReady(pair.client, 50, platform::kWaitRead), 0);
-        QVERIFY(platform::socketWaitReady(pair.client, 1000, platform::kWaitEither) > 0);
-        ::send(pair.peer, "x", 1, 0);
-        QVERIFY(platform::socketWaitReady(pair.client, 1000, platform::kWaitRead) > 0);
-    }
-
     void abortWakesABlockedReceive() {
         Pair pair;
         platform::AbortableSocket holder;

@@ -1,15 +1,15 @@
+// The metadata manager's text-file and URL sources against real files and a local HTTP server:
+// which line is read, how changes, deletions and failures are reported, and bounded fetches.
 #include <cstdio>
+#include <utility>
 
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include "http_receiver.h"
+#include "managed_process.h"
 #include "test_environment.h"
 #include "core/app_identity.h"
 #include "metadata/metadata_manager.h"
@@ -35,26 +35,36 @@ public:
 
 using testsupport::writeFile;
 
-// A manager and its recorder, with a folder for the text file.
+// A manager and its recorder, with a folder for the text file and a server for the URL.
 struct Rig {
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("now.txt"));
+    HttpReceiver server;
+    bool listening = server.listen();
     MetadataManager manager;
     Recorder recorder{&manager};
+
+    void useFile(const QString& file) {
+        manager.setSource(MetadataSource::TextFile);
+        manager.setFilePath(file);
+    }
+    void useUrl(const QString& url = QString()) {
+        manager.setSource(MetadataSource::URL);
+        manager.setUrl(url.isEmpty() ? urlOf(server) : url);
+    }
+    static QString urlOf(const HttpReceiver& server) {
+        return QStringLiteral("http://127.0.0.1:%1/now.txt").arg(server.port());
+    }
 };
 
-void useFile(MetadataManager& manager, const QString& path) {
-    manager.setSource(MetadataSource::TextFile);
-    manager.setFilePath(path);
-}
-
-void useUrl(MetadataManager& manager, const QString& url) {
-    manager.setSource(MetadataSource::URL);
-    manager.setUrl(url);
-}
-
-QString localUrl(const HttpReceiver& server, const char* path = "/now.txt") {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(server.port()).arg(QLatin1String(path));
+// The manager said `error` and a reason, then invalidated its source with `invalid` and the same
+// reason.
+void expectFailure(const QStringList& events, const QString& error, const QString& invalid) {
+    QCOMPARE(events.size(), 2);
+    QVERIFY2(events.at(0).startsWith(error), qPrintable(events.at(0)));
+    const QString reason = events.at(0).mid(error.size());
+    QVERIFY(!reason.isEmpty());
+    QCOMPARE(events.at(1), invalid + reason);
 }
 
 }  // namespace
@@ -63,98 +73,79 @@ class TestMetadataSources : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // --- text file ------------------------------------------------------------------------
-
     void fileGivesFirstOrLastLine_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<bool>("lastLine");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QStringList>("expected");
         const QByteArray lines = "\n  Artist - Song  \n\nSecond - Line\n";
-        QTest::newRow("first line") << lines << false << "changed:Artist|Song";
-        QTest::newRow("last line") << lines << true << "changed:Second|Line";
+        QTest::newRow("first line") << lines << false << QStringList{"changed:Artist|Song"};
+        QTest::newRow("last line") << lines << true << QStringList{"changed:Second|Line"};
         const QByteArray windows =
             "\xEF\xBB\xBF"
             "Artist - Song\r\nNext - One\r\n";
-        QTest::newRow("BOM and CRLF, first") << windows << false << "changed:Artist|Song";
-        QTest::newRow("BOM and CRLF, last") << windows << true << "changed:Next|One";
+        QTest::newRow("BOM and CRLF, first")
+            << windows << false << QStringList{"changed:Artist|Song"};
+        QTest::newRow("BOM and CRLF, last") << windows << true << QStringList{"changed:Next|One"};
+        QTest::newRow("blank lines only") << QByteArray("\n   \n\t\n") << true << QStringList();
+        QTest::newRow("log-like line")
+            << QByteArray("12:30:45 gstreamer pipeline started\n") << false << QStringList();
     }
     void fileGivesFirstOrLastLine() {
         QFETCH(QByteArray, content);
         QFETCH(bool, lastLine);
-        QFETCH(QString, expected);
         Rig rig;
-        auto& [dir, path, manager, recorder] = rig;
-        QVERIFY(writeFile(path, content));
-        manager.setReadLastLine(lastLine);
-        useFile(manager, path);
-        manager.refresh();
-        QCOMPARE(recorder.events, QStringList{expected});
-    }
-
-    void emptyOrLogLikeFileEmitsNothing() {
-        Rig rig;
-        auto& [dir, path, manager, recorder] = rig;
-        useFile(manager, path);
-        QVERIFY(writeFile(path, "\n   \n\t\n"));
-        manager.refresh();
-        QVERIFY(writeFile(path, "12:30:45 gstreamer pipeline started\n"));
-        manager.refresh();
-        QCOMPARE(recorder.events, QStringList());
+        QVERIFY(writeFile(rig.path, content));
+        rig.manager.setReadLastLine(lastLine);
+        rig.useFile(rig.path);
+        rig.manager.refresh();
+        QTEST(rig.recorder.events, "expected");
     }
 
     void fileIsWatchedThroughWritesAndReplacements() {
         Rig rig;
-        auto& [dir, path, manager, recorder] = rig;
+        auto& [dir, path, server, listening, manager, recorder] = rig;
         QVERIFY(writeFile(path, "First - Song\n"));
-        useFile(manager, path);
+        rig.useFile(path);
         manager.refresh();
         QCOMPARE(recorder.changes(), QStringList{"changed:First|Song"});
 
-        QVERIFY(writeFile(path, "Second - Song\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), 2, 5000);
-        QCOMPARE(recorder.changes().last(), QStringLiteral("changed:Second|Song"));
-
-        // Saving the same text again is news too (the same song may be played twice).
-        QVERIFY(writeFile(path, "Second - Song\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), 3, 5000);
-        QCOMPARE(recorder.changes().last(), QStringLiteral("changed:Second|Song"));
-
-        // Replaced by rename, as editors save: the new file is read and watched in turn.
+        // Written again; the same text again, which is news too (the same song may be played
+        // twice); replaced by rename as editors save, and the new file watched in turn; deleted
+        // and written again at once (editors without atomic saves), which is no removal.
         const QString temporary = dir.filePath(QStringLiteral("now.txt.new"));
-        QVERIFY(writeFile(temporary, "Third - Song\n"));
-        QCOMPARE(std::rename(QFile::encodeName(temporary).constData(),
-                             QFile::encodeName(path).constData()),
-                 0);
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), 4, 5000);
-        QCOMPARE(recorder.changes().last(), QStringLiteral("changed:Third|Song"));
-
-        QVERIFY(writeFile(path, "Fourth - Song\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), 5, 5000);
-        QCOMPARE(recorder.changes().last(), QStringLiteral("changed:Fourth|Song"));
-
-        // Deleted and written again at once (editors without atomic saves): not a removal.
-        QVERIFY(QFile::remove(path));
-        QVERIFY(writeFile(path, "Fifth - Song\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), 6, 5000);
-        QCOMPARE(recorder.changes().last(), QStringLiteral("changed:Fifth|Song"));
-        QVERIFY(writeFile(path, "Sixth - Song\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), 7, 5000);
+        for (const auto& [how, artist] :
+             {std::pair{'w', "Second"}, std::pair{'w', "Second"}, std::pair{'r', "Third"},
+              std::pair{'w', "Fourth"}, std::pair{'d', "Fifth"}, std::pair{'w', "Sixth"}}) {
+            const QByteArray text = QByteArray(artist) + " - Song\n";
+            const qsizetype before = recorder.changes().size();
+            if (how == 'r') {
+                QVERIFY(writeFile(temporary, text));
+                QCOMPARE(std::rename(QFile::encodeName(temporary).constData(),
+                                     QFile::encodeName(path).constData()),
+                         0);
+            } else {
+                if (how == 'd') QVERIFY(QFile::remove(path));
+                QVERIFY(writeFile(path, text));
+            }
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.changes().size(), before + 1, 5000);
+            QCOMPARE(recorder.changes().last(), QStringLiteral("changed:%1|Song").arg(artist));
+        }
         QCOMPARE(recorder.events.size(), 7);
     }
 
     void deletedFileIsReported() {
         Rig rig;
-        auto& [dir, path, manager, recorder] = rig;
-        QVERIFY(writeFile(path, "Artist - Song\n"));
-        useFile(manager, path);
-        manager.refresh();
-        recorder.events.clear();
+        QVERIFY(writeFile(rig.path, "Artist - Song\n"));
+        rig.useFile(rig.path);
+        rig.manager.refresh();
+        rig.recorder.events.clear();
 
-        QVERIFY(QFile::remove(path));
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 2, 5000);
-        QCOMPARE(recorder.events.at(0), QStringLiteral("error:Metadata file was deleted: ") + path);
-        QCOMPARE(recorder.events.at(1), QStringLiteral("invalid:Metadata file was removed."));
-        QCOMPARE(manager.title(), QStringLiteral("Song"));
+        QVERIFY(QFile::remove(rig.path));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.recorder.events.size(), 2, 5000);
+        QCOMPARE(rig.recorder.events,
+                 (QStringList{QStringLiteral("error:Metadata file was deleted: ") + rig.path,
+                              QStringLiteral("invalid:Metadata file was removed.")}));
+        QCOMPARE(rig.manager.title(), QStringLiteral("Song"));
     }
 
     void unreadableFileIsReported_data() {
@@ -165,39 +156,30 @@ private Q_SLOTS:
     }
     void unreadableFileIsReported() {
         QFETCH(QString, kind);
-        QTemporaryDir dir;
-        QString path = dir.filePath(QStringLiteral("now.txt"));
+        Rig rig;
+        QString path = rig.path;
         if (kind == QLatin1String("fifo")) {
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         } else if (kind == QLatin1String("directory")) {
-            path = dir.path();
+            path = rig.dir.path();
         }
-        MetadataManager manager;
-        Recorder recorder(&manager);
         // The main window answers an invalidated source by going back to manual entry.
-        connect(&manager, &MetadataManager::sourceInvalidated, &manager,
-                [&manager] { manager.setSource(MetadataSource::Manual); });
-        useFile(manager, path);
+        connect(&rig.manager, &MetadataManager::sourceInvalidated, &rig.manager,
+                [&rig] { rig.manager.setSource(MetadataSource::Manual); });
+        rig.useFile(path);
         QElapsedTimer timer;
         timer.start();
-        manager.refresh();
+        rig.manager.refresh();
         QVERIFY(timer.elapsed() < 5000);
-        QCOMPARE(recorder.events.size(), 2);
-        const QString error = recorder.events.at(0);
-        QVERIFY2(error.startsWith(QStringLiteral("error:Failed to open metadata file: ")),
-                 qPrintable(error));
-        const QString reason = error.mid(error.indexOf(QStringLiteral(": ")) + 2);
-        QVERIFY(!reason.isEmpty());
-        QCOMPARE(recorder.events.at(1),
-                 QStringLiteral("invalid:Metadata file could not be opened: ") + reason);
-        QCOMPARE(manager.source(), MetadataSource::Manual);
+        expectFailure(rig.recorder.events, QStringLiteral("error:Failed to open metadata file: "),
+                      QStringLiteral("invalid:Metadata file could not be opened: "));
+        QCOMPARE(rig.manager.source(), MetadataSource::Manual);
     }
 
     void bigFileIsReadOnlyAtItsEnds() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("big.txt"));
+        Rig rig;
         {
-            QFile file(path);
+            QFile file(rig.path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("Head - Line\n");
             // Multi-byte filler, so the 1 MiB bound falls inside a UTF-8 sequence somewhere.
@@ -205,59 +187,49 @@ private Q_SLOTS:
             while (file.size() < 10 * 1024 * 1024) file.write(filler);
             file.write("Tail - Line\n\n");
         }
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useFile(manager, path);
-        manager.setReadLastLine(true);
-        manager.refresh();
-        manager.setReadLastLine(false);
-        manager.refresh();
-        QCOMPARE(recorder.events, (QStringList{"changed:Tail|Line", "changed:Head|Line"}));
+        rig.useFile(rig.path);
+        rig.manager.setReadLastLine(true);
+        rig.manager.refresh();
+        rig.manager.setReadLastLine(false);
+        rig.manager.refresh();
+        QCOMPARE(rig.recorder.events, (QStringList{"changed:Tail|Line", "changed:Head|Line"}));
     }
 
     void watchingStopsWithTheSource() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("now.txt"));
-        const QString other = dir.filePath(QStringLiteral("other.txt"));
-        QVERIFY(writeFile(path, "Artist - Song\n"));
+        Rig rig;
+        const QString other = rig.dir.filePath(QStringLiteral("other.txt"));
+        QVERIFY(writeFile(rig.path, "Artist - Song\n"));
         QVERIFY(writeFile(other, "Other - Song\n"));
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useFile(manager, path);
-        manager.refresh();
-        manager.setSource(MetadataSource::Manual);
-        QVERIFY(writeFile(path, "Ignored - Song\n"));
-        QVERIFY(QFile::remove(path));
+        rig.useFile(rig.path);
+        rig.manager.refresh();
+        rig.manager.setSource(MetadataSource::Manual);
+        QVERIFY(writeFile(rig.path, "Ignored - Song\n"));
+        QVERIFY(QFile::remove(rig.path));
 
         // Back to the file source with another file: the old one is no longer watched.
-        useFile(manager, other);
-        manager.refresh();
-        QVERIFY(writeFile(path, "Recreated - Song\n"));
+        rig.useFile(other);
+        rig.manager.refresh();
+        QVERIFY(writeFile(rig.path, "Recreated - Song\n"));
         QTest::qWait(1000);
-        QCOMPARE(recorder.events, (QStringList{"changed:Artist|Song", "changed:Other|Song"}));
+        QCOMPARE(rig.recorder.events, (QStringList{"changed:Artist|Song", "changed:Other|Song"}));
     }
 
-    // --- URL ------------------------------------------------------------------------------
-
     void urlGivesFirstOrLastLine() {
-        HttpReceiver server;
-        QVERIFY(server.listen());
-        server.setResponseBody("\n  Artist - Song  \n\nSecond - Line\n");
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useUrl(manager, localUrl(server));
-        manager.refresh();
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.events, QStringList{"changed:Artist|Song"}, 5000);
+        Rig rig;
+        rig.server.setResponseBody("\n  Artist - Song  \n\nSecond - Line\n");
+        rig.useUrl();
+        rig.manager.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.recorder.events, QStringList{"changed:Artist|Song"}, 5000);
 
-        const HttpReceiver::Request request = server.requests().value(0);
+        const HttpReceiver::Request request = rig.server.requests().value(0);
         QCOMPARE(request.method, QByteArray("GET"));
         QCOMPARE(request.path, QByteArray("/now.txt"));
         QCOMPARE(request.headers.value("user-agent"), appidentity::userAgent().toLatin1());
 
-        manager.setReadLastLine(true);
-        manager.onUrlPollTimer();
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 2, 5000);
-        QCOMPARE(recorder.events.last(), QStringLiteral("changed:Second|Line"));
+        rig.manager.setReadLastLine(true);
+        rig.manager.onUrlPollTimer();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.recorder.events.size(), 2, 5000);
+        QCOMPARE(rig.recorder.events.last(), QStringLiteral("changed:Second|Line"));
     }
 
     void failedFetchIsReported_data() {
@@ -267,44 +239,31 @@ private Q_SLOTS:
     }
     void failedFetchIsReported() {
         QFETCH(int, status);
-        HttpReceiver server;
-        QVERIFY(server.listen());
-        server.setResponseStatus(status);
-        const QString url =
-            status < 0
-                ? QStringLiteral("http://127.0.0.1:%1/now.txt").arg(HttpReceiver::unusedPort())
-                : localUrl(server);
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useUrl(manager, url);
-        manager.refresh();
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 2, 5000);
-        const QString error = recorder.events.at(0);
-        QVERIFY2(error.startsWith(QStringLiteral("error:Failed to fetch metadata from URL: ")),
-                 qPrintable(error));
-        const QString reason =
-            error.mid(QStringLiteral("error:Failed to fetch metadata from URL: ").size());
-        QVERIFY(!reason.isEmpty());
-        QCOMPARE(recorder.events.at(1),
-                 QStringLiteral("invalid:URL metadata source is unavailable: ") + reason);
+        Rig rig;
+        rig.server.setResponseStatus(status);
+        rig.useUrl(status < 0 ? QStringLiteral("http://127.0.0.1:%1/now.txt")
+                                    .arg(testsupport::freePort())
+                              : QString());
+        rig.manager.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.recorder.events.size(), 2, 5000);
+        expectFailure(rig.recorder.events,
+                      QStringLiteral("error:Failed to fetch metadata from URL: "),
+                      QStringLiteral("invalid:URL metadata source is unavailable: "));
     }
 
     void unansweredRequestsTimeOutAndDoNotPileUp() {
-        HttpReceiver server;
-        QVERIFY(server.listen());
-        server.setResponseStatus(0);  // accept, never answer
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useUrl(manager, localUrl(server));
-        manager.setUrlPollInterval(1);
-        manager.refresh();
-        QTRY_VERIFY_WITH_TIMEOUT(recorder.events.size() >= 2, 5000);
-        QCOMPARE(recorder.events.at(0),
+        Rig rig;
+        rig.server.setResponseStatus(0);  // accept, never answer
+        rig.useUrl();
+        rig.manager.setUrlPollInterval(1);
+        rig.manager.refresh();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.recorder.events.size() >= 2, 5000);
+        QCOMPARE(rig.recorder.events.at(0),
                  QStringLiteral("error:Failed to fetch metadata from URL: No reply within 1 s"));
 
         // Several polls later, still at most the one request of the current poll is open.
-        QTRY_VERIFY_WITH_TIMEOUT(server.requestCount() >= 4, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(server.openConnectionCount() <= 1, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.requestCount() >= 4, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.openConnectionCount() <= 1, 2000);
     }
 
     void oversizedRepliesAreCut_data() {
@@ -314,30 +273,25 @@ private Q_SLOTS:
     }
     void oversizedRepliesAreCut() {
         QFETCH(bool, endless);
-        HttpReceiver server;
-        QVERIFY(server.listen());
+        Rig rig;
         if (endless) {
-            server.setEndlessBody(true);
+            rig.server.setEndlessBody(true);
         } else {
-            server.setResponseBody(QByteArray("Big - Reply\n").repeated(10000));
+            rig.server.setResponseBody(QByteArray("Big - Reply\n").repeated(10000));
         }
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useUrl(manager, localUrl(server));
-        manager.refresh();
-        QTRY_COMPARE_WITH_TIMEOUT(recorder.events.size(), 2, 10000);
-        QCOMPARE(recorder.events.at(0),
+        rig.useUrl();
+        rig.manager.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.recorder.events.size(), 2, 10000);
+        QCOMPARE(rig.recorder.events.at(0),
                  QStringLiteral("error:Failed to fetch metadata from URL: Reply exceeds 64 KiB"));
-        QTRY_COMPARE_WITH_TIMEOUT(server.openConnectionCount(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server.openConnectionCount(), 0, 5000);
     }
 
     void pollIntervalChangeReachesTheRunningTimer() {
-        HttpReceiver server;
-        QVERIFY(server.listen());
+        Rig rig;
+        auto& [dir, path, server, listening, manager, recorder] = rig;
         server.setResponseBody("Artist - Song\n");
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useUrl(manager, localUrl(server));
+        rig.useUrl();
         // Asking again while the request runs does not start another one.
         manager.refresh();
         manager.refresh();
@@ -359,37 +313,31 @@ private Q_SLOTS:
     }
 
     void urlsWithoutHostAreNeverFetched() {
-        HttpReceiver server;
-        QVERIFY(server.listen());
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        manager.setSource(MetadataSource::URL);
-        manager.setUrlPollInterval(1);
+        Rig rig;
+        rig.manager.setUrlPollInterval(1);
         for (const QString& url :
-             {QStringLiteral("http://:%1/now.txt").arg(server.port()),
+             {QStringLiteral("http://:%1/now.txt").arg(rig.server.port()),
               QStringLiteral("http:///now"), QStringLiteral("now playing please"),
               QStringLiteral("file:///tmp/now.txt")}) {
-            manager.setUrl(url);
-            manager.refresh();
-            manager.onUrlPollTimer();
+            rig.useUrl(url);
+            rig.manager.refresh();
+            rig.manager.onUrlPollTimer();
         }
         QTest::qWait(1500);
-        QCOMPARE(recorder.events, QStringList());
-        QCOMPARE(server.requestCount(), 0);
+        QCOMPARE(rig.recorder.events, QStringList());
+        QCOMPARE(rig.server.requestCount(), 0);
     }
 
     void lateRepliesForAnOldSourceAreIgnored() {
-        HttpReceiver slow;
-        QVERIFY(slow.listen());
+        Rig rig;
+        auto& [dir, path, slow, listening, manager, recorder] = rig;
         slow.setResponseBody("Late - Reply\n");
         slow.setResponseDelayMs(700);
         HttpReceiver fast;
         QVERIFY(fast.listen());
         fast.setResponseBody("Fresh - Reply\n");
 
-        MetadataManager manager;
-        Recorder recorder(&manager);
-        useUrl(manager, localUrl(slow));
+        rig.useUrl();
         manager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(slow.requestCount(), 1, 5000);
         manager.setSource(MetadataSource::Manual);
@@ -401,7 +349,7 @@ private Q_SLOTS:
         manager.setSource(MetadataSource::URL);
         manager.refresh();
         QTRY_COMPARE_WITH_TIMEOUT(slow.requestCount(), 2, 5000);
-        manager.setUrl(localUrl(fast));
+        manager.setUrl(Rig::urlOf(fast));
         manager.onUrlPollTimer();
         QTest::qWait(1200);
         QCOMPARE(recorder.events, (QStringList{"changed:Host|Typed", "changed:Fresh|Reply"}));
@@ -409,27 +357,21 @@ private Q_SLOTS:
         QCOMPARE(manager.artist(), QStringLiteral("Fresh"));
     }
 
+    // From a file and from a URL alike.
     void undecodableBytesBecomeReplacementCharacters() {
         const QByteArray bytes = "Caf\xC3 - \xFF\xFESong\n";
-        const QString expected = QStringLiteral("changed:Caf\uFFFD|\uFFFD\uFFFDSong");
+        const QStringList expected{QStringLiteral("changed:Caf\uFFFD|\uFFFD\uFFFDSong")};
+        Rig fromFile;
+        QVERIFY(writeFile(fromFile.path, bytes));
+        fromFile.useFile(fromFile.path);
+        fromFile.manager.refresh();
+        QCOMPARE(fromFile.recorder.events, expected);
 
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("now.txt"));
-        QVERIFY(writeFile(path, bytes));
-        MetadataManager fileManager;
-        Recorder fileRecorder(&fileManager);
-        useFile(fileManager, path);
-        fileManager.refresh();
-        QCOMPARE(fileRecorder.events, QStringList{expected});
-
-        HttpReceiver server;
-        QVERIFY(server.listen());
-        server.setResponseBody(bytes, "text/plain");
-        MetadataManager urlManager;
-        Recorder urlRecorder(&urlManager);
-        useUrl(urlManager, localUrl(server));
-        urlManager.refresh();
-        QTRY_COMPARE_WITH_TIMEOUT(urlRecorder.events, QStringList{expected}, 5000);
+        Rig fromUrl;
+        fromUrl.server.setResponseBody(bytes, "text/plain");
+        fromUrl.useUrl();
+        fromUrl.manager.refresh();
+        QTRY_COMPARE_WITH_TIMEOUT(fromUrl.recorder.events, expected, 5000);
     }
 };
 

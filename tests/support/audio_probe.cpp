@@ -4,7 +4,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 namespace {
@@ -45,8 +44,6 @@ AudioProbe AudioProbe::of(const QByteArray& encoded) {
     probe.codec = stream.value(QStringLiteral("codec_name")).toString();
     probe.sampleRate = stream.value(QStringLiteral("sample_rate")).toString().toInt();
     probe.channels = stream.value(QStringLiteral("channels")).toInt();
-    probe.container =
-        root.value(QStringLiteral("format")).toObject().value(QStringLiteral("format_name")).toString();
     for (const QJsonObject& owner :
          {root.value(QStringLiteral("format")).toObject(), stream}) {
         const QJsonObject tags = owner.value(QStringLiteral("tags")).toObject();
@@ -70,23 +67,11 @@ AudioProbe AudioProbe::of(const QByteArray& encoded) {
 }
 
 QByteArray encodedTestTone(const QString& encoderChain, int buffers, QString* error) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("tone"));
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("gst-launch-1.0"),
-                  QProcess::splitCommand(QStringLiteral("-q audiotestsrc num-buffers=%1 ! "
-                                                        "audio/x-raw,rate=48000,channels=2 ! "
-                                                        "audioconvert ! %2 ! filesink")
-                                             .arg(buffers)
-                                             .arg(encoderChain))
-                      << QStringLiteral("location=") + path);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0) {
-        process.kill();
-        process.waitForFinished(1000);
-        *error = QString::fromLocal8Bit(process.readAll());
-        return {};
-    }
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return run(QStringLiteral("gst-launch-1.0"),
+               QProcess::splitCommand(QStringLiteral("-q audiotestsrc num-buffers=%1 ! "
+                                                     "audio/x-raw,rate=48000,channels=2 ! "
+                                                     "audioconvert ! %2 ! fdsink fd=1")
+                                          .arg(buffers)
+                                          .arg(encoderChain)),
+               error);
 }

@@ -21,42 +21,34 @@ DevCloudServer::~DevCloudServer() { stop(); }
 
 QString DevCloudServer::addAccount(Account account) {
     if (account.token.isEmpty()) account.token = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    if (account.streamingPort == 0) {
-        // Distinct from the ports already handed out, which are not bound yet.
-        do {
-            account.streamingPort = testsupport::freePort();
-        } while (m_ports.key(account.streamingPort).size() > 0);
-    }
+    // A free port, distinct from those already handed out, which are not bound yet.
+    quint16 streamingPort = 0;
+    do {
+        streamingPort = testsupport::freePort();
+    } while (m_ports.key(streamingPort).size() > 0);
     QJsonArray channels;
-    int index = 0;
     for (const Channel& channel : account.channels) {
-        ++index;
-        channels.append(
-            QJsonObject{{QStringLiteral("id"), QStringLiteral("channel-%1").arg(index)},
-                        {QStringLiteral("name"), QStringLiteral("Channel %1").arg(index)},
-                        {QStringLiteral("streaming_server_mountpoint"), channel.mount},
-                        {QStringLiteral("streaming_server_password"), channel.password}});
+        const QString number = QString::number(channels.size() + 1);
+        channels.append(QJsonObject{{"id", "channel-" + number},
+                                    {"name", "Channel " + number},
+                                    {"streaming_server_mountpoint", channel.mount},
+                                    {"streaming_server_password", channel.password}});
     }
     const QJsonObject document{
-        {QStringLiteral("name"), account.name},
-        {QStringLiteral("email"), account.email},
-        {QStringLiteral("public_token"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
-        {QStringLiteral("streaming_server_port"), account.streamingPort},
-        {QStringLiteral("channels_count"), channels.size()},
-        {QStringLiteral("streaming_server"),
-         QJsonObject{{QStringLiteral("domain"), QStringLiteral("127.0.0.1")},
-                     {QStringLiteral("ip_address"), QStringLiteral("127.0.0.1")}}},
-        {QStringLiteral("channels"), channels},
-        {QStringLiteral("subscription"),
-         QJsonObject{{QStringLiteral("bitrate"), account.bitrateKbps},
-                     {QStringLiteral("listeners_slots"), account.listenerSlots},
-                     {QStringLiteral("plan_name"), QStringLiteral("Test plan")}}},
-        {QStringLiteral("devcloud"),
-         QJsonObject{{QStringLiteral("server_running"), account.running},
-                     {QStringLiteral("boot_ms"), account.bootMs}}},
+        {"name", "Test Radio"},
+        {"email", account.email},
+        {"public_token", QUuid::createUuid().toString(QUuid::WithoutBraces)},
+        {"streaming_server_port", streamingPort},
+        {"channels_count", channels.size()},
+        {"streaming_server", QJsonObject{{"domain", "127.0.0.1"}, {"ip_address", "127.0.0.1"}}},
+        {"channels", channels},
+        {"subscription",
+         QJsonObject{{"bitrate", 192}, {"listeners_slots", 50}, {"plan_name", "Test plan"}}},
+        {"devcloud",
+         QJsonObject{{"server_running", account.running}, {"boot_ms", account.bootMs}}},
     };
     m_accounts.append({account.token, document});
-    m_ports.insert(account.token, account.streamingPort);
+    m_ports.insert(account.token, streamingPort);
     return account.token;
 }
 
@@ -70,25 +62,20 @@ bool DevCloudServer::start(QString* error) {
     QJsonObject accounts;
     for (const auto& [token, document] : m_accounts) accounts.insert(token, document);
     const QJsonObject icecast{
-        {QStringLiteral("host"), QStringLiteral("127.0.0.1")},
+        {"host", "127.0.0.1"},
         // Without an Icecast: a port that was free a moment ago, so passing through is refused.
-        {QStringLiteral("port"), m_icecast ? m_icecast->port() : testsupport::freePort()},
-        {QStringLiteral("admin_user"),
-         m_icecast ? m_icecast->options().adminUser : QStringLiteral("admin")},
-        {QStringLiteral("admin_password"), m_icecastAdminPassword},
+        {"port", m_icecast ? m_icecast->port() : testsupport::freePort()},
+        {"admin_user", m_icecast ? m_icecast->options().adminUser : QStringLiteral("admin")},
+        {"admin_password", m_icecastAdminPassword},
     };
     const QString accountsPath = m_dir.path() + QStringLiteral("/accounts.json");
     QFile file(accountsPath);
     if (!file.open(QIODevice::WriteOnly)) return fail(QStringLiteral("cannot write accounts"));
-    file.write(QJsonDocument(QJsonObject{{QStringLiteral("icecast"), icecast},
-                                         {QStringLiteral("accounts"), accounts}})
-                   .toJson());
+    file.write(QJsonDocument(QJsonObject{{"icecast", icecast}, {"accounts", accounts}}).toJson());
     file.close();
 
-    if (!m_process.start(executable(),
-                         {QStringLiteral("--accounts"), accountsPath, QStringLiteral("--api-port"),
-                          QStringLiteral("0"), QStringLiteral("--cert-dir"),
-                          m_dir.path() + QStringLiteral("/tls")})) {
+    if (!m_process.start(executable(), {"--accounts", accountsPath, "--api-port", "0",
+                                        "--cert-dir", m_dir.path() + "/tls"})) {
         return fail(QStringLiteral("ondaro-devcloud did not start"));
     }
     QElapsedTimer timer;
@@ -123,8 +110,7 @@ bool DevCloudServer::setFaults(const QString& token, const QJsonObject& faults) 
 }
 
 bool DevCloudServer::setServerRunning(const QString& token, bool running) {
-    return control(QStringLiteral("/devcloud/server"), token,
-                   QJsonObject{{QStringLiteral("running"), running}}) == 200;
+    return control(QStringLiteral("/devcloud/server"), token, {{"running", running}}) == 200;
 }
 
 int DevCloudServer::control(const QString& path, const QString& token, const QJsonObject& body) {

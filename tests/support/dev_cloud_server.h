@@ -22,14 +22,10 @@ public:
     };
     struct Account {
         QString token;  // a fresh UUID when empty
-        QString name = QStringLiteral("Test Radio");
         QString email = QStringLiteral("dj@example.com");
-        quint16 streamingPort = 0;  // a free port when 0
         QList<Channel> channels = {{QStringLiteral("/live"), QStringLiteral("source-secret")}};
         bool running = true;
         int bootMs = 0;
-        int bitrateKbps = 192;
-        int listenerSlots = 50;
     };
 
     // The ondaro-devcloud program of this build.
@@ -52,7 +48,6 @@ public:
     // Points OndaroApiClients made from now on in this process at the stand-in.
     void exportEnvironment() const;
     quint16 streamingPort(const QString& token) const { return m_ports.value(token); }
-    qint64 pid() const { return m_process.pid(); }
     QString output() { return m_process.output(); }
 
     // Control requests (see the README): replace an account's faults; open or close its

@@ -76,16 +76,10 @@ private:
             respondEndless(socket);
             return;
         }
-        QByteArray body = answer.body;
-        QByteArray contentType = answer.contentType;
-        if (!answer.customBody) {
-            body = answer.status < 300 ? QByteArrayLiteral("{\"id\":\"ok\"}")
-                                       : QByteArrayLiteral("{\"detail\":\"refused\"}");
-            contentType = QByteArrayLiteral("application/json");
-        }
         socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " Status\r\n" +
-                      "Content-Type: " + contentType + "\r\nContent-Length: " +
-                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                      "Content-Type: " + answer.contentType + "\r\nContent-Length: " +
+                      QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n" +
+                      answer.body);
         socket->disconnectFromHost();
     }
 
@@ -120,7 +114,8 @@ HttpReceiver::HttpReceiver() : m_shared(std::make_shared<Shared>()) {
 }
 
 HttpReceiver::~HttpReceiver() {
-    close();
+    QMetaObject::invokeMethod(m_server, [this] { m_server->m_tcp->close(); },
+                              Qt::BlockingQueuedConnection);
     m_thread->quit();
     m_thread->wait(5000);
     delete m_thread;
@@ -132,11 +127,6 @@ bool HttpReceiver::listen(quint16 port) {
         m_server, [this, port] { return m_server->m_tcp->listen(QHostAddress::LocalHost, port); },
         Qt::BlockingQueuedConnection, &ok);
     return ok;
-}
-
-void HttpReceiver::close() {
-    QMetaObject::invokeMethod(m_server, [this] { m_server->m_tcp->close(); },
-                              Qt::BlockingQueuedConnection);
 }
 
 quint16 HttpReceiver::port() const {
@@ -153,7 +143,6 @@ void HttpReceiver::setResponseStatus(int status) {
 
 void HttpReceiver::setResponseBody(const QByteArray& body, const QByteArray& contentType) {
     QMutexLocker lock(&m_shared->mutex);
-    m_shared->answer.customBody = true;
     m_shared->answer.body = body;
     m_shared->answer.contentType = contentType;
 }
@@ -181,12 +170,4 @@ QList<HttpReceiver::Request> HttpReceiver::requests() const {
 int HttpReceiver::requestCount() const {
     QMutexLocker lock(&m_shared->mutex);
     return m_shared->requests.size();
-}
-
-quint16 HttpReceiver::unusedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }

@@ -26,12 +26,11 @@ public:
 
     // Port 0 picks a free one.
     bool listen(quint16 port = 0);
-    void close();
     quint16 port() const;
 
     // 0 accepts the request and never answers.
     void setResponseStatus(int status);
-    // Answers with this body instead of the built-in small JSON document.
+    // Answers with this body instead of an empty one.
     void setResponseBody(const QByteArray& body,
                          const QByteArray& contentType = "text/plain; charset=utf-8");
     // Waits this long before answering (the request is recorded at once).
@@ -44,15 +43,11 @@ public:
     QList<Request> requests() const;
     int requestCount() const;
 
-    // A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
-    static quint16 unusedPort();
-
     // What to answer a request with; copied when the request arrives.
     struct Answer {
         int status = 200;
-        bool customBody = false;
         QByteArray body;
-        QByteArray contentType;
+        QByteArray contentType = "text/plain";
         int delayMs = 0;
         bool endless = false;
     };

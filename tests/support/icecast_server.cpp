@@ -1,22 +1,13 @@
 #include "icecast_server.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QThread>
 
 #include "icecast_config.h"
-
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-}  // namespace
+#include "test_environment.h"
 
 IcecastServer::IcecastServer() : IcecastServer(Options()) {}
 
@@ -124,5 +115,5 @@ QByteArray IcecastServer::listen(const QString& mount, int bytes, int timeoutMs)
 }
 
 QString IcecastServer::errorLog() const {
-    return QString::fromUtf8(readFile(m_dir.path() + QStringLiteral("/log/error.log")));
+    return QString::fromUtf8(testsupport::readFile(m_dir.path() + "/log/error.log"));
 }

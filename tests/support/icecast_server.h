@@ -29,22 +29,20 @@ public:
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
-    qint64 pid() const { return m_process.pid(); }
     const Options& options() const { return m_options; }
 
-    // GET path on the server with a bounded wait; returns status code and body.
-    int httpGet(const QString& path, QByteArray* body, int timeoutMs = 5000) const;
-    // "icestats" of /status-json.xsl.
-    QJsonObject stats() const;
     // The "source" entry for a mount, or an empty object when the mount is not live.
     QJsonObject sourceStats(const QString& mount) const;
     // Connects as a listener and reads up to `bytes` of the stream (headers stripped).
     QByteArray listen(const QString& mount, int bytes, int timeoutMs = 10000) const;
 
-    QString errorLog() const;
-
 private:
     bool launch(QString* error);
+    // GET path on the server with a bounded wait; returns status code and body.
+    int httpGet(const QString& path, QByteArray* body, int timeoutMs = 5000) const;
+    // "icestats" of /status-json.xsl.
+    QJsonObject stats() const;
+    QString errorLog() const;
 
     Options m_options;
     QTemporaryDir m_dir;

@@ -22,8 +22,7 @@ void LogCapture::handler(QtMsgType type, const QMessageLogContext& context,
     if (!self) return;
     {
         QMutexLocker lock(&self->m_mutex);
-        self->m_entries.append(
-            {QString::fromLatin1(context.category ? context.category : ""), type, message});
+        self->m_entries.append({QLatin1String(context.category ? context.category : ""), message});
     }
     if (self->m_previous && (type != QtDebugMsg || self->m_printDebug)) {
         self->m_previous(type, context, message);
@@ -35,25 +34,12 @@ QList<LogCapture::Entry> LogCapture::entries() const {
     return m_entries;
 }
 
-QList<LogCapture::Entry> LogCapture::entries(const QString& category) const {
-    QList<Entry> result;
-    for (const Entry& entry : entries()) {
-        if (entry.category == category) result << entry;
-    }
-    return result;
-}
-
 QStringList LogCapture::messages(const QString& category) const {
     QStringList result;
-    for (const Entry& entry : entries(category)) result << entry.message;
-    return result;
-}
-
-bool LogCapture::contains(const QString& category, const QString& prefix) const {
-    for (const Entry& entry : entries(category)) {
-        if (entry.message.startsWith(prefix)) return true;
+    for (const Entry& entry : entries()) {
+        if (entry.category == category) result << entry.message;
     }
-    return false;
+    return result;
 }
 
 bool LogCapture::mentions(const QString& text) const {
@@ -63,14 +49,6 @@ bool LogCapture::mentions(const QString& text) const {
     return false;
 }
 
-int LogCapture::warningCount(const QString& category) const {
-    int count = 0;
-    for (const Entry& entry : entries(category)) {
-        if (entry.type == QtWarningMsg) ++count;
-    }
-    return count;
-}
-
 void LogCapture::clear() {
     QMutexLocker lock(&m_mutex);
     m_entries.clear();
@@ -78,7 +56,7 @@ void LogCapture::clear() {
 
 QStringList LogCapture::lines() const {
     QStringList result;
-    for (const Entry& entry : entries()) result << entry.category + QLatin1Char(' ') + entry.message;
+    for (const Entry& entry : entries()) result << entry.category + ' ' + entry.message;
     return result;
 }
 

@@ -57,12 +57,9 @@ bool PulseServer::start(QString* error) {
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
     env.remove(QStringLiteral("PULSE_SERVER"));
     env.remove(QStringLiteral("DISPLAY"));
-    if (!m_process.start(QStringLiteral("pulseaudio"),
-                         {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
-                          QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=no"),
-                          QStringLiteral("--log-target=stderr"), QStringLiteral("--disallow-exit"),
-                          QStringLiteral("-F"), file.fileName()},
-                         env)) {
+    const QStringList options{"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                              "--log-target=stderr", "--disallow-exit", "-F", file.fileName()};
+    if (!m_process.start(QStringLiteral("pulseaudio"), options, env)) {
         if (error) *error = QStringLiteral("pulseaudio did not start");
         return false;
     }
@@ -70,10 +67,7 @@ bool PulseServer::start(QString* error) {
     timer.start();
     while (timer.elapsed() < 10000) {
         if (!m_process.isRunning()) break;
-        if (pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sinks")})
-                .contains(QStringLiteral("test_sink"))) {
-            return true;
-        }
+        if (pactl({"list", "short", "sinks"}).contains(QStringLiteral("test_sink"))) return true;
         QThread::msleep(100);
     }
     if (error) *error = QStringLiteral("pulseaudio did not come up:\n") + m_process.output();
@@ -132,23 +126,21 @@ std::unique_ptr<ManagedProcess> PulseServer::playFile(const QString& sink, const
                                                       const QString& clientName) const {
     auto player = std::make_unique<ManagedProcess>();
     player->start(QStringLiteral("paplay"),
-                  {QStringLiteral("--device=") + sink, QStringLiteral("--client-name=") + clientName,
-                   QStringLiteral("--stream-name=") + clientName, path},
+                  {"--device=" + sink, "--client-name=" + clientName, "--stream-name=" + clientName,
+                   path},
                   environment());
     return player;
 }
 
 bool PulseServer::addSinkWithInput(const QString& name) const {
-    const QString sink = pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                                QStringLiteral("sink_name=") + name, QStringLiteral("rate=48000"),
-                                QStringLiteral("channels=2")});
-    if (sink.trimmed().isEmpty()) return false;
-    const QString source =
-        pactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-               QStringLiteral("master=") + name + QStringLiteral(".monitor"),
-               QStringLiteral("source_name=") + name + QStringLiteral("_in"),
-               QStringLiteral("rate=48000"), QStringLiteral("channels=2")});
-    return !source.trimmed().isEmpty();
+    return !pactl({"load-module", "module-null-sink", "sink_name=" + name, "rate=48000",
+                   "channels=2"})
+                .trimmed()
+                .isEmpty() &&
+           !pactl({"load-module", "module-remap-source", "master=" + name + ".monitor",
+                   "source_name=" + name + "_in", "rate=48000", "channels=2"})
+                .trimmed()
+                .isEmpty();
 }
 
 std::unique_ptr<ManagedProcess> PulseServer::record(const QString& sink,
@@ -156,10 +148,8 @@ std::unique_ptr<ManagedProcess> PulseServer::record(const QString& sink,
     auto recorder = std::make_unique<ManagedProcess>();
     // Without a short latency parec hands over almost nothing before it is stopped.
     recorder->start(QStringLiteral("parec"),
-                    {QStringLiteral("--latency-msec=20"), QStringLiteral("-d"),
-                     sink + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
-                     QStringLiteral("--rate=48000"), QStringLiteral("--channels=2"),
-                     QStringLiteral("--raw"), rawFile},
+                    {"--latency-msec=20", "-d", sink + ".monitor", "--format=s16le",
+                     "--rate=48000", "--channels=2", "--raw", rawFile},
                     environment());
     return recorder;
 }

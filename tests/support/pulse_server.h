@@ -20,7 +20,6 @@ public:
 
     bool start(QString* error = nullptr);
     void stop();
-    qint64 pid() const { return m_process.pid(); }
 
     QString serverAddress() const;  // "unix:<folder>/native"
     QProcessEnvironment environment() const;

@@ -64,12 +64,16 @@ int ScriptedSourceServer::metadataRequestCount() const {
     return m_metadataCount;
 }
 
+const ScriptedSourceServer::Connection* ScriptedSourceServer::source(int index) const {
+    for (const Connection& c : m_connections) {
+        if (!c.isMetadata && c.sourceIndex == index) return &c;
+    }
+    return nullptr;
+}
+
 QByteArray ScriptedSourceServer::received(int index) const {
     QMutexLocker lock(&m_mutex);
-    for (const Connection& c : m_connections) {
-        if (!c.isMetadata && c.sourceIndex == index) return c.data;
-    }
-    return {};
+    return source(index) ? source(index)->data : QByteArray();
 }
 
 QByteArray ScriptedSourceServer::metadataRequest(int index) const {
@@ -83,10 +87,7 @@ QByteArray ScriptedSourceServer::metadataRequest(int index) const {
 
 bool ScriptedSourceServer::closedByClient(int index) const {
     QMutexLocker lock(&m_mutex);
-    for (const Connection& c : m_connections) {
-        if (!c.isMetadata && c.sourceIndex == index) return c.closedByClient;
-    }
-    return false;
+    return source(index) && source(index)->closedByClient;
 }
 
 void ScriptedSourceServer::closeAll() {
@@ -130,16 +131,14 @@ void ScriptedSourceServer::onNewConnection() {
         {
             QMutexLocker lock(&m_mutex);
             id = int(m_connections.size());
-            Connection c;
-            c.socket = socket;
-            m_connections.append(c);
+            m_connections.append(Connection());
+            m_connections.last().socket = socket;
         }
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, id] { onReadyRead(id); });
         QObject::connect(socket, &QTcpSocket::disconnected, socket,
                          [this, id] { onDisconnected(id); });
         // Whether it is a title request is only known from its first bytes; a connection that
         // is to be closed at once is taken to be the next source connection.
-        Reply next;
         bool closeNow = false;
         {
             QMutexLocker lock(&m_mutex);
@@ -200,11 +199,7 @@ void ScriptedSourceServer::reply(int id, const Reply& reply) {
             });
         }
     };
-    if (reply.delayMs > 0) {
-        QTimer::singleShot(reply.delayMs, m_server, send);
-    } else {
-        send();
-    }
+    QTimer::singleShot(reply.delayMs, m_server, send);
 }
 
 void ScriptedSourceServer::startThrottledReading(int id, int bytesPerSecond) {

@@ -24,22 +24,10 @@ public:
         int readBytesPerSecond = 0;
 
         static Reply answer(const QByteArray& bytes, int delayMs = 0, int closeAfterMs = -1) {
-            Reply r;
-            r.bytes = bytes;
-            r.delayMs = delayMs;
-            r.closeAfterMs = closeAfterMs;
-            return r;
+            return {Action::Answer, bytes, delayMs, closeAfterMs, 0};
         }
-        static Reply closeOnAccept() {
-            Reply r;
-            r.action = Action::CloseOnAccept;
-            return r;
-        }
-        static Reply neverAnswer() {
-            Reply r;
-            r.action = Action::NeverAnswer;
-            return r;
-        }
+        static Reply closeOnAccept() { return {Action::CloseOnAccept, {}, 0, -1, 0}; }
+        static Reply neverAnswer() { return {Action::NeverAnswer, {}, 0, -1, 0}; }
     };
 
     ScriptedSourceServer();
@@ -83,6 +71,8 @@ private:
         int sourceIndex = -1;
     };
 
+    // The source connection `index`; the caller holds m_mutex.
+    const Connection* source(int index) const;
     void onNewConnection();
     void onReadyRead(int id);
     void onDisconnected(int id);

@@ -41,10 +41,9 @@ bool writeFile(const QString& path, const QByteArray& content) {
            file.write(content) == content.size();
 }
 
-bool isUnprivilegedRerun() { return qEnvironmentVariableIsSet(kRerunVariable); }
-
 bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& output) {
-    if (geteuid() != 0 || isUnprivilegedRerun()) return false;
+    // Inside such a rerun the case runs in-process.
+    if (geteuid() != 0 || qEnvironmentVariableIsSet(kRerunVariable)) return false;
 
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

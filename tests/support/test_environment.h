@@ -32,9 +32,6 @@ namespace testsupport {
 // outcome in `passed`. Returns false when not root: run the case in-process.
 bool rerunUnprivilegedIfRoot(const char* testFunction, bool& passed, QString& output);
 
-// True inside such a rerun.
-bool isUnprivilegedRerun();
-
 // Whole-file helpers for tests that prepare or inspect files on disk. writeFile creates missing
 // folders and returns false when the file could not be written completely.
 QByteArray readFile(const QString& path);

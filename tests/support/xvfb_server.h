@@ -11,7 +11,6 @@ public:
     bool start(QString* error = nullptr);
     void stop() { m_process.stop(); }
     QString display() const { return m_display; }  // ":<n>"
-    qint64 pid() const { return m_process.pid(); }
     // Sets DISPLAY for this process (libobs and xcb read it).
     void applyToProcess() const;
 

@@ -1,5 +1,3 @@
 doredoradar_add_test(test_settings_store LABEL unit SOURCES test_settings_store.cpp
     LIBS doredoradar_ui doredoradar_platform)
-doredoradar_add_test(test_credential_store LABEL unit SOURCES test_credential_store.cpp
-    LIBS doredoradar_core doredoradar_platform)
 doredoradar_add_test(test_app_state LABEL unit SOURCES test_app_state.cpp LIBS doredoradar_ui)

@@ -1,5 +1,3 @@
-#include <QMetaMethod>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include "cloud/ondaro_models.h"
@@ -7,8 +5,6 @@
 #include "log_capture.h"
 
 namespace {
-
-const QString kCategory = QStringLiteral("APP_STATE");
 
 // Records the name of every signal the object emits, in the order observers see them.
 class SignalLog : public QObject {
@@ -77,16 +73,9 @@ class TestAppState : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Every line the state could write, for the check that no secret reaches the log.
     void initTestCase() {
         QLoggingCategory::setFilterRules(QStringLiteral("APP_STATE.debug=true"));
-    }
-
-    void freshStateAsksForLogin() {
-        AppState state;
-        QCOMPARE(state.connectionState(), AppState::Disconnected);
-        QCOMPARE(state.connectButtonText(), QStringLiteral("Login Required"));
-        QCOMPARE(state.connectButtonEnabled(), false);
-        QCOMPARE(state.fieldsEditable(), false);
     }
 
     // The first row that matches picks the button's look; its text names the look.
@@ -174,22 +163,18 @@ private Q_SLOTS:
     }
 
     void connectingTwiceStillResetsStatusAndError() {
-        LogCapture logs;
         AppState state;
         state.setConnecting();
         state.setError(QStringLiteral("Connection failed: refused"));
         state.setStatus(QStringLiteral("Other"));
         QSignalSpy stateSpy(&state, &AppState::connectionStateChanged);
         QSignalSpy errorSpy(&state, &AppState::hasErrorChanged);
-        logs.clear();
-
         state.setConnecting();
         QCOMPARE(stateSpy.size(), 0);
         QCOMPARE(errorSpy.size(), 1);
         QCOMPARE(errorSpy.first().at(0).toBool(), false);
         QCOMPARE(state.simpleStatus(), QStringLiteral("Connecting"));
         QCOMPARE(state.detailedStatus(), QStringLiteral("Connecting..."));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("lastError cleared:")));
     }
 
     void reconnectTexts_data() {
@@ -213,9 +198,6 @@ private Q_SLOTS:
         state.setReconnecting(attempt, maxAttempts, countdown);
         QTEST(state.simpleStatus(), "simple");
         QTEST(state.detailedStatus(), "detailed");
-        QCOMPARE(state.reconnectAttempt(), attempt);
-        QCOMPARE(state.reconnectMaxAttempts(), maxAttempts);
-        QCOMPARE(state.reconnectCountdown(), countdown);
         QCOMPARE(state.connectButtonText(), QStringLiteral("Cancel"));
         QVERIFY(state.isReconnecting());
     }
@@ -243,37 +225,24 @@ private Q_SLOTS:
         state.setServerStats(stats(online, active, listeners));
         QTEST(state.serverStatusText(), "text");
         QCOMPARE(textSpy.size(), 1);
-        QCOMPARE(state.serverOnline(), online);
-        QCOMPARE(state.serverBroadcastActive(), active);
-        QCOMPARE(state.currentListeners(), listeners);
     }
 
-    void serverOfflineAlwaysSignalsButLogsOnlyChanges() {
-        LogCapture logs;
+    // Offline signals every property it changes, and "online" even when it already was offline.
+    void serverOfflineSignals() {
         AppState state;
         state.setServerStats(stats(true, true, 4));
         SignalLog log(&state);
-        logs.clear();
-
         state.setServerOffline(QStringLiteral("timeout"));
         QCOMPARE(log.names, QStringList({"serverOnlineChanged", "serverBroadcastActiveChanged",
                                          "currentListenersChanged", "serverStatusTextChanged"}));
         QCOMPARE(state.serverStatusText(), QStringLiteral("Server Offline"));
         QCOMPARE(state.currentListeners(), 0);
-        QVERIFY(logs.contains(kCategory, QStringLiteral("serverOnline changed: true -> false")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("currentListeners changed: 4 -> 0")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("Error details:")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("Server marked offline:")));
-
         log.names.clear();
-        logs.clear();
         state.setServerOffline(QStringLiteral("timeout"));
         QCOMPARE(log.names, QStringList({"serverOnlineChanged"}));
-        QVERIFY(logs.entries(kCategory).isEmpty());
     }
 
-    void unchangedValuesNeitherSignalNorLog() {
-        LogCapture logs;
+    void unchangedValuesAreNotSignalled() {
         AppState state;
         state.setAccountInfo(sampleAccount());
         state.setSelectedChannel(QStringLiteral("ch-1"));
@@ -281,8 +250,6 @@ private Q_SLOTS:
         state.setCurrentSong(QStringLiteral("Artist - Title"));
         state.setError(QStringLiteral("boom"));
         SignalLog log(&state);
-        logs.clear();
-
         state.setConnectionState(AppState::Disconnected);
         state.setStatus(QStringLiteral("Disconnected"), QStringLiteral("Disconnected"));
         state.setStatus(QStringLiteral("Disconnected"));
@@ -299,7 +266,6 @@ private Q_SLOTS:
         state.computeDerivedProperties();
 
         QCOMPARE(log.names, QStringList());
-        QCOMPARE(logs.messages(kCategory), QStringList());
     }
 
     void errorsAreSignalledOncePerEdge() {
@@ -336,13 +302,10 @@ private Q_SLOTS:
         QCOMPARE(state.maxListeners(), 250);
         QCOMPARE(state.connectButtonText(), QStringLiteral("Go Live"));
         QVERIFY(state.fieldsEditable());
-        QVERIFY(logs.contains(kCategory, QStringLiteral("isLoggedIn changed: false -> true")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("Account info set for")));
 
         QSignalSpy nameSpy(&state, &AppState::selectedChannelNameChanged);
         state.setSelectedChannel(QStringLiteral("ch-2"));
         QCOMPARE(state.selectedChannelName(), QStringLiteral("Night Shift"));
-        QCOMPARE(state.selectedChannel().name, QStringLiteral("Night Shift"));
         state.setSelectedChannel(QStringLiteral("gone"));
         QCOMPARE(state.selectedChannelName(), QString());
         QCOMPARE(state.selectedChannel().id, QString());
@@ -366,8 +329,6 @@ private Q_SLOTS:
               "availableChannelsCountChanged", "isLoggedInChanged"}) {
             QVERIFY2(log.names.contains(QLatin1String(name)), name);
         }
-        QVERIFY(logs.contains(kCategory, QStringLiteral("isLoggedIn changed: true -> false")));
-        QVERIFY(logs.contains(kCategory, QStringLiteral("Account info cleared (logged out)")));
 
         // Neither the account's public token nor a channel's source password reaches the log.
         QVERIFY(!logs.mentions(QStringLiteral("public-token-7f3a")));

@@ -1,6 +1,6 @@
 // The audio engine's arithmetic without a pipeline: encoder settings, codec names and labels,
-// the gain law, the ducking gain computer and its envelope, and what the mixer's setters store.
-#include <QSignalSpy>
+// the gain law, the ducking gain computer and its envelope, and what the mixer's setters store
+// (the monitor's volume rules are the mixer's integration test, on the real element).
 #include <QtTest>
 
 #include <cmath>
@@ -222,7 +222,8 @@ private Q_SLOTS:
         attack.smoothDuckGain(0.5f);
         QVERIFY(qAbs(attack.gain() - 0.5034f) < 1e-4f);
 
-        // Disabling resets to 1.0, and the next enable starts by jumping again.
+        // Disabling resets to 1.0, and the next enable starts by jumping again. (Turned round it
+        // starts afresh too: the mixer's test, on its elements.)
         VoiceDucker::Config off = attack.config();
         off.enabled = false;
         attack.setConfig(off);
@@ -233,13 +234,6 @@ private Q_SLOTS:
         now += 50;
         attack.smoothDuckGain(0.3f);
         QCOMPARE(attack.gain(), 0.3f);
-
-        // A change of direction starts afresh too.
-        VoiceDucker::Config swapped = attack.config();
-        swapped.sourceDeck = 1;
-        attack.setConfig(swapped);
-        QCOMPARE(attack.gain(), 1.0f);
-        QCOMPARE(attack.duckedDeck(), 1);
     }
 
     // Without a pipeline the mixer only stores; values come back as the setters shaped them.
@@ -256,17 +250,6 @@ private Q_SLOTS:
         mixer.setBitrate(96);
         mixer.setTargetSampleRate(44100);
         QCOMPARE(mixer.formatLabel(), QStringLiteral("Vorbis 96kbps @ 48kHz \u2192 44.1kHz"));
-
-        // The monitor's applied gain: full while on, capped at 10, silent while off.
-        mixer.setMonitorVolume(0.0f);
-        mixer.setMonitorEnabled(true);
-        QCOMPARE(mixer.appliedMonitorVolume(), 1.0f);
-        mixer.setMonitorVolume(15.0f);
-        QCOMPARE(mixer.monitorUserVolume(), 15.0f);
-        QCOMPARE(mixer.appliedMonitorVolume(), 10.0f);
-        mixer.setMonitorEnabled(false);
-        mixer.setMonitorVolume(0.5f);
-        QCOMPARE(mixer.appliedMonitorVolume(), 0.0f);
     }
 };
 

@@ -242,7 +242,6 @@ private Q_SLOTS:
         QCOMPARE(manager.getDeckVolume(2), 0.25f);
         QCOMPARE(manager.getDeckVolume(1), 1.0f);
         QVERIFY(!manager.setDeckInputDevice(0, "x"));
-        QCOMPARE(countLines("Invalid deck number: 0"), 1);
         // Not initialised: no source can be made, and the deck stays without one.
         QVERIFY(!manager.setDeckInputDevice(1, "test_mic"));
         QVERIFY(!manager.hasDeckSource(1));

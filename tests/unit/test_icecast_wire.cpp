@@ -179,15 +179,15 @@ private Q_SLOTS:
         QCOMPARE(out[0], '\0');
     }
 
+    // Two padding characters are the request's own test ("source:hackme").
     void base64() {
         QCOMPARE(base64Of(""), std::string(""));
-        QCOMPARE(base64Of("f"), std::string("Zg=="));
-        QCOMPARE(base64Of("fo"), std::string("Zm8="));
-        QCOMPARE(base64Of("foo"), std::string("Zm9v"));
         QCOMPARE(base64Of("dj:pässwörd"), std::string("ZGo6cMOkc3N3w7ZyZA=="));
         QCOMPARE(base64Of("\xff\xfe\xfd"), std::string("//79"));
     }
 
+    // The answers a server sends in practice are the client's test against a scripted server,
+    // with the user's messages; here the parser's edge cases.
     void handshakeDecision_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<int>("verdict");
@@ -196,10 +196,6 @@ private Q_SLOTS:
             QTest::newRow(name) << answer << int(v) << status;
         };
         row("ICY 200", "ICY 200 OK\r\n", HandshakeVerdict::Accepted, 200);
-        row("100 alone", "HTTP/1.1 100 Continue\r\nContent-Length: 0\r\n\r\n",
-            HandshakeVerdict::Accepted, 100);
-        row("100 then 401", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 401 Authentication Required\r\n",
-            HandshakeVerdict::Unauthorized, 401);
         row("100 then 403", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 403 Forbidden\r\n",
             HandshakeVerdict::MountInUse, 403);
         row("100 then 400", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 400 Bad Request\r\n",
@@ -208,10 +204,6 @@ private Q_SLOTS:
             HandshakeVerdict::Unauthorized, 401);
         row("100 then 200", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.0 200 OK\r\n\r\n",
             HandshakeVerdict::Accepted, 100);
-        row("400", "HTTP/1.0 400 Bad Request\r\n", HandshakeVerdict::BadRequestOrNotFound, 400);
-        row("405", "HTTP/1.1 405 Method Not Allowed\r\n", HandshakeVerdict::OtherStatus, 405);
-        row("no space", "garbage\r\n", HandshakeVerdict::InvalidResponse, 0);
-        row("two characters", "HTTP/1.0 20", HandshakeVerdict::StatusTooShort, 0);
         row("space at end", "HTTP/1.0 ", HandshakeVerdict::StatusTooShort, 0);
         row("NUL before the space", QByteArray("HTTP/1.0\0 200 OK", 16),
             HandshakeVerdict::InvalidResponse, 0);
@@ -237,27 +229,19 @@ private Q_SLOTS:
         QCOMPARE(int(decideHandshakeStatus("", 0).verdict), int(HandshakeVerdict::InvalidResponse));
     }
 
+    // Icecast's own answers (accepted, refused for an Ogg mount, wrong password, none) are the
+    // client's test; here the reading of others and what of them is quoted.
     void metadataAnswer_data() {
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<int>("reply");
         QTest::addColumn<QString>("quoted");
-        QTest::newRow("icecast success")
-            << QByteArray(
-                   "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<?xml version=\"1.0\"?>"
-                   "\n<iceresponse><message>Metadata update successful</message>"
-                   "<return>1</return></iceresponse>\n")
-            << int(MetadataReply::Accepted) << "Metadata update successful";
         QTest::newRow("unknown mount")
             << QByteArray(
                    "HTTP/1.0 400 Bad Request\r\n\r\n<iceresponse><message>Source does not "
                    "exist</message></iceresponse>")
             << int(MetadataReply::Refused) << "HTTP/1.0 400 Bad Request: Source does not exist";
-        QTest::newRow("wrong password")
-            << QByteArray("HTTP/1.0 401 Authentication Required\r\n\r\n")
-            << int(MetadataReply::Refused) << "HTTP/1.0 401 Authentication Required";
         QTest::newRow("plain 200") << QByteArray("HTTP/1.1 200 OK\r\n\r\nOK")
                                    << int(MetadataReply::Accepted) << "HTTP/1.1 200 OK";
-        QTest::newRow("nothing") << QByteArray() << int(MetadataReply::NoAnswer) << "";
         QTest::newRow("status cut short")
             << QByteArray("HTTP/1.0 4") << int(MetadataReply::NoAnswer) << "";
         QTest::newRow("message cut short")

@@ -1,28 +1,48 @@
-#include <QDir>
-#include <QFile>
-#include <QSettings>
-#include <QSignalSpy>
+// The per-user settings store: the account's keys and their migration, values read back from
+// disk, the corrections applied at start-up, and the private token sealed with the per-user key
+// (its file and folder, and every way either can be damaged).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QtTest>
 
 #include "audio/encoder_settings.h"
 #include "core/app_identity.h"
 #include "core/credential_store.h"
-#include "ui/load_time_corrections.h"
 #include "core/settings_keys.h"
 #include "core/settings_manager.h"
 #include "log_capture.h"
-#include "platform/credential_protection.h"
 #include "test_environment.h"
+#include "ui/load_time_corrections.h"
 
 using namespace settingskeys;
+using testsupport::readFile;
 
 namespace {
 
 const QString kToken = QStringLiteral("3f2a9c4e-1b7d-4e8a-9f60-2c5d7e8b9a01");
+const QString kKey = QStringLiteral("PrivateToken");
 const QString kEncryptedToken = QStringLiteral("Ondaro/Encrypted/PrivateToken");
 const QString kEncryptedAccount = QStringLiteral("Ondaro/Encrypted/CachedAccountJson");
 
 QString keyFilePath() { return CredentialStore::keyFilePath(); }
+QString keyFolder() { return QFileInfo(keyFilePath()).absolutePath(); }
+
+int modeOf(const QString& path) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) return -1;
+    return static_cast<int>(info.st_mode & 07777);
+}
+
+QByteArray randomBytes(int size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& b : bytes) b = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+QString storedText() { return QSettings().value(kEncryptedToken).toString(); }
+QByteArray storedBlob() { return QByteArray::fromBase64(storedText().toLatin1()); }
+void setStored(const QVariant& value) { QSettings().setValue(kEncryptedToken, value); }
 
 }  // namespace
 
@@ -33,25 +53,32 @@ class TestSettingsStore : public QObject {
 
     // Makes encryption impossible: a plain file where the key folder has to be.
     void blockKeyFolder() {
-        const QString folder = QFileInfo(keyFilePath()).absolutePath();
-        QDir(folder).removeRecursively();
-        QVERIFY(testsupport::writeFile(folder, "not a folder"));
+        QDir(keyFolder()).removeRecursively();
+        QVERIFY(testsupport::writeFile(keyFolder(), "not a folder"));
+    }
+
+    // The secret is gone (empty, nothing of it logged) and the store reports no usable token.
+    void expectUnreadable(const char* why) {
+        LogCapture logs;
+        QVERIFY2(CredentialStore::retrieveSecret(kKey).isEmpty(), why);
+        QVERIFY2(!logs.mentions(kToken), why);
+        QVERIFY(CredentialStore::hasSecret(kKey));
+        QVERIFY2(!SettingsManager().hasOndaroPrivateToken(), why);
     }
 
 private Q_SLOTS:
     void initTestCase() {
         appidentity::apply();
         QVERIFY(QSettings().fileName().startsWith(m_env.configHome()));
-        QVERIFY(keyFilePath().startsWith(m_env.configHome()));
+        QVERIFY(keyFilePath().startsWith(m_env.configHome() + "/Ondaro/Ondaro Doredoradar/"));
     }
 
     void init() {
         QSettings settings;
         settings.clear();
         settings.sync();
-        const QString folder = QFileInfo(keyFilePath()).absolutePath();
-        QFile::remove(folder);  // left by blockKeyFolder
-        QDir(folder).removeRecursively();
+        QFile::remove(keyFolder());  // left by blockKeyFolder
+        QDir(keyFolder()).removeRecursively();
     }
 
     void firstRunMovesPlainCredentials() {
@@ -72,20 +99,15 @@ private Q_SLOTS:
                                                QByteArray::AbortOnBase64DecodingErrors));
         QVERIFY(!stored.contains(kToken));
         QCOMPARE(manager.getOndaroPrivateToken(), kToken);
-        QVERIFY(manager.hasOndaroPrivateToken());
         QCOMPARE(CredentialStore::retrieveSecret("CachedAccountJson"),
                  QStringLiteral("{\"name\":\"DJ\"}"));
-        QVERIFY(logs.contains("SETTINGS", "Migrated private token to encrypted storage"));
-        QVERIFY(logs.contains("SETTINGS", "Migrated cached account to encrypted storage"));
         QVERIFY(!logs.mentions(kToken));
 
         // A second start changes nothing.
         const QStringList keysBefore = settings.allKeys();
-        logs.clear();
         SettingsManager again;
         QCOMPARE(QSettings().allKeys(), keysBefore);
         QCOMPARE(QSettings().value(kEncryptedToken).toString(), stored);
-        QVERIFY(!logs.contains("SETTINGS", "Migrated"));
     }
 
     void migratedFlagLeavesPlainTokenAlone() {
@@ -99,7 +121,6 @@ private Q_SLOTS:
         QCOMPARE(settings.value("Ondaro/PrivateToken").toString(), kToken);
         QVERIFY(!settings.contains(kEncryptedToken));
         QVERIFY(!manager.hasOndaroPrivateToken());
-        QCOMPARE(manager.getOndaroPrivateToken(), QString());
 
         // Logging out does not leave it behind either.
         manager.clearAllOndaroSettings();
@@ -112,14 +133,11 @@ private Q_SLOTS:
             legacy.setValue("Ondaro/PrivateToken", kToken);
         }
         blockKeyFolder();
-        LogCapture logs;
         SettingsManager manager;
         QSettings settings;
         QVERIFY(!settings.contains("Ondaro/PrivateToken"));
         QVERIFY(!settings.contains(kEncryptedToken));
         QVERIFY(settings.value("Ondaro/CredentialsMigrated").toBool());
-        QVERIFY(logs.contains("CREDENTIALS", "CryptProtectData failed for key:"));
-        QVERIFY(!logs.contains("SETTINGS", "Migrated private token"));
         QVERIFY(!manager.hasOndaroPrivateToken());
     }
 
@@ -127,27 +145,23 @@ private Q_SLOTS:
         SettingsManager manager;
         LogCapture logs;
         QVERIFY(manager.setOndaroPrivateToken(kToken));
-        QVERIFY(logs.contains("SETTINGS", "Saved Ondaro private token (encrypted)"));
         QCOMPARE(manager.getOndaroPrivateToken(), kToken);
 
         manager.clearOndaroPrivateToken();
         QVERIFY(!manager.hasOndaroPrivateToken());
         blockKeyFolder();
-        logs.clear();
         QVERIFY(!manager.setOndaroPrivateToken(kToken));
-        QVERIFY(!logs.contains("SETTINGS", "Saved Ondaro private token"));
-        QCOMPARE(logs.warningCount("SETTINGS"), 1);
-        QVERIFY(logs.contains("CREDENTIALS", "CryptProtectData failed for key:"));
         QVERIFY(!QSettings().contains(kEncryptedToken));
         QVERIFY(!logs.mentions(kToken));
     }
 
+    // The first-launch mark, among others, outlives a logout.
     void logoutRemovesExactlyTheAccountKeys() {
         SettingsManager manager;
+        QVERIFY(manager.isFirstLaunch());
         QVERIFY(manager.setOndaroPrivateToken(kToken));
         QVERIFY(CredentialStore::storeSecret("CachedAccountJson", "{}"));
         manager.setLastSelectedChannelId(QStringLiteral("ch-9"));
-        QCOMPARE(manager.getLastSelectedChannelId(), QStringLiteral("ch-9"));
         manager.markFirstLaunchComplete();
         QSettings settings;
         settings.setValue("stream/name", QStringLiteral("Radio Ondaro"));
@@ -157,23 +171,11 @@ private Q_SLOTS:
         expected.removeAll(kEncryptedToken);
         expected.removeAll(kEncryptedAccount);
         expected.removeAll(QStringLiteral("Ondaro/LastSelectedChannelId"));
-
-        LogCapture logs;
         manager.clearAllOndaroSettings();
         QStringList remaining = QSettings().allKeys();
         remaining.sort();
         expected.sort();
         QCOMPARE(remaining, expected);
-        QVERIFY(!manager.isFirstLaunch());
-        QVERIFY(logs.contains("SETTINGS", "Cleared all Ondaro settings (logout)"));
-        QVERIFY(logs.contains("CREDENTIALS", "Removed secret for key:"));
-    }
-
-    void firstLaunchFlag() {
-        SettingsManager manager;
-        QVERIFY(manager.isFirstLaunch());
-        manager.markFirstLaunchComplete();
-        QVERIFY(!manager.isFirstLaunch());
         QVERIFY(!SettingsManager().isFirstLaunch());
     }
 
@@ -327,6 +329,172 @@ private Q_SLOTS:
         QVERIFY(result.restoreWindowGeometry);
         QCOMPARE(result.windowGeometry, QByteArray("geometry"));
         QCOMPARE(result.windowState, QByteArray("state"));
+    }
+
+    void roundTripCreatesAPrivateKey() {
+        LogCapture logs;
+        QVERIFY(!QFile::exists(keyFilePath()));
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QCOMPARE(readFile(keyFilePath()).size(), 32);
+        QCOMPARE(modeOf(keyFilePath()), 0600);
+        QCOMPARE(modeOf(keyFolder()), 0700);
+
+        // Version byte, 24-byte nonce, 16-byte MAC, then the UTF-8 text; Base64 with padding.
+        const QString text = storedText();
+        QVERIFY(QByteArray::fromBase64Encoding(text.toLatin1(),
+                                               QByteArray::AbortOnBase64DecodingErrors));
+        QCOMPARE(text.size() % 4, 0);
+        QCOMPARE(storedBlob().size(), 1 + 24 + 16 + kToken.toUtf8().size());
+        QCOMPARE(storedBlob().at(0), char(1));
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
+
+        // The same key serves later secrets; a fresh nonce makes every blob different.
+        const QByteArray key = readFile(keyFilePath());
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QVERIFY(storedText() != text);
+        QCOMPARE(readFile(keyFilePath()), key);
+
+        const QString unicode = QStringLiteral("Ünïcødé ♫ token");
+        QVERIFY(CredentialStore::storeSecret(kKey, unicode));
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), unicode);
+        QVERIFY(CredentialStore::storeSecret(kKey, QString()));
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), QString());
+        QVERIFY(!SettingsManager().hasOndaroPrivateToken());
+        QVERIFY(!logs.mentions(kToken));
+    }
+
+    void damagedBlobsGiveNoToken() {
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        const QByteArray good = storedBlob();
+        const QString goodText = storedText();
+
+        setStored(QStringLiteral("this is %%% not Base64"));
+        expectUnreadable("not Base64");
+        setStored(QStringLiteral("ÄÖÜ"));
+        expectUnreadable("not Latin-1");
+        setStored(goodText.left(20));
+        expectUnreadable("truncated text");
+        setStored(QString::fromLatin1(good.left(1 + 24 + 10).toBase64()));
+        expectUnreadable("shorter than a MAC");
+        setStored(QString::fromLatin1(good.left(good.size() - 1).toBase64()));
+        expectUnreadable("last byte cut");
+
+        QByteArray tampered = good;
+        tampered[tampered.size() - 3] = static_cast<char>(tampered.at(tampered.size() - 3) ^ 0x01);
+        setStored(QString::fromLatin1(tampered.toBase64()));
+        expectUnreadable("one bit flipped");
+
+        QByteArray otherVersion = good;
+        otherVersion[0] = 2;
+        setStored(QString::fromLatin1(otherVersion.toBase64()));
+        expectUnreadable("unknown version");
+
+        setStored(goodText);
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
+    }
+
+    void wrongTypeInTheStoreReadsEmpty() {
+        setStored(42);
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), QString());
+        setStored(QStringList{QStringLiteral("a"), QStringLiteral("b")});
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), QString());
+        setStored(QString());
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), QString());
+        QVERIFY(!SettingsManager().hasOndaroPrivateToken());
+    }
+
+    // Another key, or a file of the wrong size: no token, and the next login works with a key
+    // of the right size in the one key file.
+    void foreignOrShortKeyFile_data() {
+        QTest::addColumn<int>("size");
+        QTest::newRow("another key") << 32;
+        QTest::newRow("short key file") << 16;
+    }
+
+    void foreignOrShortKeyFile() {
+        QFETCH(int, size);
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QVERIFY(testsupport::writeFile(keyFilePath(), randomBytes(size)));
+        expectUnreadable(QTest::currentDataTag());
+        QCOMPARE(readFile(keyFilePath()).size(), size);
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QCOMPARE(readFile(keyFilePath()).size(), 32);
+        QCOMPARE(modeOf(keyFilePath()), 0600);
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
+        QCOMPARE(QDir(keyFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList{QStringLiteral("credentials.key")});
+    }
+
+    void deletedKeyFileLogsOutOnly() {
+        SettingsManager manager;
+        QVERIFY(manager.setOndaroPrivateToken(kToken));
+        manager.setLastSelectedChannelId(QStringLiteral("ch-1"));
+        QVERIFY(QFile::remove(keyFilePath()));
+
+        expectUnreadable("key file deleted");
+        QVERIFY(!QFile::exists(keyFilePath()));  // reading never makes a key
+        QCOMPARE(manager.getLastSelectedChannelId(), QStringLiteral("ch-1"));
+
+        QVERIFY(manager.setOndaroPrivateToken(kToken));
+        QCOMPARE(manager.getOndaroPrivateToken(), kToken);
+        QCOMPARE(modeOf(keyFilePath()), 0600);
+    }
+
+    void looserPermissionsAreTightened() {
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QVERIFY(::chmod(QFile::encodeName(keyFilePath()).constData(), 0644) == 0);
+        QVERIFY(::chmod(QFile::encodeName(keyFolder()).constData(), 0755) == 0);
+
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
+        QCOMPARE(modeOf(keyFilePath()), 0600);
+        QCOMPARE(modeOf(keyFolder()), 0700);
+    }
+
+    void unwritableSettingsFileIsAFailure() {
+        bool passed = false;
+        QString output;
+        if (testsupport::rerunUnprivilegedIfRoot("unwritableSettingsFileIsAFailure", passed,
+                                                 output)) {
+            QVERIFY2(passed, qPrintable(output));
+            return;
+        }
+        QVERIFY(CredentialStore::storeSecret(kKey, QStringLiteral("old-token")));
+        const QString file = QSettings().fileName();
+        const QString folder = QFileInfo(file).absolutePath();
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0400) == 0);
+        QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0500) == 0);
+
+        const bool stored = CredentialStore::storeSecret(kKey, kToken);
+        const QString readBack = CredentialStore::retrieveSecret(kKey);
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        ::chmod(QFile::encodeName(file).constData(), 0600);
+        QVERIFY(!stored);
+        QCOMPARE(readBack, QStringLiteral("old-token"));
+    }
+
+    void keyFolderOfAnotherUserIsRefused() {
+        if (::geteuid() != 0) QSKIP("needs root to hand the folder to another user");
+        QVERIFY(CredentialStore::storeSecret(kKey, QStringLiteral("first-token")));
+        QVERIFY(::chown(QFile::encodeName(keyFolder()).constData(), 65534, 65534) == 0);
+        expectUnreadable("folder of another user");
+        QVERIFY(!CredentialStore::storeSecret(kKey, kToken));
+        QVERIFY(::chown(QFile::encodeName(keyFolder()).constData(), 0, 0) == 0);
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), QStringLiteral("first-token"));
+    }
+
+    void symlinkedKeyIsNotFollowed() {
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        const QString elsewhere = m_env.root() + QStringLiteral("/elsewhere.key");
+        QFile::remove(elsewhere);
+        QVERIFY(QFile::rename(keyFilePath(), elsewhere));
+        QVERIFY(QFile::link(elsewhere, keyFilePath()));
+        const QByteArray target = readFile(elsewhere);
+
+        expectUnreadable("symbolic link");
+        QVERIFY(CredentialStore::storeSecret(kKey, kToken));
+        QVERIFY(!QFileInfo(keyFilePath()).isSymLink());
+        QCOMPARE(readFile(elsewhere), target);
+        QCOMPARE(CredentialStore::retrieveSecret(kKey), kToken);
     }
 };
 

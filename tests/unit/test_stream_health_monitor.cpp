@@ -45,8 +45,6 @@ private Q_SLOTS:
 
     void noWritesIsUnknownNotPoor() {
         QCOMPARE(recalculate(), qMakePair(0, Level::Unknown));
-        QCOMPARE(monitor().score(), 0);
-        QCOMPARE(monitor().level(), Level::Unknown);
         QCOMPARE(monitor().successRate(), 1.0);
         QCOMPARE(monitor().throughputRatio(), 1.0);
     }
@@ -87,17 +85,17 @@ private Q_SLOTS:
         QVERIFY(monitor().averageLatencyMs() == 0.0);  // published only by a recalculation
         const int score = recalculate().first;
         QCOMPARE(monitor().peakLatencyMs(), 2000.0);
-        QCOMPARE(score, 80 + int((1.0 - (218181.818 - 50000) / 950000) * 20));
+        QCOMPARE(score, 96);  // an average of 218 ms keeps 82 % of the latency part
     }
 
-    void throughputAboveExpectedIsCapped() {
+    // Above the expected rate the ratio is capped; without one it is 0.
+    void throughputRatioBounds() {
         addWrites(50, 16000, 1000, true);
         QCOMPARE(recalculate(), qMakePair(100, Level::Good));
         QCOMPARE(monitor().throughputRatio(), 1.0);
         QCOMPARE(monitor().throughputKbps(), 1280.0);
-    }
 
-    void zeroExpectedBitrateGivesRatioZero() {
+        init();
         monitor().startMonitoring(0);
         addWrites(10, 1000, 1000, true);
         QCOMPARE(recalculate(), qMakePair(50, Level::Warning));
@@ -167,7 +165,6 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).toInt(), 0);
         QCOMPARE(spy.at(0).at(1).value<Level>(), Level::Unknown);
-        QCOMPARE(monitor().score(), 0);
         QCOMPARE(monitor().totalBytesSent(), qint64(0));
         QCOMPARE(monitor().reconnectCount(), 0);
         QCOMPARE(monitor().averageLatencyMs(), 0.0);
