@@ -68,12 +68,29 @@ GstFlowReturn guardedChain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     return GST_FLOW_OK;
 }
 
+// Events too: a sink that cannot take the mix's format (it lost its server before its first
+// buffer) fails, and the entry answers "taken". Sticky events stay stored on the bin's inner
+// pad, so a reopened sink receives them again with its first buffer.
+gboolean guardedEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
+    auto* failed = static_cast<std::atomic<bool>*>(gst_pad_get_element_private(pad));
+    const bool isCaps = GST_EVENT_TYPE(event) == GST_EVENT_CAPS;
+    if (!gst_pad_event_default(pad, parent, event) && isCaps) failed->store(true);
+    return TRUE;
+}
+
 // Queries reach the sink through the same entry. One that a failed sink cannot answer (its
-// caps, with no server to ask) is answered here with what raw audio the sink's entry could
+// caps, with no server to ask; such a sink may also answer with no caps at all) is answered here with what raw audio the sink's entry could
 // take, so that a deck negotiating meanwhile does not fail the whole mix.
 gboolean guardedQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
     auto* failed = static_cast<std::atomic<bool>*>(gst_pad_get_element_private(pad));
-    if (!failed->load() && gst_pad_query_default(pad, parent, query)) return TRUE;
+    if (!failed->load() && gst_pad_query_default(pad, parent, query)) {
+        if (GST_QUERY_TYPE(query) != GST_QUERY_CAPS) return TRUE;
+        // A sink without its server answers "nothing" rather than failing the query.
+        GstCaps* answered = nullptr;
+        gst_query_parse_caps_result(query, &answered);
+        if (answered && !gst_caps_is_empty(answered)) return TRUE;
+        failed->store(true);
+    }
     switch (GST_QUERY_TYPE(query)) {
         case GST_QUERY_CAPS: {
             GstCaps* filter = nullptr;
@@ -153,6 +170,7 @@ GstElement* MonitorOutput::guardSink(ElementMaker& maker, const ElementHandle& s
     gst_pad_set_chain_function(entry, guardedChain);
     gst_pad_set_chain_list_function(entry, nullptr);  // lists then come buffer by buffer
     gst_pad_set_query_function(entry, guardedQuery);
+    gst_pad_set_event_function(entry, guardedEvent);
     gst_element_add_pad(bin.get(), entry);  // the bin takes the floating pad
     return maker.add(bin);
 }
@@ -162,6 +180,19 @@ bool MonitorOutput::isFromSink(const GstObject* source) const {
     if (!sink || !source) return false;
     return source == GST_OBJECT(sink) ||
            gst_object_has_as_ancestor(const_cast<GstObject*>(source), GST_OBJECT(sink));
+}
+
+void MonitorOutput::markFailed() {
+    m_failed.store(true);
+    GstElement* sink = m_graph ? m_graph->monitorSink() : nullptr;
+    if (!sink || gst_element_is_locked_state(sink)) return;
+    gst_element_set_locked_state(sink, TRUE);
+    gst_element_set_state(sink, GST_STATE_NULL);
+    GstElement* pipeline = m_graph->pipeline();
+    // A change to playing that the sink refused meanwhile is taken up again without it.
+    if (GST_STATE_TARGET(pipeline) == GST_STATE_PLAYING) {
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    }
 }
 
 bool MonitorOutput::restart(qint64 lastAudioMs) {
@@ -333,6 +364,7 @@ void MonitorOutput::restartSink(qint64 lastAudioMs, bool afterFailure) {
         }
     }
     gst_element_set_state(sink, GST_STATE_NULL);
+    gst_element_set_locked_state(sink, FALSE);
     m_failed.store(false);
     applyDeviceToSink();
     applyClientName(sink);

@@ -237,7 +237,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/xgone")).isEmpty(), 2000);
         const bool finished =
             cli.state() == QProcess::NotRunning || cli.waitForFinished(10000);
-        if (!finished) stopIfRunning(cli);
+        if (!finished) cli.kill();
         QVERIFY2(finished, qPrintable(output(cli, seen)));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);  // no crash, no core dump
         QCOMPARE(cli.exitCode(), 4);
@@ -245,10 +245,19 @@ private Q_SLOTS:
                  qPrintable(seen));
     }
 
-    // The sound server goes away mid-broadcast and comes back on the same socket (a crash and a
-    // restart): the run stays on air on the same connection, says what happened, and the deck
-    // is heard again.
+    // The sound server goes away and comes back on the same socket (a crash and a restart),
+    // mid-broadcast or before the first audio was mixed: the run stays on air on the same
+    // connection, says what happened, and the deck is heard again.
+    void soundServerRestartKeepsTheBroadcast_data() {
+        QTest::addColumn<bool>("midBroadcast");
+        QTest::addColumn<double>("heardSeconds");  // at least, in the 5 s after the restart
+        QTest::newRow("mid-broadcast") << true << 4.5;
+        QTest::newRow("before the first audio") << false << 1.5;
+    }
+
     void soundServerRestartKeepsTheBroadcast() {
+        QFETCH(bool, midBroadcast);
+        QFETCH(double, heardSeconds);
         PulseServer pulse;
         QString error;
         QVERIFY2(pulse.start(&error), qPrintable(error));
@@ -266,9 +275,14 @@ private Q_SLOTS:
                    QStringLiteral("Test_Microphone")});
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
-        const QJsonValue streamStart =
-            m_icecast.sourceStats(QStringLiteral("/restart")).value(QStringLiteral("stream_start"));
-        QVERIFY(!streamStart.isUndefined());
+        QJsonValue streamStart;
+        QTRY_VERIFY_WITH_TIMEOUT(!(streamStart = m_icecast.sourceStats(QStringLiteral("/restart"))
+                                                     .value(QStringLiteral("stream_start")))
+                                      .isUndefined(),
+                                 5000);
+        if (midBroadcast) {
+            QCOMPARE(m_icecast.listen(QStringLiteral("/restart"), 8000, 5000).size(), 8000);
+        }
 
         pulse.stop();
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral(
@@ -276,13 +290,13 @@ private Q_SLOTS:
                                   qPrintable(seen), 3000);
         QVERIFY2(pulse.start(&error), qPrintable(error));
         QVERIFY(!pulse.pactl(tone).trimmed().isEmpty());
-        // What a listener gets until 5 s after the restart ends with the tone. It is the server's
-        // burst of the last seconds and then 5 s of live stream: a stream that stalled would
-        // end with the burst alone.
+        // What a listener gets until 5 s after the restart ends with the tone. Mid-broadcast it
+        // is the server's burst of the last seconds and then 5 s of live stream: a stream that
+        // stalled would end with the burst alone.
         const AudioProbe probe = AudioProbe::of(m_icecast.listen(QStringLiteral("/restart"),
                                                                  1 << 20, 5000));
         QVERIFY2(probe.ok, qPrintable(probe.error + output(cli, seen)));
-        QVERIFY2(probe.decodedSeconds > 4.5, qPrintable(QString::number(probe.decodedSeconds)));
+        QVERIFY2(probe.decodedSeconds > heardSeconds, qPrintable(QString::number(probe.decodedSeconds)));
         const double heard =
             tone::amplitudeS16(probe.pcm, 2, 0, 48000, kToneHz, probe.decodedSeconds - 1.2, 1.0);
         QVERIFY2(qAbs(tone::ratioDb(heard, 0.5)) < 1.0,
