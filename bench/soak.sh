@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Soak: doredoradar-cli broadcasting for a long while to a local Icecast that is restarted every
-# few minutes. Reports crashes, how many restarts the broadcast came back from, and how resident
-# memory moved (sampled every 10 s; growth counted from the end of the first minute).
+# few minutes, and once, between two of those, the sound server restarted under it. Reports
+# crashes, how many restarts the broadcast came back from, whether the deck was heard again after
+# the sound server's restart, and how resident memory moved (sampled every 10 s; growth counted
+# from the end of the first minute).
 #
 # Usage: bench/soak.sh [minutes, default 30] [minutes between server restarts, default 5]
 #        [reconnect delay in seconds, default 5]
@@ -22,10 +24,12 @@ cp "$cli" "$runtime/doredoradar-cli"
 cli="$runtime/doredoradar-cli"
 pids=()
 icecast_pid=""
+pulse_pid=""
 cleanup() {
     [ -n "$icecast_pid" ] && kill "$icecast_pid" 2>/dev/null || true
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-    for pid in "${pids[@]}" $icecast_pid; do
+    [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null || true
+    for pid in "${pids[@]}" $icecast_pid $pulse_pid; do
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
     done
@@ -41,12 +45,15 @@ load-module module-sine sink=soak_sink frequency=440
 set-default-sink soak_sink
 set-default-source soak_sink.monitor
 EOF
-env -u PULSE_SERVER -u DISPLAY HOME="$runtime/pulse" XDG_RUNTIME_DIR="$runtime/pulse" \
-    pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
-    -F "$runtime/pulse/default.pa" >"$runtime/pulse.log" 2>&1 &
-pids+=($!)
 export PULSE_SERVER="unix:$runtime/pulse/native"
-for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+start_pulse() {
+    env -u PULSE_SERVER -u DISPLAY HOME="$runtime/pulse" XDG_RUNTIME_DIR="$runtime/pulse" \
+        pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disallow-exit \
+        -F "$runtime/pulse/default.pa" >>"$runtime/pulse.log" 2>&1 &
+    pulse_pid=$!
+    for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+}
+start_pulse
 
 exec 4>"$runtime/display"
 Xvfb -displayfd 4 -nolisten tcp >/dev/null 2>&1 &
@@ -89,6 +96,9 @@ echo "seconds,rss_kib" >"$runtime/rss.csv"
 start=$(date +%s)
 end=$((start + minutes * 60))
 next_restart=$((start + restart_every * 60))
+# Half-way, between two server restarts: the sound server crashes and comes back.
+sound_restart=$((start + minutes * 30 + restart_every * 30))
+sound_back=not-reached
 restarts=0
 resumed=0
 baseline=""
@@ -115,6 +125,19 @@ while [ "$(date +%s)" -lt "$end" ]; do
         echo "soak: restart $restarts at $((now - start)) s: back on air: $back"
         next_restart=$((next_restart + restart_every * 60))
     fi
+    if [ "$sound_back" = not-reached ] && [ "$now" -ge "$sound_restart" ]; then
+        before=$(grep -c "has its input back" "$runtime/cli.log" || true)
+        kill -9 "$pulse_pid"
+        wait "$pulse_pid" 2>/dev/null || true
+        sleep 2
+        start_pulse
+        sound_back=no
+        for _ in $(seq 30); do
+            if [ "$(grep -c "has its input back" "$runtime/cli.log" || true)" -gt "$before" ]; then sound_back=yes; break; fi
+            sleep 1
+        done
+        echo "soak: sound server restarted at $((now - start)) s: deck heard again: $sound_back"
+    fi
 done
 
 status=crashed
@@ -129,4 +152,5 @@ echo
 echo "soak: $minutes min, server restarted every $restart_every min, reconnect delay $reconnect_delay s"
 echo "soak: crashes: $([ "$crashed" = yes ] && echo 1 || echo 0), exit status at the end: $status"
 echo "soak: restarts resumed: $resumed of $restarts"
+echo "soak: sound server restart: deck heard again: $sound_back"
 echo "soak: RSS after the first minute ${baseline:-?} KiB, at the end $last KiB (growth $(( ${last:-0} - ${baseline:-0} )) KiB), peak $peak KiB"

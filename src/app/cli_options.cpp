@@ -190,6 +190,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
         {"--reconnect-delay", 0, 3600, &o.reconnectDelaySeconds},
         {"--retries", 0, 1000000, &o.maxRetries},
         {"--duration", 1, 365 * 24 * 3600, &o.durationSeconds},
+        {"--dead-air-seconds", 0, 24 * 3600, &o.deadAirSeconds},
     };
     using NumberOption = RangeOption<double>;
     const NumberOption numberOptions[] = {
@@ -396,6 +397,8 @@ Connection:
   --retries N          reconnect attempts before giving up (default 10)
   --no-reconnect       give up as soon as the connection is lost
   --duration S         stop after S seconds on air
+  --dead-air-seconds S report dead air when nothing above -50 dBFS was sent for S seconds
+                       (default 15; 0 turns it off)
 
 Other:
   --log-file           also write the log file (~/.local/share/Ondaro/Ondaro Doredoradar/logs)

@@ -50,6 +50,7 @@ struct CliOptions {
     int reconnectDelaySeconds = 5;
     int maxRetries = 10;
     int durationSeconds = 0;  // 0: until stopped
+    int deadAirSeconds = 15;  // silence sent this long is reported; 0: never
     bool logFile = false;
     bool verbose = false;
 

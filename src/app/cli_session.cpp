@@ -149,6 +149,10 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(&m_controller, &Doredoradar::deckInputRecovered, this, [](int deck) {
         console().printLine(QStringLiteral("Deck %1 has its input back").arg(deck));
     });
+    connect(&m_controller, &Doredoradar::deadAirDetected, this,
+            [](const QString& warning) { console().printLine(warning); });
+    connect(&m_controller, &Doredoradar::deadAirEnded, this,
+            [] { console().printLine(QStringLiteral("Sound is back")); });
     IcecastClient* client = m_controller.icecastClient();
     connect(client, &IcecastClient::connectionError, this, &CliSession::onConnectionError);
     connect(client, &IcecastClient::reconnecting, this, &CliSession::onReconnecting);
@@ -268,6 +272,7 @@ bool CliSession::configureDecks() {
 }
 
 void CliSession::configureMixer() {
+    m_controller.setDeadAirSeconds(m_options.deadAirSeconds);
     m_controller.setDeck1Volume(linearGain(m_options.volume1Db));
     m_controller.setDeck2Volume(linearGain(m_options.volume2Db));
     m_controller.setCrossfader(float(m_options.crossfader));
@@ -403,7 +408,7 @@ QString CliSession::statusText(bool forTerminal) const {
                     .arg(QString::number(m_sentKbps, 'f', 1))
                     .arg(health->score())
                     .arg(levelText(health->level()));
-            return text;
+            return m_controller.isDeadAir() ? text + QStringLiteral("  DEAD AIR") : text;
         }
         case State::Reconnecting:
             if (m_reconnectAttempt == 0) return QStringLiteral("OFF AIR  waiting to reconnect");

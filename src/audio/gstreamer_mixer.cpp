@@ -61,6 +61,25 @@ struct GStreamerMixerCallbacks {
         }
         return GST_FLOW_OK;
     }
+
+    // What leaves the master volume is what the encoder gets: its peak, kept as the highest
+    // since the last takeSentPeak().
+    static GstPadProbeReturn onMixedBuffer(GstPad*, GstPadProbeInfo* info, gpointer userData) {
+        auto* mixer = static_cast<GStreamerMixer*>(userData);
+        GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        GstMapInfo map;
+        if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_PAD_PROBE_OK;
+        const auto* samples = reinterpret_cast<const float*>(map.data);
+        float peak = 0.0f;
+        for (gsize i = 0, n = map.size / sizeof(float); i < n; ++i) {
+            peak = std::max(peak, std::fabs(samples[i]));
+        }
+        gst_buffer_unmap(buffer, &map);
+        float seen = mixer->m_sentPeak.load(std::memory_order_relaxed);
+        while (peak > seen && !mixer->m_sentPeak.compare_exchange_weak(seen, peak)) {
+        }
+        return GST_PAD_PROBE_OK;
+    }
 };
 
 GStreamerMixer::GStreamerMixer(QObject* parent) : QObject(parent), m_levelTimer(this) {
@@ -119,6 +138,10 @@ bool GStreamerMixer::createPipeline() {
         }
     }
     m_monitor.attach(m_graph.get());
+    if (const PadHandle mixed = staticPad(m_graph->masterVolume(), "src")) {
+        gst_pad_add_probe(mixed.get(), GST_PAD_PROBE_TYPE_BUFFER,
+                          GStreamerMixerCallbacks::onMixedBuffer, this, nullptr);
+    }
     reapplyDeckVolumes();
     setMasterVolume(m_masterGain.load());
 
@@ -129,7 +152,10 @@ bool GStreamerMixer::createPipeline() {
         if (!m_shuttingDown.load()) Q_EMIT errorOccurred(message);
     });
     connect(m_bus, &MixerBus::monitorFailed, this, [this](const QString& message) {
-        m_monitor.markFailed();
+        if (!m_monitor.markFailed()) {
+            MIXER_DEBUG << joined("Monitor output, again:", message);
+            return;
+        }
         MIXER_WARN << joined("Monitor output stopped:", message, "- the mix goes on without it");
         Q_EMIT monitorFailed(message);
     });
@@ -477,6 +503,16 @@ bool GStreamerMixer::applyPendingTags() {
 QVariant GStreamerMixer::elementProperty(const QString& elementName,
                                          const QString& property) const {
     return m_graph ? m_graph->property(elementName, property) : QVariant();
+}
+
+void GStreamerMixer::postErrorForTesting(const QString& text) {
+    if (!m_graph) return;
+    GstObject* pipeline = GST_OBJECT(m_graph->pipeline());
+    GError* error =
+        g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, text.toUtf8().constData());
+    gst_element_post_message(m_graph->pipeline(),
+                             gst_message_new_error(pipeline, error, "posted for a test"));
+    g_error_free(error);
 }
 
 void GStreamerMixer::setUnavailableFactoriesForTesting(const QStringList& factories) {

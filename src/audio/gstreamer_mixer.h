@@ -88,6 +88,9 @@ public:
     float deck1Volume() const { return m_deckVolumes[0].load(); }
     float deck2Volume() const { return m_deckVolumes[1].load(); }
     float masterVolume() const { return m_masterGain.load(); }
+    // The highest sample magnitude sent towards the encoder (after the master gain, mutes and
+    // ducking) since the last call; 0 when nothing was mixed meanwhile. Any thread.
+    float takeSentPeak() { return m_sentPeak.exchange(0.0f); }
     float crossfader() const { return m_crossfader.load(); }
 
     // The deck gain law without ducking: the deck's volume, -3 dB when both decks are active
@@ -155,6 +158,9 @@ public:
 
     // Test seams: factories to treat as not installed; the ducking wall clock.
     void setUnavailableFactoriesForTesting(const QStringList& factories);
+    // A pipeline error as an element would post it (the handling of one, not its cause, is
+    // what a test wants; a lost monitor sink no longer fails the pipeline).
+    void postErrorForTesting(const QString& text);
     void setDuckingClockForTesting(VoiceDucker::Clock clock) {
         m_ducker.setClock(std::move(clock));
     }
@@ -208,6 +214,7 @@ private:
     std::array<std::atomic<float>, 2> m_deckVolumes{1.0f, 1.0f};
     std::array<std::atomic<bool>, 2> m_deckActive{false, false};
     std::atomic<float> m_masterGain{1.0f};
+    std::atomic<float> m_sentPeak{0.0f};
     std::atomic<float> m_crossfader{0.0f};
 
     VoiceDucker m_ducker;

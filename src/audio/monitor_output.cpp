@@ -28,12 +28,10 @@ constexpr int kReenableDelayMs = 100;
 constexpr int kBlockTimeoutMs = 1000;
 // Longer than any buffer can take to pass the monitor sink (its latency is about 250 ms).
 constexpr qint64 kIdleAfterMs = 500;
-// Up to a second of mix waits in the queue, which starts passing it on once 50 ms are in. A
-// sink that hangs (its sound server gone) makes the queue drop its oldest audio rather than
-// hold up the tee, and with it the encoder.
+// Up to a second of mix waits in the queue, which starts passing it on once 50 ms are in. (Not
+// leaky: what a leaky queue keeps after a sink reopens reaches the new sink too late to play.)
 constexpr guint64 kQueueMaxNs = 1000 * GST_MSECOND;
 constexpr guint64 kQueueThresholdNs = 50 * GST_MSECOND;
-constexpr int kQueueLeakDownstream = 2;  // queue "leaky": drop the oldest buffers
 constexpr int kResampleQuality = 4;  // audioresample's default trade of quality against CPU
 // The sink's own buffer and the period it writes in (microseconds).
 constexpr gint64 kSinkBufferUs = 200000;
@@ -68,13 +66,11 @@ GstFlowReturn guardedChain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     return GST_FLOW_OK;
 }
 
-// Events too: a sink that cannot take the mix's format (it lost its server before its first
-// buffer) fails, and the entry answers "taken". Sticky events stay stored on the bin's inner
-// pad, so a reopened sink receives them again with its first buffer.
+// Events too: one the sink refuses (it lost its server, or it is closed while being reopened)
+// is answered "taken". Sticky events stay stored on the bin's inner pad, so the sink receives
+// them again with its next buffer.
 gboolean guardedEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
-    auto* failed = static_cast<std::atomic<bool>*>(gst_pad_get_element_private(pad));
-    const bool isCaps = GST_EVENT_TYPE(event) == GST_EVENT_CAPS;
-    if (!gst_pad_event_default(pad, parent, event) && isCaps) failed->store(true);
+    gst_pad_event_default(pad, parent, event);
     return TRUE;
 }
 
@@ -89,7 +85,6 @@ gboolean guardedQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
         GstCaps* answered = nullptr;
         gst_query_parse_caps_result(query, &answered);
         if (answered && !gst_caps_is_empty(answered)) return TRUE;
-        failed->store(true);
     }
     switch (GST_QUERY_TYPE(query)) {
         case GST_QUERY_CAPS: {
@@ -146,8 +141,7 @@ MonitorOutput::Branch MonitorOutput::buildBranch(ElementMaker& maker) {
     if (!queue || !volume || !convert || !resample || !guarded) return {};
 
     g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", 0u, "max-size-time", kQueueMaxNs,
-                 "min-threshold-time", kQueueThresholdNs, "leaky", kQueueLeakDownstream,
-                 nullptr);
+                 "min-threshold-time", kQueueThresholdNs, nullptr);
     g_object_set(resample, "quality", kResampleQuality, nullptr);
     configureSink(sink.get());
     if (!gstutil::linkChain({queue, volume, convert, resample, guarded})) {
@@ -182,10 +176,10 @@ bool MonitorOutput::isFromSink(const GstObject* source) const {
            gst_object_has_as_ancestor(const_cast<GstObject*>(source), GST_OBJECT(sink));
 }
 
-void MonitorOutput::markFailed() {
+bool MonitorOutput::markFailed() {
     m_failed.store(true);
     GstElement* sink = m_graph ? m_graph->monitorSink() : nullptr;
-    if (!sink || gst_element_is_locked_state(sink)) return;
+    if (!sink || gst_element_is_locked_state(sink)) return false;
     gst_element_set_locked_state(sink, TRUE);
     gst_element_set_state(sink, GST_STATE_NULL);
     GstElement* pipeline = m_graph->pipeline();
@@ -193,6 +187,7 @@ void MonitorOutput::markFailed() {
     if (GST_STATE_TARGET(pipeline) == GST_STATE_PLAYING) {
         gst_element_set_state(pipeline, GST_STATE_PLAYING);
     }
+    return true;
 }
 
 bool MonitorOutput::restart(qint64 lastAudioMs) {
@@ -311,8 +306,12 @@ void MonitorOutput::setDevice(const QString& deviceName, bool playing, qint64 la
                        ? joined("Monitor device set to", kDefaultDevice)
                        : joined("Monitor device set to", deviceName, "(" + m_device + ")"));
     if (!m_graph) return;  // applies when the next pipeline is built
-    applyDeviceToSink();
-    if (!playing) return;
+    // A playing sink would move its stream at once, and fails to for the default device: it
+    // takes the device while it is closed for the restart.
+    if (!playing) {
+        applyDeviceToSink();
+        return;
+    }
     // A sink reads its device when it opens: restart it, muted for a moment.
     const bool audible = m_enabled.load();
     if (audible) applyEnabled(false);
@@ -363,17 +362,20 @@ void MonitorOutput::restartSink(qint64 lastAudioMs, bool afterFailure) {
             MIXER_WARN << "No audio reached the monitor sink, restarting it anyway";
         }
     }
-    gst_element_set_state(sink, GST_STATE_NULL);
+    // The sink's bin restarts with it, so that its entry pad starts afresh as well and what is
+    // in front of it sends the stream's format again.
+    GstElement* bin = GST_ELEMENT_PARENT(sink);
+    gst_element_set_state(bin, GST_STATE_NULL);
     gst_element_set_locked_state(sink, FALSE);
     m_failed.store(false);
     applyDeviceToSink();
     applyClientName(sink);
     if (const ClockHandle clock =
             ClockHandle::adopt(gst_pipeline_get_clock(GST_PIPELINE(pipeline)))) {
-        gst_element_set_clock(sink, clock.get());
+        gst_element_set_clock(bin, clock.get());
     }
-    gst_element_set_base_time(sink, gst_element_get_base_time(pipeline));
-    if (!gst_element_sync_state_with_parent(sink)) {
+    gst_element_set_base_time(bin, gst_element_get_base_time(pipeline));
+    if (!gst_element_sync_state_with_parent(bin)) {
         MIXER_WARN << "Failed to reopen the monitor sink";
     }
     gst_pad_remove_probe(queueSrc.get(), probe);  // also frees the block

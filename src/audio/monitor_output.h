@@ -62,8 +62,9 @@ public:
     bool hasFailed() const { return m_failed.load(); }
     // Main thread: the sink reported an error of its own (it may hang rather than refuse). It
     // is closed and kept out of the pipeline's state changes until restart(): a sink that cannot
-    // start would hold the whole pipeline short of playing, and with it the broadcast.
-    void markFailed();
+    // start would hold the whole pipeline short of playing, and with it the broadcast. True the
+    // first time after the sink was (re)opened.
+    bool markFailed();
     // Whether a bus message comes from the sink (or an element inside it).
     bool isFromSink(const GstObject* source) const;
 

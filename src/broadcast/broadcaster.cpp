@@ -6,6 +6,7 @@
 
 #include "audio/encoder_settings.h"
 #include "audio/obs_audio_manager.h"
+#include "broadcast/dead_air_watch.h"
 #include "broadcast/local_monitor.h"
 #include "broadcast/sound_server_recovery.h"
 #include "broadcast/stream_health_monitor.h"
@@ -70,6 +71,12 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
             &Doredoradar::onClientDisconnected);
     connect(m_icecastClient, &IcecastClient::connectionError, this,
             &Doredoradar::onClientConnectionError);
+
+    m_deadAir = new DeadAirWatch([this] { return m_mixer->takeSentPeak(); }, this);
+    connect(this, &Doredoradar::broadcastingStarted, m_deadAir, &DeadAirWatch::start);
+    connect(this, &Doredoradar::broadcastingStopped, m_deadAir, &DeadAirWatch::stop);
+    connect(m_deadAir, &DeadAirWatch::deadAir, this, &Doredoradar::deadAirDetected);
+    connect(m_deadAir, &DeadAirWatch::soundBack, this, &Doredoradar::deadAirEnded);
 
     m_monitorPrimeTimer.setSingleShot(true);
     m_monitorPrimeTimer.setInterval(kMonitorPrimeHoldMs);
@@ -391,6 +398,10 @@ void Doredoradar::onReconnectNotice(int attempt, int /*maxAttempts*/, int /*coun
     m_lastCountedReconnectAttempt = attempt;
     m_healthMonitor->recordReconnect();
 }
+
+void Doredoradar::setDeadAirSeconds(int seconds) { m_deadAir->setHoldSeconds(seconds); }
+
+bool Doredoradar::isDeadAir() const { return m_deadAir->isDeadAir(); }
 
 void Doredoradar::onLevelsUpdated(float deck1, float deck2, float master) {
     Q_EMIT levelsUpdated(deck1, deck2, master);

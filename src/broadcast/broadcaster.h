@@ -17,6 +17,7 @@
 class EncoderSettings;
 class LocalMonitor;
 class OBSAudioManager;
+class DeadAirWatch;
 class SoundServerRecovery;
 class StreamHealthMonitor;
 
@@ -80,6 +81,10 @@ public:
     void setDuckingConfig(const GStreamerMixer::DuckingConfig& config);
     float crossfader() const;
     QString formatLabel() const;
+    // How long what is sent may stay below -50 dBFS before deadAirDetected; 0 turns the watch
+    // off. Applies from the next broadcast.
+    void setDeadAirSeconds(int seconds);
+    bool isDeadAir() const;
 
     IcecastClient* icecastClient() const { return m_icecastClient; }
     OBSAudioManager* audioManager() const { return m_audioManager; }
@@ -114,6 +119,10 @@ Q_SIGNALS:
     void warningOccurred(const QString& warning);
     // A deck that lost its input (warningOccurred) has it again.
     void deckInputRecovered(int deck);
+    // On air, what is sent has stayed silent too long ("Dead air: nothing above -50 dBFS for
+    // 15 s"), once; then deadAirEnded once sound is sent again.
+    void deadAirDetected(const QString& warning);
+    void deadAirEnded();
     void levelsUpdated(float deck1, float deck2, float master);
 
 public Q_SLOTS:
@@ -158,6 +167,7 @@ private:
     std::unique_ptr<ChunkSender> m_sender;
     std::unique_ptr<LocalMonitor> m_monitor;
     SoundServerRecovery* m_soundServer = nullptr;
+    DeadAirWatch* m_deadAir = nullptr;
 
     std::atomic<bool> m_isBroadcasting{false};
     bool m_shuttingDown = false;

@@ -315,6 +315,32 @@ private Q_SLOTS:
         QCOMPARE(cli.exitCode(), 0);
     }
 
+    // A deck that sends silence: dead air after the given time, said once and shown in the
+    // status line; when a tone starts, sound is back.
+    void deadAirIsReportedAndSoundBack() {
+        QVERIFY(m_pulse.addSinkWithInput(QStringLiteral("quiet")));
+        QProcess cli;
+        QString seen;
+        startCli(cli, QStringLiteral("/quiet"), QStringLiteral("--deck1 quiet_in --dead-air-seconds 2"));
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
+                                  qPrintable(seen), kOnAirTimeoutMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral(
+                                      "Dead air: nothing above -50 dBFS for 2 s")),
+                                  qPrintable(seen), 8000);
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("  DEAD AIR")),
+                                  qPrintable(seen), 12000);
+        QVERIFY(!m_pulse
+                     .pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
+                             QStringLiteral("sink=quiet"), QStringLiteral("frequency=440")})
+                     .trimmed()
+                     .isEmpty());
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("Sound is back")),
+                                  qPrintable(seen), 8000);
+        QCOMPARE(seen.count(QStringLiteral("Dead air:")), 2);  // the log line and the notice
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(5000));
+    }
+
     // Last (it stops the server): without reconnecting, a lost connection ends the run with 5.
     void lostConnectionWithoutReconnectExitsWithFive() {
         QProcess cli;

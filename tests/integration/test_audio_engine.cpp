@@ -550,6 +550,28 @@ private Q_SLOTS:
         mixer.shutdown();
     }
 
+    // What is sent is measured after the master volume: a muted master reads as silence.
+    void sentPeakIsTakenAfterTheMaster() {
+        GStreamerMixer mixer;
+        prepare(mixer);
+        QVERIFY(mixer.start(false));
+        SineGenerator sine(440.0, 0.5);
+        QTimer feeder;
+        QObject::connect(&feeder, &QTimer::timeout, [&] {
+            const std::vector<float> block = sine.next(480);
+            mixer.feedDeck1Audio(block.data(), 480, 2, 48000);
+        });
+        feeder.start(10);
+        float peak = 0.0f;  // each call takes the peak away
+        QTRY_VERIFY((peak = std::max(peak, mixer.takeSentPeak())) > 0.3f);
+        mixer.setMasterVolume(0.0f);
+        QTest::qWait(300);  // what was on its way before the mute
+        mixer.takeSentPeak();
+        QTest::qWait(200);
+        QCOMPARE(mixer.takeSentPeak(), 0.0f);
+        mixer.shutdown();
+    }
+
     // The monitor's volume (silent while off, never inaudible once on, capped at 10, kept over a
     // rebuild) and its device: a change mutes for about 100 ms and reopens the sink on the new
     // device, where the tone then plays; an unknown name means the default device.

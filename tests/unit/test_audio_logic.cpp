@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "audio/dead_air_detector.h"
 #include "audio/encoder_settings.h"
 #include "audio/gstreamer_mixer.h"
 #include "audio/voice_ducker.h"
@@ -237,6 +238,27 @@ private Q_SLOTS:
     }
 
     // Without a pipeline the mixer only stores; values come back as the setters shaped them.
+    // Quiet for the hold time: dead air once; a level at the threshold is sound (back once). A
+    // NaN level counts as quiet, and a hold of 0 never reports.
+    void deadAir() {
+        DeadAirDetector detector;
+        detector.configure(-50.0f, 2);
+        using Event = DeadAirDetector::Event;
+        QCOMPARE(detector.update(-60.0f, 1000), Event::None);
+        QCOMPARE(detector.update(-20.0f, 2500), Event::None);  // the silence starts again
+        QCOMPARE(detector.update(-60.0f, 3000), Event::None);
+        QCOMPARE(detector.update(std::nanf(""), 4999), Event::None);
+        QCOMPARE(detector.update(-60.0f, 5000), Event::DeadAir);
+        QCOMPARE(detector.update(-60.0f, 9000), Event::None);
+        QVERIFY(detector.isDeadAir());
+        QCOMPARE(detector.update(-50.0f, 9100), Event::SoundBack);
+        QCOMPARE(detector.update(-20.0f, 9200), Event::None);
+
+        detector.configure(-50.0f, 0);
+        QCOMPARE(detector.update(-90.0f, 0), Event::None);
+        QCOMPARE(detector.update(-90.0f, 100000), Event::None);
+    }
+
     void mixerSettersWithoutAPipeline() {
         GStreamerMixer mixer;
         QVERIFY(!mixer.start(false));  // not initialised
