@@ -406,16 +406,27 @@ void GStreamerMixer::onLevelTimer() {
 
 QStringList GStreamerMixer::getMonitorDevices() { return m_monitor.devices(); }
 
+void GStreamerMixer::monitorServiceLost() {
+    m_monitorServiceStale = true;
+    // The sink's connection is dead whether or not it has noticed yet.
+    if (m_graph) m_monitor.markFailed();
+}
+
 bool GStreamerMixer::restartMonitorOutput() {
+    // Our sinks share one connection to the service per client name, and that connection died
+    // with the service: a fresh one, under a new name, for every sink opened from now on (a
+    // pipeline built later included). The old hold goes only after the sink reopened, so the
+    // two overlap.
+    std::shared_ptr<void> previous;
+    if (m_monitorServiceStale) {
+        std::shared_ptr<void> renewed = platform::renewMonitorSinkService();
+        if (!renewed) return true;  // the service is not reachable yet: still pending
+        previous = std::exchange(m_monitorSinkService, std::move(renewed));
+        m_monitorServiceStale = false;
+    }
     if (!m_graph || !m_monitor.hasFailed()) return false;
-    // The old hold's connection died with the service: a fresh one first, under which the
-    // sink reopens; only then does the old one go, so the two overlap.
-    std::shared_ptr<void> renewed = platform::renewMonitorSinkService();
-    if (!renewed && m_monitorSinkService) return false;  // the service is not reachable yet
     const qint64 lastAudioMs = std::max(m_decks[0].lastAudioMs(), m_decks[1].lastAudioMs());
-    const bool restarted = m_monitor.restart(lastAudioMs);
-    if (renewed) m_monitorSinkService = std::move(renewed);
-    if (!restarted) return false;
+    if (!m_monitor.restart(lastAudioMs)) return false;
     MIXER_INFO << "Monitor output reopened";
     return true;
 }

@@ -114,9 +114,12 @@ public:
     QString monitorDevice() const { return m_monitor.device(); }
     QString monitorSinkFactory() const { return m_monitor.sinkFactory(); }
     // The monitor's sink failed (its sound server went away, say): only the monitor stopped,
-    // the mix and the encoder go on. restartMonitorOutput() reopens it once its audio service
-    // is back; false when there was nothing to reopen. Main thread.
+    // the mix and the encoder go on. monitorServiceLost() says the service itself went away
+    // (the sink is closed, failed or not). restartMonitorOutput() reopens it once the service
+    // is back; false when there was nothing left to do, true while it has reopened the sink or
+    // is still waiting for the service. Main thread.
     bool hasMonitorFailed() const { return m_monitor.hasFailed(); }
+    void monitorServiceLost();
     bool restartMonitorOutput();
 
     // Encoder configuration; takes effect when the next pipeline is built. Main thread.
@@ -194,6 +197,7 @@ private:
     // Held while any of our pipelines may have a monitor sink (platform/audio_output_devices.h);
     // declared first, so it goes last.
     std::shared_ptr<void> m_monitorSinkService;
+    bool m_monitorServiceStale = false;
     MonitorOutput m_monitor;
     std::unique_ptr<MixerGraph> m_graph;
     MixerBus* m_bus = nullptr;  // a child; deleted later, as it may be mid-drain when it goes

@@ -208,7 +208,9 @@ ElementHandle MonitorOutput::makeSink(ElementMaker& maker) {
         }
         // A sink that cannot reach the audio service (no sound server, no device) would fail the
         // whole pipeline, and with it the broadcast: try it out of the bin, where its error
-        // reaches no one, and fall back while we still can.
+        // reaches no one, and fall back while we still can. Under the client name it will use:
+        // that name's shared connection is what it will open.
+        applyClientName(sink.get());
         if (!last) {
             const bool opens =
                 gst_element_set_state(sink.get(), GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
@@ -243,7 +245,6 @@ void MonitorOutput::configureSink(GstElement* sink) {
     if (!isDefaultDevice(m_device) && gstutil::hasProperty(sink, "device")) {
         g_object_set(sink, "device", m_device.toUtf8().constData(), nullptr);
     }
-    applyClientName(sink);
     MIXER_DEBUG << joined("Monitor sink", m_sinkFactory, "on",
                           isDefaultDevice(m_device) ? QStringLiteral("the default device")
                                                     : QStringLiteral("device ") + m_device);

@@ -56,6 +56,7 @@ void SoundServerRecovery::onServerChanged(bool available) {
             qCWarning(lcBroadcaster).noquote() << text;
             Q_EMIT warning(text);
         }
+        m_mixer->monitorServiceLost();
         if (m_mixer->isMonitorEnabled()) {
             Q_EMIT warning(QStringLiteral("The monitor output stopped: the sound server went away"));
         }

@@ -62,6 +62,19 @@ private Q_SLOTS:
         QTest::qWait(300);
         QCOMPARE(monitorFailed.size(), 1);  // the same failure's follow-up errors are only logged
         QVERIFY(errors.isEmpty());
+
+        // The server is back: the monitor reopens, and a pipeline built afterwards starts too
+        // (not on the connection that died with the server).
+        mixer.monitorServiceLost();
+        QVERIFY2(pulse.start(&error), qPrintable(error));
+        QVERIFY(mixer.restartMonitorOutput());
+        QVERIFY(!mixer.hasMonitorFailed());
+        mixer.stop();
+        QVERIFY(mixer.start(false));
+        QCOMPARE(mixer.monitorSinkFactory(), QStringLiteral("pulsesink"));
+        QTest::qWait(300);
+        QVERIFY(!mixer.hasMonitorFailed());
+        QVERIFY(errors.isEmpty());
         feeder.stop();
         mixer.shutdown();
     }
