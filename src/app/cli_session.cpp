@@ -208,10 +208,10 @@ bool CliSession::start() {
     }
     m_controller.setInitialStreamMetadata(m_title, m_artist);
 
-    console().printLine(QStringLiteral("Connecting to %1 (%2) ...")
-                            .arg(m_options.serverForDisplay(),
-                                 codecFormatLabel(m_options.codec, m_options.bitrateKbps,
-                                                  m_options.sampleRateHz)));
+    console().printLine(
+        QStringLiteral("Connecting to %1 (%2) ...")
+            .arg(m_options.serverForDisplay(),
+                 codecFormatLabel(m_options.codec, m_options.bitrateKbps, m_options.sampleRateHz)));
     m_statusTimer.start();
     onStatusTick();
     m_controller.connectAndBroadcast(m_options.host, m_options.port, m_options.mount,

@@ -145,9 +145,9 @@ bool GStreamerMixer::createPipeline() {
     reapplyDeckVolumes();
     setMasterVolume(m_masterGain.load());
 
-    m_bus = new MixerBus(m_graph->pipeline(),
-                         [this](const GstObject* source) { return m_monitor.isFromSink(source); },
-                         this);
+    m_bus = new MixerBus(
+        m_graph->pipeline(),
+        [this](const GstObject* source) { return m_monitor.isFromSink(source); }, this);
     connect(m_bus, &MixerBus::errorOccurred, this, [this](const QString& message) {
         if (!m_shuttingDown.load()) Q_EMIT errorOccurred(message);
     });

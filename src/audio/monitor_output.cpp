@@ -75,8 +75,9 @@ gboolean guardedEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
 }
 
 // Queries reach the sink through the same entry. One that a failed sink cannot answer (its
-// caps, with no server to ask; such a sink may also answer with no caps at all) is answered here with what raw audio the sink's entry could
-// take, so that a deck negotiating meanwhile does not fail the whole mix.
+// caps, with no server to ask; such a sink may also answer with no caps at all) is answered
+// here with what raw audio the sink's entry could take, so that a deck negotiating meanwhile
+// does not fail the whole mix.
 gboolean guardedQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
     auto* failed = static_cast<std::atomic<bool>*>(gst_pad_get_element_private(pad));
     if (!failed->load() && gst_pad_query_default(pad, parent, query)) {

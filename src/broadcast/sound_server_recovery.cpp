@@ -58,7 +58,8 @@ void SoundServerRecovery::onServerChanged(bool available) {
         }
         m_mixer->monitorServiceLost();
         if (m_mixer->isMonitorEnabled()) {
-            Q_EMIT warning(QStringLiteral("The monitor output stopped: the sound server went away"));
+            Q_EMIT warning(
+                QStringLiteral("The monitor output stopped: the sound server went away"));
         }
         return;
     }

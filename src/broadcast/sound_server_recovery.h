@@ -36,8 +36,7 @@ public:
     // the decks are opened again this long after it answers.
     static constexpr int kSettleMs = 300;
 
-    SoundServerRecovery(OBSAudioManager* capture, GStreamerMixer* mixer,
-                        QObject* parent = nullptr);
+    SoundServerRecovery(OBSAudioManager* capture, GStreamerMixer* mixer, QObject* parent = nullptr);
     ~SoundServerRecovery() override;
 
     // Starts watching; without a call nothing is watched (tests of other parts, listing).

@@ -49,7 +49,13 @@ class TestBroadcastCli : public QObject {
     // Runs the broadcaster against `mount` with the options in `more` (split as a shell would).
     void startCli(QProcess& cli, const QString& mount, const QString& more,
                   const QString& password = QString(), bool withDisplay = true) const {
-        cli.setProcessEnvironment(environment(withDisplay));
+        startCliIn(environment(withDisplay), cli, mount, more, password);
+    }
+
+    // The same in an environment of the caller's (another display or sound server).
+    void startCliIn(const QProcessEnvironment& env, QProcess& cli, const QString& mount,
+                    const QString& more, const QString& password = QString()) const {
+        cli.setProcessEnvironment(env);
         cli.setProcessChannelMode(QProcess::MergedChannels);
         cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
                   QStringList{server(mount, password)} + QProcess::splitCommand(more));
@@ -170,17 +176,19 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("told");
         QTest::newRow("wrong password")
-            << "--deck1 default" << "wrong" << true << 3
+            << "--deck1 default"
+            << "wrong" << true << 3
             << QStringList{"Connection failed: Invalid username or password (HTTP 401)"};
         // Without an X display libobs cannot capture: the CLI says so and names xvfb-run.
-        QTest::newRow("no X display") << "--deck1 default" << "" << false << 4
-                                      << QStringList{"xvfb-run", "X display"};
+        QTest::newRow("no X display") << "--deck1 default"
+                                      << "" << false << 4 << QStringList{"xvfb-run", "X display"};
         // A device that is not there: the list of those that are.
         QTest::newRow("unknown device")
-            << "--deck1 \"Studio Microphone\"" << "" << true << 4
+            << "--deck1 \"Studio Microphone\""
+            << "" << true << 4
             << QStringList{"No input device \"Studio Microphone\"", "Test_Microphone"};
-        QTest::newRow("usage error") << "--deck1 default --codec flac" << "" << true << 2
-                                     << QStringList{"--codec"};
+        QTest::newRow("usage error") << "--deck1 default --codec flac"
+                                     << "" << true << 2 << QStringList{"--codec"};
     }
 
     void refusedRuns() {
@@ -225,18 +233,13 @@ private Q_SLOTS:
         env.insert(QStringLiteral("DISPLAY"), display.display());
         QProcess cli;
         QString seen;
-        cli.setProcessEnvironment(env);
-        cli.setProcessChannelMode(QProcess::MergedChannels);
-        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
-                  {server(QStringLiteral("/xgone")), QStringLiteral("--deck1"),
-                   QStringLiteral("Test_Microphone")});
+        startCliIn(env, cli, QStringLiteral("/xgone"), QStringLiteral("--deck1 Test_Microphone"));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         QTest::qWait(1500);
         display.stop();
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/xgone")).isEmpty(), 2000);
-        const bool finished =
-            cli.state() == QProcess::NotRunning || cli.waitForFinished(10000);
+        const bool finished = cli.state() == QProcess::NotRunning || cli.waitForFinished(10000);
         if (!finished) cli.kill();
         QVERIFY2(finished, qPrintable(output(cli, seen)));
         QCOMPARE(cli.exitStatus(), QProcess::NormalExit);  // no crash, no core dump
@@ -268,11 +271,7 @@ private Q_SLOTS:
         env.insert(QStringLiteral("DISPLAY"), m_xvfb.display());
         QProcess cli;
         QString seen;
-        cli.setProcessEnvironment(env);
-        cli.setProcessChannelMode(QProcess::MergedChannels);
-        cli.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
-                  {server(QStringLiteral("/restart")), QStringLiteral("--deck1"),
-                   QStringLiteral("Test_Microphone")});
+        startCliIn(env, cli, QStringLiteral("/restart"), QStringLiteral("--deck1 Test_Microphone"));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         QJsonValue streamStart;
@@ -293,19 +292,20 @@ private Q_SLOTS:
         // What a listener gets until 5 s after the restart ends with the tone. Mid-broadcast it
         // is the server's burst of the last seconds and then 5 s of live stream: a stream that
         // stalled would end with the burst alone.
-        const AudioProbe probe = AudioProbe::of(m_icecast.listen(QStringLiteral("/restart"),
-                                                                 1 << 20, 5000));
+        const AudioProbe probe =
+            AudioProbe::of(m_icecast.listen(QStringLiteral("/restart"), 1 << 20, 5000));
         QVERIFY2(probe.ok, qPrintable(probe.error + output(cli, seen)));
-        QVERIFY2(probe.decodedSeconds > heardSeconds, qPrintable(QString::number(probe.decodedSeconds)));
+        QVERIFY2(probe.decodedSeconds > heardSeconds,
+                 qPrintable(QString::number(probe.decodedSeconds)));
         const double heard =
             tone::amplitudeS16(probe.pcm, 2, 0, 48000, kToneHz, probe.decodedSeconds - 1.2, 1.0);
         QVERIFY2(qAbs(tone::ratioDb(heard, 0.5)) < 1.0,
                  qPrintable(QStringLiteral("%1\n%2").arg(heard).arg(output(cli, seen))));
 
         // One connection all along: the server's stream never restarted, no reconnect.
-        QCOMPARE(m_icecast.sourceStats(QStringLiteral("/restart")).value(QStringLiteral(
-                     "stream_start")),
-                 streamStart);
+        QCOMPARE(
+            m_icecast.sourceStats(QStringLiteral("/restart")).value(QStringLiteral("stream_start")),
+            streamStart);
         QVERIFY(!output(cli, seen).contains(QStringLiteral("Reconnecting")));
         QTRY_VERIFY2_WITH_TIMEOUT(
             output(cli, seen).contains(QStringLiteral("Deck 1 has its input back")),
@@ -321,12 +321,13 @@ private Q_SLOTS:
         QVERIFY(m_pulse.addSinkWithInput(QStringLiteral("quiet")));
         QProcess cli;
         QString seen;
-        startCli(cli, QStringLiteral("/quiet"), QStringLiteral("--deck1 quiet_in --dead-air-seconds 2"));
+        startCli(cli, QStringLiteral("/quiet"),
+                 QStringLiteral("--deck1 quiet_in --dead-air-seconds 2"));
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("On air")),
                                   qPrintable(seen), kOnAirTimeoutMs);
-        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral(
-                                      "Dead air: nothing above -50 dBFS for 2 s")),
-                                  qPrintable(seen), 8000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            output(cli, seen).contains(QStringLiteral("Dead air: nothing above -50 dBFS for 2 s")),
+            qPrintable(seen), 8000);
         QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("  DEAD AIR")),
                                   qPrintable(seen), 12000);
         QVERIFY(!m_pulse

@@ -94,8 +94,8 @@ bool forEachLiveGstObject(Visit visit) {
     for (guint i = 0; list && i < gst_value_list_get_size(list); ++i) {
         const GstStructure* entry = gst_value_get_structure(gst_value_list_get_value(list, i));
         const GValue* value = gst_structure_get_value(entry, "object");
-        GObject* object = value && G_VALUE_HOLDS_OBJECT(value) ? G_OBJECT(g_value_get_object(value))
-                                                               : nullptr;
+        GObject* object =
+            value && G_VALUE_HOLDS_OBJECT(value) ? G_OBJECT(g_value_get_object(value)) : nullptr;
         guint refs = 0;
         gst_structure_get_uint(entry, "ref-count", &refs);
         visit(object, refs);
@@ -611,8 +611,8 @@ private Q_SLOTS:
         feeder.start();
         // Where our stream plays (the only one on this server), and what a sink plays.
         const auto shortList = [this](const char* what) {
-            return m_pulse.pactl({QStringLiteral("list"), QStringLiteral("short"),
-                                  QString::fromLatin1(what)});
+            return m_pulse.pactl(
+                {QStringLiteral("list"), QStringLiteral("short"), QString::fromLatin1(what)});
         };
         const auto streamSink = [&] {
             const QString sinkIndex =
