@@ -4,7 +4,9 @@
 #include <QScreen>
 #include <QtTest>
 
+#include "broadcast/stream_health_monitor.h"
 #include "ui/alert_dialog.h"
+#include "ui/stream_health_dialog.h"
 
 namespace {
 
@@ -68,6 +70,54 @@ private Q_SLOTS:
         AlertDialog overShown(&parent, AlertDialog::Variant::Error, "Title", "Message", "OK", {});
         QVERIFY(isNear(overShown.frameGeometry().center(), parent.frameGeometry().center()));
         QCOMPARE(overShown.width(), 448);
+    }
+
+    // Fed by a real monitor on an injected clock; "Expected" is what the encoder was set to even
+    // when the ratio is capped, and the reconnect count outlives the unknown state.
+    void healthFiguresAndLifetime() {
+        qint64 nowMs = 1000000;
+        auto* window = new QWidget;
+        auto* monitor = new StreamHealthMonitor([&nowMs] { return nowMs; }, window);
+        QPointer<StreamHealthDialog> dialog = new StreamHealthDialog(monitor, window);
+        auto* score = dialog->findChild<QLabel*>(QStringLiteral("healthScoreLabel"));
+        auto figures = [&dialog, score] {
+            QStringList texts{score->text()};
+            for (auto* label : dialog->findChildren<QLabel*>(QStringLiteral("healthMetricValue")))
+                texts << label->text();
+            return texts;
+        };
+        QCOMPARE(figures(),
+                 QStringList({"--", "--", "--", "--", "--", "--", "--", "--", "--", "0"}));
+        monitor->recordReconnect();
+        dialog->updateDisplay();
+        QCOMPARE(figures().last(), QStringLiteral("1"));
+
+        monitor->startMonitoring(128);
+        nowMs += 3725 * 1000;
+        monitor->addSample(1536, 12340, true);
+        for (int i = 0; i < 40; ++i) monitor->addSample(0, 204, i > 0);
+        monitor->recalculate();
+        dialog->updateDisplay();
+        QCOMPARE(figures(), QStringList({"50%", "500 µs", "12.3 ms", "97.6%", "2.5 kbps",
+                                         "128.0 kbps", "1.9%", "1.5 KB", "01:02:05", "1"}));
+
+        nowMs += 10 * 1000;
+        for (int i = 0; i < 2; ++i) monitor->addSample(1610612736, 800, true);
+        monitor->recalculate();
+        dialog->updateDisplay();
+        QCOMPARE(figures(), QStringList({"100%", "800 µs", "800 µs", "100.0%", "5153960.8 kbps",
+                                         "128.0 kbps", "100.0%", "3.00 GB", "01:02:15", "1"}));
+
+        dialog->show();
+        delete monitor;
+        dialog->updateDisplay();
+        dialog->close();
+        QTRY_VERIFY(dialog.isNull());
+
+        dialog = new StreamHealthDialog(new StreamHealthMonitor(window), window);
+        dialog->show();
+        delete window;  // logging out with the dialog open
+        QVERIFY(dialog.isNull());
     }
 };
 
