@@ -1,0 +1,125 @@
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QtTest>
+
+#include "broadcast/stream_health_monitor.h"
+#include "ui/alert_dialog.h"
+#include "ui/stream_health_dialog.h"
+
+namespace {
+
+// The static functions block in the dialog's own loop, so the test acts from inside it.
+void whenAlertOpens(const QString& action, QPointer<AlertDialog>& opened) {
+    QTimer::singleShot(0, [action, &opened] {
+        opened = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+        if (!opened) return;
+        if (action == QStringLiteral("Escape")) QTest::keyClick(opened, Qt::Key_Escape);
+        if (action == QStringLiteral("close")) opened->close();
+        for (QPushButton* button : opened->findChildren<QPushButton*>())
+            if (button->text() == action) QTest::mouseClick(button, Qt::LeftButton);
+    });
+}
+
+bool isNear(QPoint a, QPoint b) { return (a - b).manhattanLength() <= 2; }
+
+}  // namespace
+
+class TestDialogs : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void alertResults_data() {
+        QTest::addColumn<bool>("closeQuestion");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("confirm, Escape") << false << "Escape" << 0;
+        QTest::newRow("confirm, confirmed") << false << "Quit" << 1;
+        QTest::newRow("close, Exit") << true << "Exit" << 0;
+        QTest::newRow("close, Minimize") << true << "Minimize to Tray" << 1;
+        QTest::newRow("close, Cancel") << true << "Cancel" << 2;
+        QTest::newRow("close, title bar") << true << "close" << 2;
+        QTest::newRow("close, Escape") << true << "Escape" << 2;
+    }
+
+    void alertResults() {
+        QFETCH(bool, closeQuestion);
+        QFETCH(QString, action);
+        QFETCH(int, expected);
+        QPointer<AlertDialog> opened;
+        whenAlertOpens(action, opened);
+        const int result = closeQuestion
+                               ? AlertDialog::askCloseAction(nullptr, "Close", "Hide or quit?")
+                               : int(AlertDialog::confirm(nullptr, "Quit?", "Sure?", "Quit", {}));
+        QCOMPARE(result, expected);
+        QVERIFY(opened.isNull());  // destroyed before returning
+    }
+
+    void alertCentresOnAVisibleParentOnly() {
+        QWidget parent;
+        parent.setGeometry(2000, 1500, 400, 300);
+        const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
+        AlertDialog overHidden(&parent, AlertDialog::Variant(9), "Title", "Message", "OK", {});
+        QVERIFY(isNear(overHidden.frameGeometry().center(), screenCentre));
+        QCOMPARE(overHidden.property("variant").toString(), QStringLiteral("info"));
+
+        parent.setGeometry(0, 0, 400, 300);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        AlertDialog overShown(&parent, AlertDialog::Variant::Error, "Title", "Message", "OK", {});
+        QVERIFY(isNear(overShown.frameGeometry().center(), parent.frameGeometry().center()));
+        QCOMPARE(overShown.width(), 448);
+    }
+
+    // Fed by a real monitor on an injected clock; "Expected" is what the encoder was set to even
+    // when the ratio is capped, and the reconnect count outlives the unknown state.
+    void healthFiguresAndLifetime() {
+        qint64 nowMs = 1000000;
+        auto* window = new QWidget;
+        auto* monitor = new StreamHealthMonitor([&nowMs] { return nowMs; }, window);
+        QPointer<StreamHealthDialog> dialog = new StreamHealthDialog(monitor, window);
+        auto* score = dialog->findChild<QLabel*>(QStringLiteral("healthScoreLabel"));
+        auto figures = [&dialog, score] {
+            QStringList texts{score->text()};
+            for (auto* label : dialog->findChildren<QLabel*>(QStringLiteral("healthMetricValue")))
+                texts << label->text();
+            return texts;
+        };
+        QCOMPARE(figures(),
+                 QStringList({"--", "--", "--", "--", "--", "--", "--", "--", "--", "0"}));
+        monitor->recordReconnect();
+        dialog->updateDisplay();
+        QCOMPARE(figures().last(), QStringLiteral("1"));
+
+        monitor->startMonitoring(128);
+        nowMs += 3725 * 1000;
+        monitor->addSample(1536, 12340, true);
+        for (int i = 0; i < 40; ++i) monitor->addSample(0, 204, i > 0);
+        monitor->recalculate();
+        dialog->updateDisplay();
+        QCOMPARE(figures(), QStringList({"50%", "500 µs", "12.3 ms", "97.6%", "2.5 kbps",
+                                         "128.0 kbps", "1.9%", "1.5 KB", "01:02:05", "1"}));
+
+        nowMs += 10 * 1000;
+        for (int i = 0; i < 2; ++i) monitor->addSample(1610612736, 800, true);
+        monitor->recalculate();
+        dialog->updateDisplay();
+        QCOMPARE(figures(), QStringList({"100%", "800 µs", "800 µs", "100.0%", "5153960.8 kbps",
+                                         "128.0 kbps", "100.0%", "3.00 GB", "01:02:15", "1"}));
+
+        dialog->show();
+        delete monitor;
+        dialog->updateDisplay();
+        dialog->close();
+        QTRY_VERIFY(dialog.isNull());
+
+        dialog = new StreamHealthDialog(new StreamHealthMonitor(window), window);
+        dialog->show();
+        delete window;  // logging out with the dialog open
+        QVERIFY(dialog.isNull());
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "test_dialogs.moc"
