@@ -2,13 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <sodium.h>
+
+#include "xdg_config_home.h"
 
 // Blob layout: one version byte, the secretbox nonce, then the sealed message (MAC + text).
 // The key is read from its file on every call, so deleting the file takes effect at once.
@@ -58,17 +58,8 @@ bool sodiumReady() {
     return result >= 0;
 }
 
-std::string configHome() {
-    const char* xdg = getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/') return xdg;
-    const char* home = getenv("HOME");
-    if (home && home[0] == '/') return std::string(home) + "/.config";
-    if (const passwd* entry = getpwuid(geteuid())) return std::string(entry->pw_dir) + "/.config";
-    return std::string();
-}
-
 std::string keyDirectory(const KeyFileContext& context) {
-    const std::string base = configHome();
+    const std::string base = xdg::configHome();
     if (base.empty() || context.applicationFolder.empty()) return std::string();
     return base + "/" + context.applicationFolder;
 }
