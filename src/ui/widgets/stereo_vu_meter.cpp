@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 
 namespace {
 
@@ -80,12 +81,50 @@ void paintCaption(QPainter& painter, const QRectF& bar, const QString& caption, 
     painter.drawText(plate, Qt::AlignCenter, caption);
 }
 
+enum class BarLayer { Track, Overlay };
+
+// The track below a bar's levels and the outline and caption above them, drawn once per size and
+// reused: the antialiased outlines and the caption's text are most of what a bar costs to paint.
+QPixmap barLayer(BarLayer layer, const QSizeF& size, const QString& caption, bool compact,
+                 qreal devicePixelRatio) {
+    const QString key = QStringLiteral("doredoradar-meter-bar:%1:%2x%3:%4:%5:%6")
+                            .arg(int(layer))
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(caption)
+                            .arg(compact)
+                            .arg(devicePixelRatio);
+    QPixmap pixmap;
+    if (QPixmapCache::find(key, &pixmap)) return pixmap;
+    pixmap = QPixmap((size * devicePixelRatio).toSize().expandedTo(QSize(1, 1)));
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bar(QPointF(0, 0), size);
+    if (layer == BarLayer::Track) {
+        QPainterPath track;
+        track.addRoundedRect(bar, 4.0, 4.0);
+        painter.fillPath(track, kTrack);
+    } else {
+        painter.setPen(QPen(kBorder, 1.0));
+        painter.drawRoundedRect(bar.adjusted(0.5, 0.5, -0.5, -0.5), 4.0, 4.0);
+        paintCaption(painter, bar, caption, compact);
+    }
+    painter.end();
+    QPixmapCache::insert(key, pixmap);
+    return pixmap;
+}
+
+// Bars sit on whole pixels, so the cached layers land exactly where they were drawn.
 void paintBar(QPainter& painter, const QRectF& bar, float peak, float rms, float hold,
               const ZoneColours& zones, const QString& caption, bool compact) {
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    painter.drawPixmap(bar.topLeft(),
+                       barLayer(BarLayer::Track, bar.size(), caption, compact, ratio));
+
     QPainterPath track;
     track.addRoundedRect(bar, 4.0, 4.0);
-    painter.fillPath(track, kTrack);
-
     painter.save();
     painter.setClipPath(track, Qt::IntersectClip);
     const double height = bar.height();
@@ -115,11 +154,8 @@ void paintBar(QPainter& painter, const QRectF& bar, float peak, float rms, float
                          zoneColour(hold, zones).darker(120));
     }
     painter.restore();
-
-    painter.setPen(QPen(kBorder, 1.0));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(bar.adjusted(0.5, 0.5, -0.5, -0.5), 4.0, 4.0);
-    paintCaption(painter, bar, caption, compact);
+    painter.drawPixmap(bar.topLeft(),
+                       barLayer(BarLayer::Overlay, bar.size(), caption, compact, ratio));
 }
 
 void paintScale(QPainter& painter, const QRectF& column, const QRectF& bar) {
