@@ -61,6 +61,10 @@ FontChoice chooseInterFont(const FontSources& sources) {
 
 QFont applicationFont(const QString& family) {
     QFont font(family.isEmpty() ? QStringLiteral("Segoe UI") : family, 10);
+    // Without Inter or Segoe UI (a Linux desktop without fonts-inter), named sans-serif families
+    // rather than whatever the font configuration matches first.
+    font.setFamilies({font.family(), QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans"),
+                      QStringLiteral("Liberation Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::PreferQuality));

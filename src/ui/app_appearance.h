@@ -27,7 +27,8 @@ struct FontSources {
 // A system "Inter" first, then the static resource fonts, then the variable one.
 FontChoice chooseInterFont(const FontSources& sources = FontSources());
 
-// The application font for a chosen family ("Segoe UI" when none).
+// The application font for a chosen family ("Segoe UI" when none), with named Linux
+// sans-serif families behind it.
 QFont applicationFont(const QString& family);
 
 enum class StyleSheetOrigin { Resource, LocalFile, None };
