@@ -12,7 +12,6 @@
 #include "ui/widgets/marquee_label.h"
 #include "ui/widgets/shadow_slider.h"
 #include "ui/widgets/stereo_vu_meter.h"
-#include "ui/widgets/tinted_icon.h"
 
 namespace {
 
@@ -199,25 +198,6 @@ private Q_SLOTS:
         button.resize(20, 40);  // narrower than its icon: no room to scroll in
         button.grab();
         QVERIFY(!button.marqueeRunning());
-    }
-
-    // Drawn at the device resolution and recoloured: every opaque pixel has the colour.
-    void tintedIconAtTwiceTheResolution() {
-        const QPixmap pixmap = tintedIcon(QIcon(QStringLiteral(":/icons/volume-x.svg")),
-                                          QSize(16, 16), QColor(0xEF, 0x44, 0x44), 2.0);
-        QCOMPARE(pixmap.size(), QSize(32, 32));
-        QCOMPARE(pixmap.devicePixelRatio(), 2.0);
-        const QImage image = pixmap.toImage();
-        int opaque = 0;
-        for (int y = 0; y < 32; ++y) {
-            for (int x = 0; x < 32; ++x) {
-                const QColor c = image.pixelColor(x, y);
-                if (c.alpha() < 255) continue;
-                QCOMPARE(c.name(), QStringLiteral("#ef4444"));
-                ++opaque;
-            }
-        }
-        QVERIFY(opaque > 40 && opaque < 32 * 32 / 2);  // the icon's shape, not a square
     }
 };
 
