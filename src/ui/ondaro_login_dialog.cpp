@@ -80,10 +80,12 @@ void OndaroLoginDialog::buildInterface() {
     auto* buttons = new QHBoxLayout();
     buttons->addStretch();
     m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancelButton->setObjectName(QStringLiteral("ondaroCancelButton"));
     m_cancelButton->setAccessibleName(QStringLiteral("Cancel"));
     m_cancelButton->setAutoDefault(false);
     buttons->addWidget(m_cancelButton);
     m_loginButton = new QPushButton(QStringLiteral("Login"), this);
+    m_loginButton->setObjectName(QStringLiteral("ondaroLoginButton"));
     m_loginButton->setAccessibleName(QStringLiteral("Login"));
     m_loginButton->setEnabled(false);
     m_loginButton->setDefault(true);
