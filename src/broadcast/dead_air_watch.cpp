@@ -2,16 +2,10 @@
 
 #include <QDeadlineTimer>
 
-#include <cmath>
-#include <limits>
-
+#include "audio/voice_ducker.h"
 #include "core/log_categories.h"
 
 namespace {
-
-float toDb(float peak) {
-    return peak > 0.0f ? 20.0f * std::log10(peak) : -std::numeric_limits<float>::infinity();
-}
 
 qint64 nowMs() { return QDeadlineTimer::current().deadline(); }
 
@@ -44,7 +38,7 @@ void DeadAirWatch::stop() {
 }
 
 void DeadAirWatch::tick() {
-    switch (m_detector.update(toDb(m_takePeak()), nowMs())) {
+    switch (m_detector.update(VoiceDucker::levelToDb(m_takePeak()), nowMs())) {
         case DeadAirDetector::Event::DeadAir: {
             const QString text = warningText();
             qCWarning(lcBroadcaster).noquote() << text;
