@@ -1,7 +1,9 @@
 # Compiled-in resources of the user interface: icons, images, fonts and the style sheet.
 set(_res ${PROJECT_SOURCE_DIR}/resources)
 file(GLOB _icons RELATIVE ${_res} ${_res}/icons/*.svg)
-set(_resource_files ${_icons} icons/appicon.png images/private_token.png
+# The open-source license texts, for a build run without the installed "licenses" folder.
+file(GLOB _licenses RELATIVE ${_res} CONFIGURE_DEPENDS ${_res}/licenses/*)
+set(_resource_files ${_icons} ${_licenses} icons/appicon.png images/private_token.png
     images/api_token_page_access.png style.qss)
 list(TRANSFORM _resource_files PREPEND ${_res}/)
 foreach(_f IN LISTS _resource_files)

@@ -1,11 +1,18 @@
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include "broadcast/stream_health_monitor.h"
 #include "ui/alert_dialog.h"
+#include "ui/licenses_dialog.h"
 #include "ui/stream_health_dialog.h"
 
 namespace {
@@ -118,6 +125,55 @@ private Q_SLOTS:
         dialog->show();
         delete window;  // logging out with the dialog open
         QVERIFY(dialog.isNull());
+    }
+    // Every component sits under each of its licenses with a readable text; an installed folder
+    // wins over the compiled-in copies, which serve when it is absent.
+    void licensesListEveryComponent() {
+        QTemporaryDir installed;
+        for (const QFileInfo& info : QDir(":/licenses").entryInfoList(QDir::Files))
+            QVERIFY(QFile::copy(info.filePath(), installed.filePath(info.fileName())));
+        QFile gpl(installed.filePath("GPL-2.txt"));
+        QVERIFY(gpl.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(gpl.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        gpl.write("installed GPL text");
+        gpl.close();
+        QFile list(":/licenses/components.json");
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        const QJsonArray components =
+            QJsonDocument::fromJson(list.readAll()).object()["components"].toArray();
+        QVERIFY(components.size() >= 20);
+
+        for (const QString& folder : {installed.path(), installed.filePath("absent")}) {
+            LicensesDialog dialog(nullptr, folder);
+            auto* tree = dialog.findChild<QTreeWidget*>("licensesTree");
+            auto* text = dialog.findChild<QPlainTextEdit*>("licensesText");
+            QSet<QString> listed;  // "component|license id"
+            for (int g = 0; g < tree->topLevelItemCount(); ++g) {
+                for (int c = 0; c < tree->topLevelItem(g)->childCount(); ++c) {
+                    QTreeWidgetItem* item = tree->topLevelItem(g)->child(c);
+                    tree->setCurrentItem(item);
+                    QVERIFY(!text->toPlainText().trimmed().isEmpty());
+                    QVERIFY2(!text->toPlainText().contains("could not be read"),
+                             qPrintable(item->text(0)));
+                    listed << item->text(0) + '|' + tree->topLevelItem(g)->text(0);
+                }
+            }
+            QSet<QString> expected;
+            for (const QJsonValue& component : components)
+                for (const QJsonValue& id : component["licenses"].toArray())
+                    expected << component["name"].toString() + '|' + id.toString();
+            QCOMPARE(listed, expected);
+
+            tree->setCurrentItem(
+                tree->findItems("libobs", Qt::MatchExactly | Qt::MatchRecursive)[0]);
+            const bool fromFolder = folder == installed.path();
+            QCOMPARE(dialog.sourceFolder(), fromFolder ? folder : QStringLiteral(":/licenses"));
+            QCOMPARE(text->toPlainText() == "installed GPL text", fromFolder);
+        }
+        QTimer::singleShot(0, [] {
+            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+        });
+        showLicensesDialog(nullptr);  // returns once Escape closed it
     }
 };
 
