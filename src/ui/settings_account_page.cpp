@@ -23,6 +23,7 @@
 #include "ui/settings_dialog.h"
 #include "ui/settings_form.h"
 #include "ui/widgets/animated_toggle.h"
+#include "ui/widgets/tinted_icon.h"
 
 using namespace settingsform;
 
@@ -73,7 +74,8 @@ QWidget* SettingsDialog::buildAccountPage() {
     avatar->setObjectName(QStringLiteral("avatarCircle"));
     avatar->setFixedSize(kAvatarSidePx, kAvatarSidePx);
     avatar->setAlignment(Qt::AlignCenter);
-    avatar->setPixmap(QIcon(QStringLiteral(":/icons/user.svg")).pixmap(QSize(24, 24)));
+    avatar->setPixmap(tintedIcon(QIcon(QStringLiteral(":/icons/user.svg")), QSize(24, 24),
+                                 Qt::white, devicePixelRatioF()));
     header->addWidget(avatar);
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
@@ -178,7 +180,8 @@ QWidget* SettingsDialog::buildAboutPage() {
 
     layout->addStretch(1);
     m_licensesLink = makeLabel(
-        QStringLiteral("<a href=\"licenses\">Open-source licenses</a>"),
+        QStringLiteral("<a href=\"licenses\" style=\"color: #2563EB; text-decoration: none;\">"
+                       "Open-source licenses</a>"),
         QStringLiteral("licensesLink"), content);
     m_licensesLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
                                             Qt::LinksAccessibleByKeyboard);
