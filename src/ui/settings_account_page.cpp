@@ -139,8 +139,8 @@ QWidget* SettingsDialog::buildAboutPage() {
         makeLabel(QStringLiteral("App Information"), QStringLiteral("settingsSectionTitle"), card));
     cardLayout->addWidget(makeDivider(card));
     auto* versionRow = new QHBoxLayout;
-    versionRow->addWidget(makeLabel(QStringLiteral("Version:"), QStringLiteral("accountInfoLabel"),
-                                    card));
+    versionRow->addWidget(
+        makeLabel(QStringLiteral("Version:"), QStringLiteral("accountInfoLabel"), card));
     QLabel* version = makeLabel(appidentity::version(), QStringLiteral("accountInfoValue"), card);
     version->setAccessibleName(QStringLiteral("Version"));
     versionRow->addWidget(version);
@@ -197,8 +197,7 @@ QWidget* SettingsDialog::buildAboutPage() {
     connect(m_debugLoggingToggle, &AnimatedToggle::toggled, this,
             &SettingsDialog::onDebugLoggingToggled);
     connect(m_openLogFolderButton, &QPushButton::clicked, this, &SettingsDialog::openLogFolder);
-    connect(m_licensesLink, &QLabel::linkActivated, this,
-            &SettingsDialog::onLicensesLinkActivated);
+    connect(m_licensesLink, &QLabel::linkActivated, this, &SettingsDialog::onLicensesLinkActivated);
     return page;
 }
 

@@ -108,13 +108,15 @@ QWidget* SettingsDialog::buildAudioPage() {
     auto* encoderGrid = new QGridLayout;
     encoderGrid->setHorizontalSpacing(16);
     encoderGrid->setVerticalSpacing(12);
-    encoderGrid->addWidget(makeField(QStringLiteral("Encoder Type"), m_encoderCombo, content), 0, 0);
+    encoderGrid->addWidget(makeField(QStringLiteral("Encoder Type"), m_encoderCombo, content), 0,
+                           0);
     encoderGrid->addWidget(
         makeField(QStringLiteral("Bitrate"), m_bitrateCombo, content, m_maxBitrateNote), 0, 1);
     encoderGrid->addWidget(makeField(QStringLiteral("Channels"), m_channelsCombo, content), 1, 0);
     encoderGrid->addWidget(makeField(QStringLiteral("Sample Rate"), m_sampleRateCombo, content), 1,
                            1);
-    m_aacAfterburnerRow = makeField(QStringLiteral("AAC Afterburner"), m_aacAfterburnerCombo, content);
+    m_aacAfterburnerRow =
+        makeField(QStringLiteral("AAC Afterburner"), m_aacAfterburnerCombo, content);
     m_aacProfileRow = makeField(QStringLiteral("AAC Profile"), m_aacProfileCombo, content);
     m_opusRow = makeField(QStringLiteral("Opus Optimized For"), m_opusOptimizedCombo, content);
     encoderGrid->addWidget(m_aacAfterburnerRow, 2, 0);
@@ -127,8 +129,8 @@ QWidget* SettingsDialog::buildAudioPage() {
     // Ducking: heading with its help button, the preset list, the advanced values.
     auto* duckingHeading = new QHBoxLayout;
     duckingHeading->setSpacing(8);
-    duckingHeading->addWidget(
-        makeLabel(QStringLiteral("Audio Ducking"), QStringLiteral("settingsSectionTitle"), content));
+    duckingHeading->addWidget(makeLabel(QStringLiteral("Audio Ducking"),
+                                        QStringLiteral("settingsSectionTitle"), content));
     m_duckingHelpButton = new QPushButton(QStringLiteral("?"), content);
     m_duckingHelpButton->setObjectName(QStringLiteral("settingsHelpButton"));
     m_duckingHelpButton->setFixedSize(20, 20);
@@ -146,9 +148,8 @@ QWidget* SettingsDialog::buildAudioPage() {
     m_duckingPresetCombo->setItemDelegate(new PresetItemDelegate(m_duckingPresetCombo));
     for (int i = 0; i < int(kDuckingPresets.size()); ++i) {
         m_duckingPresetCombo->addItem(QString::fromLatin1(kDuckingPresets[i].name), i);
-        m_duckingPresetCombo->setItemData(
-            i, QString::fromLatin1(kDuckingPresets[i].description),
-            PresetItemDelegate::kDescriptionRole);
+        m_duckingPresetCombo->setItemData(i, QString::fromLatin1(kDuckingPresets[i].description),
+                                          PresetItemDelegate::kDescriptionRole);
     }
     layout->addWidget(makeField(QStringLiteral("Preset"), m_duckingPresetCombo, content));
     m_duckingPresetCombo->setAccessibleName(QStringLiteral("Ducking preset"));
@@ -159,23 +160,25 @@ QWidget* SettingsDialog::buildAudioPage() {
     m_duckingRatio = makeDecimalSpin(1.0, 10.0, advanced.ratio, 0.5, QStringLiteral(":1"), content);
     m_duckingAttack = makeSpin(1, 1000, advanced.attackMs, QStringLiteral(" ms"), content);
     m_duckingRelease = makeSpin(10, 5000, advanced.releaseMs, QStringLiteral(" ms"), content);
-    m_duckingKnee = makeDecimalSpin(0.0, 20.0, advanced.kneeDb, 1.0, QStringLiteral(" dB"), content);
+    m_duckingKnee =
+        makeDecimalSpin(0.0, 20.0, advanced.kneeDb, 1.0, QStringLiteral(" dB"), content);
     m_duckingCustomGroup = new QWidget(content);
     m_duckingCustomGroup->setObjectName(QStringLiteral("duckingCustomGroup"));
     auto* customGrid = new QGridLayout(m_duckingCustomGroup);
     customGrid->setContentsMargins(0, 0, 0, 0);
     customGrid->setHorizontalSpacing(16);
     customGrid->setVerticalSpacing(12);
-    customGrid->addWidget(makeField(QStringLiteral("Threshold (dB)"), m_duckingThreshold,
-                                    m_duckingCustomGroup), 0, 0);
+    customGrid->addWidget(
+        makeField(QStringLiteral("Threshold (dB)"), m_duckingThreshold, m_duckingCustomGroup), 0,
+        0);
     customGrid->addWidget(makeField(QStringLiteral("Ratio"), m_duckingRatio, m_duckingCustomGroup),
                           0, 1);
-    customGrid->addWidget(makeField(QStringLiteral("Attack (ms)"), m_duckingAttack,
-                                    m_duckingCustomGroup), 0, 2);
-    customGrid->addWidget(makeField(QStringLiteral("Release (ms)"), m_duckingRelease,
-                                    m_duckingCustomGroup), 1, 0);
-    customGrid->addWidget(makeField(QStringLiteral("Knee (dB)"), m_duckingKnee,
-                                    m_duckingCustomGroup), 1, 1);
+    customGrid->addWidget(
+        makeField(QStringLiteral("Attack (ms)"), m_duckingAttack, m_duckingCustomGroup), 0, 2);
+    customGrid->addWidget(
+        makeField(QStringLiteral("Release (ms)"), m_duckingRelease, m_duckingCustomGroup), 1, 0);
+    customGrid->addWidget(
+        makeField(QStringLiteral("Knee (dB)"), m_duckingKnee, m_duckingCustomGroup), 1, 1);
     for (int column = 0; column < 3; ++column) customGrid->setColumnStretch(column, 1);
     layout->addWidget(m_duckingCustomGroup);
     layout->addStretch(1);
@@ -240,8 +243,9 @@ void SettingsDialog::onSampleRateChanged(int index) {
 }
 
 void SettingsDialog::onChannelsChanged(int index) {
-    Q_EMIT channelsChanged(m_channelsCombo->itemData(index).toInt() == 1 ? QStringLiteral("Mono")
-                                                                         : QStringLiteral("Stereo"));
+    Q_EMIT channelsChanged(m_channelsCombo->itemData(index).toInt() == 1
+                               ? QStringLiteral("Mono")
+                               : QStringLiteral("Stereo"));
 }
 
 void SettingsDialog::onAacAfterburnerChanged(int index) {

@@ -54,8 +54,7 @@ QWidget* makeToggleRow(const QString& text, AnimatedToggle* toggle, QWidget* par
     return row;
 }
 
-void addHeading(QVBoxLayout* layout, const QString& heading, const QString& note,
-                QWidget* parent) {
+void addHeading(QVBoxLayout* layout, const QString& heading, const QString& note, QWidget* parent) {
     layout->addWidget(makeLabel(heading, QStringLiteral("settingsSectionTitle"), parent));
     if (note.isEmpty()) return;
     QLabel* noteLabel = makeLabel(note, QStringLiteral("settingsSectionNote"), parent);

@@ -98,11 +98,11 @@ QWidget* SettingsDialog::buildMetadataPage() {
     m_urlIntervalSpin->setValue(30);
     m_urlIntervalSpin->setMaximumWidth(160);
     m_urlRows = makeRowGroup(
-        content, {makeField(QStringLiteral("Metadata URL"), m_urlEdit, content),
-                  makeToggleRow(QStringLiteral("Read last line (instead of first)"),
-                                m_urlLastLineToggle, content),
-                  makeField(QStringLiteral("Update interval (seconds):"), m_urlIntervalSpin,
-                            content)});
+        content,
+        {makeField(QStringLiteral("Metadata URL"), m_urlEdit, content),
+         makeToggleRow(QStringLiteral("Read last line (instead of first)"), m_urlLastLineToggle,
+                       content),
+         makeField(QStringLiteral("Update interval (seconds):"), m_urlIntervalSpin, content)});
     layout->addWidget(m_urlRows);
 
     m_windowTitleLabel = makeLabel(kNoWindow, QStringLiteral("selectedWindowLabel"), content);
@@ -111,9 +111,9 @@ QWidget* SettingsDialog::buildMetadataPage() {
     m_browseWindowButton->setObjectName(QStringLiteral("browseButton"));
     m_browseWindowButton->setAccessibleName(QStringLiteral("Choose a window to monitor"));
     m_windowRows = makeRowGroup(
-        content, {makeField(QStringLiteral("Selected Window"),
-                            makeRowWidget(content, m_windowTitleLabel, m_browseWindowButton),
-                            content)});
+        content,
+        {makeField(QStringLiteral("Selected Window"),
+                   makeRowWidget(content, m_windowTitleLabel, m_browseWindowButton), content)});
     layout->addWidget(m_windowRows);
 
     layout->addSpacing(8);
@@ -121,8 +121,8 @@ QWidget* SettingsDialog::buildMetadataPage() {
                QStringLiteral("Information about your stream, visible to listeners and "
                               "directories."),
                content);
-    m_streamNameEdit =
-        makeInput(QStringLiteral("My Awesome Stream"), QStringLiteral("Unspecified Stream"), content);
+    m_streamNameEdit = makeInput(QStringLiteral("My Awesome Stream"),
+                                 QStringLiteral("Unspecified Stream"), content);
     m_streamDescriptionEdit = makeInput(QStringLiteral("A brief description of your stream"),
                                         QStringLiteral("Unspecified Stream"), content);
     m_streamGenreEdit =
@@ -131,7 +131,8 @@ QWidget* SettingsDialog::buildMetadataPage() {
     auto* streamGrid = new QGridLayout;
     streamGrid->setHorizontalSpacing(16);
     streamGrid->setVerticalSpacing(12);
-    streamGrid->addWidget(makeField(QStringLiteral("Stream Name"), m_streamNameEdit, content), 0, 0);
+    streamGrid->addWidget(makeField(QStringLiteral("Stream Name"), m_streamNameEdit, content), 0,
+                          0);
     streamGrid->addWidget(
         makeField(QStringLiteral("Stream Description"), m_streamDescriptionEdit, content), 0, 1);
     streamGrid->addWidget(makeField(QStringLiteral("Genre"), m_streamGenreEdit, content), 1, 0);

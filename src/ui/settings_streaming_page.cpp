@@ -90,7 +90,8 @@ QWidget* SettingsDialog::buildStreamingPage() {
                QStringLiteral("What happens when the connection to the server is lost."), content);
     m_autoReconnectToggle = new AnimatedToggle(content);
     m_autoReconnectToggle->setChecked(true);
-    layout->addWidget(makeToggleRow(QStringLiteral("Auto Reconnect"), m_autoReconnectToggle, content));
+    layout->addWidget(
+        makeToggleRow(QStringLiteral("Auto Reconnect"), m_autoReconnectToggle, content));
     m_reconnectDelaySpin = makeSecondsSpin(1, 60, 5, content);
     m_reconnectRetriesSpin = makeSecondsSpin(1, 15, 3, content);
     auto* reconnectRow = new QHBoxLayout;
@@ -140,9 +141,7 @@ int SettingsDialog::selectChannel(const QString& channelId) {
     return index;
 }
 
-void SettingsDialog::onChannelSelectionChanged(int index) {
-    Q_EMIT channelSelectionChanged(index);
-}
+void SettingsDialog::onChannelSelectionChanged(int index) { Q_EMIT channelSelectionChanged(index); }
 
 void SettingsDialog::onRefreshChannelsClicked() {
     if (m_refreshRotation->state() != QAbstractAnimation::Running) m_refreshRotation->start();
@@ -153,9 +152,7 @@ void SettingsDialog::onAutoReconnectChanged(bool checked) { Q_EMIT autoReconnect
 
 void SettingsDialog::onReconnectDelayChanged(int value) { Q_EMIT reconnectDelayChanged(value); }
 
-void SettingsDialog::onReconnectRetriesChanged(int value) {
-    Q_EMIT reconnectRetriesChanged(value);
-}
+void SettingsDialog::onReconnectRetriesChanged(int value) { Q_EMIT reconnectRetriesChanged(value); }
 
 void SettingsDialog::setAutoReconnect(bool enabled) {
     const QSignalBlocker blocker(m_autoReconnectToggle);

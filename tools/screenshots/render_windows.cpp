@@ -22,7 +22,8 @@ OndaroAccount sampleAccount() {
     account.subscription.bitrate = 96;
     for (const char* name : {"Morning Show", "Late Night Jazz"}) {
         OndaroChannel channel;
-        channel.id = QString::fromLatin1(name).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
+        channel.id =
+            QString::fromLatin1(name).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
         channel.name = QString::fromLatin1(name);
         account.channels.append(channel);
     }
