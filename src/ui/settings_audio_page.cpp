@@ -26,15 +26,6 @@ const QString kLowestBitrate = QStringLiteral("32");
 const QStringList kPlanBitrates = {QStringLiteral("64"), QStringLiteral("96"),
                                    QStringLiteral("128")};
 
-QSpinBox* makeSpin(int minimum, int maximum, int value, const QString& suffix, QWidget* parent) {
-    auto* spin = new QSpinBox(parent);
-    spin->setObjectName(QStringLiteral("streamSpinBox"));
-    spin->setRange(minimum, maximum);
-    spin->setValue(value);
-    spin->setSuffix(suffix);
-    return spin;
-}
-
 QDoubleSpinBox* makeDecimalSpin(double minimum, double maximum, double value, double step,
                                 const QString& suffix, QWidget* parent) {
     auto* spin = new QDoubleSpinBox(parent);
@@ -156,10 +147,10 @@ QWidget* SettingsDialog::buildAudioPage() {
 
     const auto& advanced = kDuckingPresets[kDuckingPresetAdvanced];
     m_duckingThreshold =
-        makeSpin(-60, 0, int(advanced.thresholdDb), QStringLiteral(" dB"), content);
+        makeSpinBox(-60, 0, int(advanced.thresholdDb), QStringLiteral(" dB"), content);
     m_duckingRatio = makeDecimalSpin(1.0, 10.0, advanced.ratio, 0.5, QStringLiteral(":1"), content);
-    m_duckingAttack = makeSpin(1, 1000, advanced.attackMs, QStringLiteral(" ms"), content);
-    m_duckingRelease = makeSpin(10, 5000, advanced.releaseMs, QStringLiteral(" ms"), content);
+    m_duckingAttack = makeSpinBox(1, 1000, advanced.attackMs, QStringLiteral(" ms"), content);
+    m_duckingRelease = makeSpinBox(10, 5000, advanced.releaseMs, QStringLiteral(" ms"), content);
     m_duckingKnee =
         makeDecimalSpin(0.0, 20.0, advanced.kneeDb, 1.0, QStringLiteral(" dB"), content);
     m_duckingCustomGroup = new QWidget(content);

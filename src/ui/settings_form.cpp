@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "ui/widgets/animated_toggle.h"
@@ -81,6 +82,15 @@ QComboBox* makeCombo(QWidget* parent) {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(QStringLiteral("settingsCombo"));
     return combo;
+}
+
+QSpinBox* makeSpinBox(int minimum, int maximum, int value, const QString& suffix, QWidget* parent) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(QStringLiteral("streamSpinBox"));
+    spin->setRange(minimum, maximum);
+    spin->setValue(value);
+    spin->setSuffix(suffix);
+    return spin;
 }
 
 int findByDataOrText(const QComboBox* combo, const QString& value) {

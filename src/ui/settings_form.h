@@ -7,6 +7,7 @@
 class AnimatedToggle;
 class QComboBox;
 class QLabel;
+class QSpinBox;
 class QVBoxLayout;
 class QWidget;
 
@@ -25,6 +26,7 @@ void addHeading(QVBoxLayout* layout, const QString& heading, const QString& note
 // layout is the content's.
 QWidget* makePage(QVBoxLayout*& contentLayout);
 QComboBox* makeCombo(QWidget* parent);
+QSpinBox* makeSpinBox(int minimum, int maximum, int value, const QString& suffix, QWidget* parent);
 // The index of the item whose data (compared as text) or, failing that, whose text equals
 // `value`; -1 when none does.
 int findByDataOrText(const QComboBox* combo, const QString& value);

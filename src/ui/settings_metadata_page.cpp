@@ -92,10 +92,7 @@ QWidget* SettingsDialog::buildMetadataPage() {
 
     m_urlEdit = makeInput(QStringLiteral("https://example.com/nowplaying.txt"), QString(), content);
     m_urlLastLineToggle = new AnimatedToggle(content);
-    m_urlIntervalSpin = new QSpinBox(content);
-    m_urlIntervalSpin->setObjectName(QStringLiteral("streamSpinBox"));
-    m_urlIntervalSpin->setRange(5, 300);
-    m_urlIntervalSpin->setValue(30);
+    m_urlIntervalSpin = makeSpinBox(5, 300, 30, QString(), content);
     m_urlIntervalSpin->setMaximumWidth(160);
     m_urlRows = makeRowGroup(
         content,

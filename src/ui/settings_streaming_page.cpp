@@ -40,14 +40,6 @@ QIcon turnedRefreshIcon(double degrees, qreal ratio) {
     return QIcon(turned);
 }
 
-QSpinBox* makeSecondsSpin(int minimum, int maximum, int value, QWidget* parent) {
-    auto* spin = new QSpinBox(parent);
-    spin->setObjectName(QStringLiteral("streamSpinBox"));
-    spin->setRange(minimum, maximum);
-    spin->setValue(value);
-    return spin;
-}
-
 }  // namespace
 
 QWidget* SettingsDialog::buildStreamingPage() {
@@ -92,8 +84,8 @@ QWidget* SettingsDialog::buildStreamingPage() {
     m_autoReconnectToggle->setChecked(true);
     layout->addWidget(
         makeToggleRow(QStringLiteral("Auto Reconnect"), m_autoReconnectToggle, content));
-    m_reconnectDelaySpin = makeSecondsSpin(1, 60, 5, content);
-    m_reconnectRetriesSpin = makeSecondsSpin(1, 15, 3, content);
+    m_reconnectDelaySpin = makeSpinBox(1, 60, 5, QString(), content);
+    m_reconnectRetriesSpin = makeSpinBox(1, 15, 3, QString(), content);
     auto* reconnectRow = new QHBoxLayout;
     reconnectRow->setSpacing(16);
     reconnectRow->addWidget(
