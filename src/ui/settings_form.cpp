@@ -69,6 +69,8 @@ QWidget* makePage(QVBoxLayout*& contentLayout) {
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab moves between the controls, not onto the page itself.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("settingsPageContent"));
     contentLayout = new QVBoxLayout(content);
