@@ -160,11 +160,11 @@ void MainWindow::applyDuckingConfig() {
     GStreamerMixer::DuckingConfig config;
     config.enabled = m_duckingTriggerDeck == 1 || m_duckingTriggerDeck == 2;
     config.sourceDeck = m_duckingTriggerDeck == 2 ? 1 : 0;
-    config.thresholdDb = float(m_settingsDialog->duckingThreshold());
+    config.thresholdDb = float(m_settingsDialog->duckingThresholdDb());
     config.ratio = float(m_settingsDialog->duckingRatio());
-    config.attackMs = m_settingsDialog->duckingAttack();
-    config.releaseMs = m_settingsDialog->duckingRelease();
-    config.kneeDb = float(m_settingsDialog->duckingKnee());
+    config.attackMs = m_settingsDialog->duckingAttackMs();
+    config.releaseMs = m_settingsDialog->duckingReleaseMs();
+    config.kneeDb = float(m_settingsDialog->duckingKneeDb());
     m_broadcaster->setDuckingConfig(config);
     EncoderSettings* settings = m_broadcaster->encoderSettings();
     settings->setDuckingEnabled(config.enabled);

@@ -214,11 +214,11 @@ void MainWindow::saveSettings() {
     sk::write(settings, sk::kDeck2Volume, m_decks[1].slider->value());
     sk::write(settings, sk::kCrossfaderPosition, double(m_crossfader->value()) / 100.0);
     sk::write(settings, sk::kDuckingPreset, m_settingsDialog->duckingPreset());
-    sk::write(settings, sk::kDuckingThreshold, m_settingsDialog->duckingThreshold());
+    sk::write(settings, sk::kDuckingThreshold, m_settingsDialog->duckingThresholdDb());
     sk::write(settings, sk::kDuckingRatio, m_settingsDialog->duckingRatio());
-    sk::write(settings, sk::kDuckingAttack, m_settingsDialog->duckingAttack());
-    sk::write(settings, sk::kDuckingRelease, m_settingsDialog->duckingRelease());
-    sk::write(settings, sk::kDuckingKnee, m_settingsDialog->duckingKnee());
+    sk::write(settings, sk::kDuckingAttack, m_settingsDialog->duckingAttackMs());
+    sk::write(settings, sk::kDuckingRelease, m_settingsDialog->duckingReleaseMs());
+    sk::write(settings, sk::kDuckingKnee, m_settingsDialog->duckingKneeDb());
     sk::write(settings, sk::kMetadataSource, static_cast<int>(m_metadataManager->source()));
     sk::write(settings, sk::kMetadataFilePath, m_metadataManager->filePath());
     sk::write(settings, sk::kMetadataUrl, m_metadataManager->url());
