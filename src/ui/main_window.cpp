@@ -21,6 +21,7 @@
 #include "ui/encoder_settings_dialog.h"
 #include "ui/settings_dialog.h"
 #include "ui/system_tray_manager.h"
+#include "widgets/icon_text_button.h"
 #include "widgets/shadow_slider.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // The main window's cloud account: logging in and out, channels, and the server statistics.
 #include "ui/main_window.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include "core/log_categories.h"
 #include "core/settings_manager.h"
 #include "ui/app_state.h"
+#include "ui/encoder_settings_dialog.h"
 #include "ui/ondaro_login_dialog.h"
 #include "ui/settings_dialog.h"
 

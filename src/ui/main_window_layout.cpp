@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QEvent>
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>
 #include <QGridLayout>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>

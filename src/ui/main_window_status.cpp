@@ -6,6 +6,8 @@
 #include <QGraphicsDropShadowEffect>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -38,10 +40,9 @@ constexpr int kIconSize = 24;
 }  // namespace
 
 void MainWindow::onFieldsEditableChanged(bool editable) {
-    for (QWidget* field : {static_cast<QWidget*>(m_hostEdit), static_cast<QWidget*>(m_portSpin),
-                           static_cast<QWidget*>(m_mountEdit), static_cast<QWidget*>(m_userEdit),
-                           static_cast<QWidget*>(m_passwordEdit)})
-        field->setEnabled(editable);
+    const std::initializer_list<QWidget*> fields = {m_hostEdit, m_portSpin, m_mountEdit,
+                                                    m_userEdit, m_passwordEdit};
+    for (QWidget* field : fields) field->setEnabled(editable);
 }
 
 void MainWindow::onConnectButtonEnabledChanged(bool enabled) {

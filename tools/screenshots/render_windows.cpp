@@ -9,6 +9,7 @@
 
 #include "ui/app_appearance.h"
 #include "ui/app_state.h"
+#include "ui/main_window.h"
 #include "ui/settings_dialog.h"
 
 namespace {
@@ -81,5 +82,12 @@ int main(int argc, char** argv) {
     dialog.onSectionChanged(2);
     written &= save(dialog, folder + QStringLiteral("/settings-metadata-opus.png"));
     dialog.hide();
+
+    MainWindow window;
+    window.appState()->setAccountInfo(sampleAccount());
+    window.show();
+    written &= save(window, folder + QStringLiteral("/main-window.png"));
+    window.resize(1280, 720);
+    written &= save(window, folder + QStringLiteral("/main-window-720.png"));
     return written ? 0 : 1;
 }
