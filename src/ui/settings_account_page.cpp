@@ -20,6 +20,7 @@
 #include "platform/desktop_opener.h"
 #include "ui/alert_dialog.h"
 #include "ui/app_state.h"
+#include "ui/licenses_dialog.h"
 #include "ui/settings_dialog.h"
 #include "ui/settings_form.h"
 #include "ui/widgets/animated_toggle.h"
@@ -236,9 +237,7 @@ void SettingsDialog::openLogFolder() {
                            QStringLiteral("Could not open %1: %2").arg(folder, reason));
 }
 
-void SettingsDialog::onLicensesLinkActivated() {
-    qCInfo(lcUi).noquote() << "Open-source licenses requested";
-}
+void SettingsDialog::onLicensesLinkActivated() { showLicensesDialog(this); }
 
 void SettingsDialog::setDebugLogging(bool enabled) {
     {

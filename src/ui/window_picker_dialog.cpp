@@ -2,6 +2,7 @@
 #include "ui/window_picker_dialog.h"
 
 #include <QDialogButtonBox>
+#include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -40,8 +41,13 @@ WindowPickerDialog::WindowPickerDialog(const QList<Entry>& entries, QWidget* par
     label->setBuddy(m_list);
     layout->addWidget(m_list, 1);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Select"));
+    auto* buttons = new QDialogButtonBox(this);
+    auto* select = new QPushButton(QStringLiteral("Select"), buttons);
+    select->setObjectName(QStringLiteral("windowPickerSelectButton"));
+    select->setDefault(true);
+    buttons->addButton(select, QDialogButtonBox::AcceptRole);
+    // The platform theme's stock icon does not belong to this look.
+    buttons->addButton(QDialogButtonBox::Cancel)->setIcon(QIcon());
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -23,10 +23,10 @@ namespace {
 const QJsonObject kDelayed{{"account_info", QJsonObject{{"delay_ms", 1500}}}};
 
 // The alert blocks in its own loop: its texts are read and it is closed from inside, whenever it
-// opens within ten seconds.
-void readNextAlert(QStringList& texts) {
+// opens within `withinMs`.
+void readNextAlert(QStringList& texts, int withinMs = 10000) {
     auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, [poll, &texts, deadline = QDeadlineTimer(10000)] {
+    QObject::connect(poll, &QTimer::timeout, [poll, &texts, deadline = QDeadlineTimer(withinMs)] {
         auto* alert = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
         if (alert) {
             for (QLabel* label : alert->findChildren<QLabel*>()) texts << label->text();
@@ -132,6 +132,22 @@ private Q_SLOTS:
             QStringLiteral("Invalid token. Please check your Private Token and try again.")));
         QCOMPARE(login.success.count(), 0);
         QVERIFY(!SettingsManager().hasOndaroPrivateToken());
+    }
+
+    // A service that never answers: the client gives up after its 20 s and the user is told.
+    void stalledService() {
+        QVERIFY(m_cloud->setFaults(
+            m_token, QJsonObject{{QStringLiteral("account_info"),
+                                  QJsonObject{{QStringLiteral("stall"), true}}}}));
+        Login login;
+        QStringList texts;
+        readNextAlert(texts, 30000);
+        login.submit(m_token);
+        QTRY_VERIFY_WITH_TIMEOUT(!texts.isEmpty(), 30000);
+        QVERIFY2(texts.contains(QStringLiteral("Login failed: Request timeout. Please check your "
+                                               "internet connection and try again.")),
+                 qPrintable(texts.join(QLatin1Char('|'))));
+        QVERIFY(login.input->isEnabled() && !SettingsManager().hasOndaroPrivateToken());
     }
 
     // A read-only key folder: the account arrives, but the token cannot be sealed.

@@ -1,5 +1,8 @@
-// Renders the settings dialog, section by section, with a sample account into PNG files.
+// Renders the settings dialog, section by section, with a sample account, and its window
+// picker into PNG files.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QPixmap>
@@ -11,6 +14,7 @@
 #include "ui/app_state.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
+#include "ui/window_picker_dialog.h"
 
 namespace {
 
@@ -81,7 +85,20 @@ int main(int argc, char** argv) {
     written &= save(dialog, folder + QStringLiteral("/settings-audio-advanced.png"));
     dialog.onSectionChanged(2);
     written &= save(dialog, folder + QStringLiteral("/settings-metadata-opus.png"));
+    dialog.onSectionChanged(0);
+    for (QComboBox* combo : dialog.findChildren<QComboBox*>()) {
+        if (combo->accessibleName() != QLatin1String("Ducking preset")) continue;
+        combo->showPopup();
+        written &= save(*combo->view()->window(), folder + QStringLiteral("/settings-presets.png"));
+        combo->hidePopup();
+    }
     dialog.hide();
+
+    WindowPickerDialog picker({{QStringLiteral("Artist - Song - Music Player"), 1},
+                               {QStringLiteral("Studio Notes - Editor"), 2},
+                               {QStringLiteral("Terminal"), 3}});
+    picker.show();
+    written &= save(picker, folder + QStringLiteral("/settings-window-picker.png"));
 
     MainWindow window;
     window.appState()->setAccountInfo(sampleAccount());
