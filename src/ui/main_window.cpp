@@ -168,6 +168,7 @@ void MainWindow::connectServices() {
         connect(widgets.input, &QComboBox::activated, this,
                 deck == 1 ? &MainWindow::onDeck1InputChanged : &MainWindow::onDeck2InputChanged);
         m_deckInputs->attachRefreshButton(widgets.refresh);
+        connect(widgets.input, &QComboBox::currentIndexChanged, this, &MainWindow::updateStateLabel);
         connect(widgets.slider, &QAbstractSlider::valueChanged, this,
                 &MainWindow::onVolumeChanged);
         connect(widgets.mute, &QPushButton::toggled, this,
@@ -258,7 +259,11 @@ void MainWindow::connectAppState() {
         updateMetadataControls();
     });
     connect(s, &AppState::currentSongChanged, this, &MainWindow::resyncSongIntoEntry);
-    connect(s, &AppState::connectionStateChanged, this, [this] { updateMetadataControls(); });
+    connect(s, &AppState::connectionStateChanged, this, [this] {
+        updateMetadataControls();
+        updateStateLabel();
+    });
+    connect(s, &AppState::lastErrorChanged, this, &MainWindow::updateStateLabel);
     applyAppStateOnce();
 }
 

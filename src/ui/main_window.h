@@ -228,6 +228,7 @@ private:
     void setAirBadge(bool onAir);
     void setEncoderLabel();
     void showBroadcastLabels(bool broadcasting);
+    void updateStateLabel();
     void startConnectSpinner();
     void stopConnectSpinner();
     void onPulseStep(const QVariant& value);
@@ -282,6 +283,7 @@ private:
     QPushButton* m_healthBadge = nullptr;
     QLabel* m_userBadge = nullptr;
     QLabel* m_channelLabel = nullptr;
+    QLabel* m_stateLabel = nullptr;
     QLabel* m_encoderLabel = nullptr;
     QLabel* m_listenersLabel = nullptr;
     QLabel* m_currentListenersLabel = nullptr;

@@ -177,7 +177,7 @@ void MainWindow::onServerStatsError(const QString& errorMessage) {
 }
 
 void MainWindow::onIsLoggedInChanged(bool loggedIn) {
-    m_userBadge->setText(loggedIn ? QStringLiteral("Logged In") : QStringLiteral("Not logged in"));
+    onAccountNameChanged(m_appState->accountName());
     m_userBadge->setProperty("loggedIn", loggedIn);
     repolish(m_userBadge);
     if (loggedIn) {
@@ -212,6 +212,7 @@ void MainWindow::onAccountNameChanged(const QString& name) {
 void MainWindow::onSelectedChannelNameChanged(const QString& channelName) {
     m_channelLabel->setText(channelName.isEmpty() ? QStringLiteral("No channel selected")
                                                   : channelName);
+    updateStateLabel();
 }
 
 void MainWindow::onMaxBitrateChanged(int maxBitrate) {

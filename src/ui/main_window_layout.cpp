@@ -66,6 +66,7 @@ ShadowSlider* makeFader(const QString& name, QWidget* parent) {
     slider->setPageStep(10);
     slider->setAccessibleName(name);
     slider->setMinimumHeight(150);
+    slider->setFixedWidth(32);  // the cap is 20 pixels wide; narrower would clip its sides
     return slider;
 }
 
@@ -240,6 +241,9 @@ QWidget* MainWindow::buildStatusStrip() {
     m_encoderLabel->setAccessibleName(QStringLiteral("Encoder"));
     m_listenersLabel->setAccessibleName(QStringLiteral("Listeners"));
     m_uptimeLabel->setAccessibleName(QStringLiteral("Time on air"));
+    m_stateLabel = makeLabel(QString(), QStringLiteral("stateLabel"), strip);
+    m_stateLabel->setAccessibleName(QStringLiteral("Broadcast state"));
+    row->addWidget(m_stateLabel);
     row->addWidget(m_encoderLabel);
     m_reconnectContainer = new QWidget(strip);
     m_reconnectContainer->setObjectName(QStringLiteral("reconnectStatusContainer"));
@@ -368,6 +372,7 @@ QWidget* MainWindow::buildMonitorCard() {
     m_monitorIcon = new QLabel(m_monitorIconBg);
     m_monitorIcon->setObjectName(QStringLiteral("monitorIcon"));
     iconLayout->addWidget(m_monitorIcon);
+    m_monitorIcon->setPixmap(QIcon(QStringLiteral(":/icons/volume-x.svg")).pixmap(QSize(20, 20)));
     top->addWidget(m_monitorIconBg);
     top->addWidget(makeLabel(QStringLiteral("Monitor"), QStringLiteral("deckTitle"), card));
     top->addStretch(1);
@@ -440,6 +445,7 @@ QWidget* MainWindow::buildTitleRow() {
     m_nowPlaying = new MarqueeLabel(card);
     m_nowPlaying->setObjectName(QStringLiteral("nowPlaying"));
     m_nowPlaying->setAccessibleName(QStringLiteral("Now playing"));
+    m_nowPlaying->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     nowRow->addWidget(m_nowPlaying, 1);
     column->addLayout(nowRow);
     auto* entryRow = new QHBoxLayout;

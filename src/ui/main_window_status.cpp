@@ -3,6 +3,7 @@
 #include "ui/main_window.h"
 
 #include <QColor>
+#include <QComboBox>
 #include <QGraphicsDropShadowEffect>
 #include <QIcon>
 #include <QLabel>
@@ -112,6 +113,30 @@ void MainWindow::showBroadcastLabels(bool broadcasting) {
     m_encoderLabel->setVisible(broadcasting);
     m_listenersLabel->setVisible(broadcasting);
     m_uptimeLabel->setVisible(broadcasting);
+    updateStateLabel();
+}
+
+// Off air the strip says what happens or what to do next, so the screen never looks idle and
+// mute at the same time.
+void MainWindow::updateStateLabel() {
+    if (!m_stateLabel || !m_decks[1].input) return;  // called while the window is being built
+    const AppState::ConnectionState connection = m_appState->connectionState();
+    const bool quiet = m_appState->isBroadcasting() || connection == AppState::Reconnecting;
+    m_stateLabel->setVisible(!quiet);
+    if (quiet) return;
+    QString text = m_appState->simpleStatus();
+    if (connection == AppState::Disconnected && !pendingGoLive()) {
+        const bool deckChosen = m_decks[0].input->currentIndex() > 0 || m_decks[1].input->currentIndex() > 0;
+        if (!m_appState->lastError().isEmpty())
+            text = m_appState->lastError();
+        else if (m_appState->isLoggedIn() && m_appState->selectedChannelId().isEmpty())
+            text = QStringLiteral("Choose a channel in Settings > Streaming to go live.");
+        else if (!deckChosen)
+            text = QStringLiteral("Choose an input for Deck 1 or Deck 2, then press Go Live.");
+        else
+            text = QStringLiteral("Ready to go live.");
+    }
+    m_stateLabel->setText(text);
 }
 
 void MainWindow::setEncoderLabel() {
