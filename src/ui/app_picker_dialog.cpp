@@ -1,6 +1,7 @@
 #include "ui/app_picker_dialog.h"
 
-#include <QDialogButtonBox>
+#include <QFont>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -17,6 +18,7 @@ constexpr int kListMinimumHeight = 180;
 const char kStyleSheet[] = R"(
 #appPickerDialog { background-color: #FFFFFF; }
 #appPickerDialog QLabel { color: #111827; font-size: 13px; }
+#appPickerPrompt { font-weight: 600; }
 #appPickerNote { color: #6B7280; font-size: 12px; }
 #appPickerList {
     background-color: #FFFFFF; border: 1px solid #E5E7EB; border-radius: 8px; padding: 4px;
@@ -24,6 +26,7 @@ const char kStyleSheet[] = R"(
 }
 #appPickerList::item { padding: 6px 8px; border-radius: 6px; }
 #appPickerList::item:selected { background-color: #DBEAFE; color: #1E3A8A; }
+#appPickerConfirmButton, #appPickerCancelButton { min-width: 80px; }
 #appPickerConfirmButton { background-color: #0078D4; color: #FFFFFF; border: none; }
 #appPickerConfirmButton:hover { background-color: #106EBE; }
 )";
@@ -34,7 +37,9 @@ AppPickerDialog::AppPickerDialog(const QList<CaptureProgram>& programs, QWidget*
     : QDialog(parent), m_programs(programs) {
     setObjectName(QStringLiteral("appPickerDialog"));
     setWindowTitle(QStringLiteral("Select Application to Capture"));
-    setFont(QFont(QStringLiteral("Inter")));
+    QFont font = this->font();
+    font.setFamilies(QStringList{QStringLiteral("Inter")} + font.families());
+    setFont(font);
     setStyleSheet(QLatin1String(kStyleSheet));
     setMinimumWidth(kMinimumWidth);
 
@@ -43,6 +48,7 @@ AppPickerDialog::AppPickerDialog(const QList<CaptureProgram>& programs, QWidget*
     layout->setSpacing(12);
 
     auto* prompt = new QLabel(QStringLiteral("Select an application to capture audio from:"), this);
+    prompt->setObjectName(QStringLiteral("appPickerPrompt"));
     layout->addWidget(prompt);
 
     m_list = new QListWidget(this);
@@ -68,18 +74,19 @@ AppPickerDialog::AppPickerDialog(const QList<CaptureProgram>& programs, QWidget*
     note->setWordWrap(true);
     layout->addWidget(note);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* cancel =
-        buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    auto* footer = new QHBoxLayout;
+    footer->addStretch();
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("appPickerCancelButton"));
-    QPushButton* confirm =
-        buttons->addButton(QStringLiteral("Capture"), QDialogButtonBox::AcceptRole);
+    auto* confirm = new QPushButton(QStringLiteral("Capture"), this);
     confirm->setObjectName(QStringLiteral("appPickerConfirmButton"));
     confirm->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    footer->addWidget(cancel);
+    footer->addWidget(confirm);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(confirm, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
-    layout->addWidget(buttons);
+    layout->addLayout(footer);
 }
 
 std::optional<CaptureProgram> AppPickerDialog::selectedProgram() const {
