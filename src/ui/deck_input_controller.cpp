@@ -1,5 +1,7 @@
 #include "ui/deck_input_controller.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QStyle>
