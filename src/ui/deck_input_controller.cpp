@@ -1,5 +1,7 @@
 #include "ui/deck_input_controller.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QStyle>
@@ -76,6 +78,13 @@ void DeckInputController::disableMonitorForRetoggle() {
     m_controls.broadcaster->disableMonitorOutput();
 }
 
+bool DeckInputController::takeMonitorDown(const QString& note) {
+    if (!monitorIsOn()) return false;
+    qCInfo(lcUi).noquote() << note;
+    disableMonitorForRetoggle();
+    return true;
+}
+
 void DeckInputController::queueApplyMonitorState() {
     QTimer::singleShot(0, this, &DeckInputController::applyMonitorState);
 }
@@ -87,8 +96,12 @@ void DeckInputController::queueAlert(AlertKind kind, const QString& title, const
         Qt::QueuedConnection);
 }
 
+bool DeckInputController::deckMuted(int deck) const {
+    return m_controls.deckMuted && m_controls.deckMuted(deck);
+}
+
 float DeckInputController::deckGain(int deck) const {
-    if (m_controls.deckMuted && m_controls.deckMuted(deck)) return 0.0f;
+    if (deckMuted(deck)) return 0.0f;
     const int tenths = m_controls.deckVolumeTenthsDb ? m_controls.deckVolumeTenthsDb(deck) : 0;
     return dbToLinear(float(tenths) / 10.0f);
 }
@@ -152,12 +165,8 @@ void DeckInputController::onDeckInputChanged(int deck, int index) {
     Doredoradar* broadcaster = m_controls.broadcaster;
     OBSAudioManager* capture = broadcaster->audioManager();
     QComboBox* box = combo(deck);
-    const bool monitorWasOn = monitorIsOn();
-    if (monitorWasOn) {
-        qCInfo(lcUi).noquote()
-            << QStringLiteral("Deck %1 input changed: disabling monitor for retoggle").arg(deck);
-        disableMonitorForRetoggle();
-    }
+    const bool monitorWasOn = takeMonitorDown(
+        QStringLiteral("Deck %1 input changed: disabling monitor for retoggle").arg(deck));
 
     if (index == 0) {
         ++m_changeGeneration[deck - 1];
@@ -209,19 +218,21 @@ void DeckInputController::onDeckInputChanged(int deck, int index) {
     setDeckActive(deck, true);
     broadcaster->ensureMixerRunning();
     setDeckVolume(deck, deckGain(deck));
-    setCardActive(deck, !(m_controls.deckMuted && m_controls.deckMuted(deck)));
+    setCardActive(deck, !deckMuted(deck));
     remember(deck);
-    startDeviceLater(deck, monitorWasOn);
+    startDeckLater(deck, kDeviceStartDelayMs, monitorWasOn,
+                   QStringLiteral("Deck %1 started: re-enabling monitor").arg(deck), 0);
 }
 
-void DeckInputController::startDeviceLater(int deck, bool monitorWasOn) {
+void DeckInputController::startDeckLater(int deck, int delayMs, bool monitorWasOn,
+                                         const QString& monitorNote, int monitorDelayMs) {
     const quint64 generation = m_changeGeneration[deck - 1];
-    QTimer::singleShot(kDeviceStartDelayMs, this, [this, deck, generation, monitorWasOn] {
+    QTimer::singleShot(delayMs, this, [=] {
         if (m_changeGeneration[deck - 1] != generation) return;
         m_controls.broadcaster->audioManager()->startDeck(deck);
         if (!monitorWasOn) return;
-        qCInfo(lcUi).noquote() << QStringLiteral("Deck %1 started: re-enabling monitor").arg(deck);
-        queueApplyMonitorState();
+        qCInfo(lcUi).noquote() << monitorNote;
+        QTimer::singleShot(monitorDelayMs, this, &DeckInputController::applyMonitorState);
     });
 }
 
@@ -230,11 +241,8 @@ void DeckInputController::showAppPickerDialog(int deck) {
     Doredoradar* broadcaster = m_controls.broadcaster;
     OBSAudioManager* capture = broadcaster->audioManager();
     QComboBox* box = combo(deck);
-    const bool monitorWasOn = monitorIsOn();
-    if (monitorWasOn) {
-        qCInfo(lcUi) << "App capture dialog: disabling monitor for retoggle";
-        disableMonitorForRetoggle();
-    }
+    const bool monitorWasOn =
+        takeMonitorDown(QStringLiteral("App capture dialog: disabling monitor for retoggle"));
 
     const QList<CaptureProgram> programs = capture->getRunningApplications();
     if (programs.isEmpty()) {
@@ -270,7 +278,7 @@ void DeckInputController::showAppPickerDialog(int deck) {
         return;
     }
     setDeckActive(deck, true);
-    setCardActive(deck, !(m_controls.deckMuted && m_controls.deckMuted(deck)));
+    setCardActive(deck, !deckMuted(deck));
     broadcaster->ensureMixerRunning();
     const int program = programItemIndex(box);
     if (program >= 0) {
@@ -280,19 +288,9 @@ void DeckInputController::showAppPickerDialog(int deck) {
     }
     remember(deck);
     qCInfo(lcUi).noquote() << "Deck" << deck << "now capturing from:" << chosen->name;
-    startProgramLater(deck, monitorWasOn);
-}
-
-void DeckInputController::startProgramLater(int deck, bool monitorWasOn) {
-    const quint64 generation = m_changeGeneration[deck - 1];
-    QTimer::singleShot(kProgramStartDelayMs, this, [this, deck, generation, monitorWasOn] {
-        if (m_changeGeneration[deck - 1] != generation) return;
-        m_controls.broadcaster->audioManager()->startDeck(deck);
-        if (!monitorWasOn) return;
-        qCInfo(lcUi) << "App capture: re-applying monitor state after deck start";
-        QTimer::singleShot(kMonitorAfterProgramStartMs, this,
-                           &DeckInputController::applyMonitorState);
-    });
+    startDeckLater(deck, kProgramStartDelayMs, monitorWasOn,
+                   QStringLiteral("App capture: re-applying monitor state after deck start"),
+                   kMonitorAfterProgramStartMs);
 }
 
 void DeckInputController::refreshInputDevices() {
@@ -401,7 +399,7 @@ void DeckInputController::syncDeckVolumesToMixer() {
     if (!m_controls.broadcaster) return;
     for (int deck = 1; deck <= 2; ++deck) {
         const float gain = deckGain(deck);
-        if (m_controls.deckMuted && m_controls.deckMuted(deck)) {
+        if (deckMuted(deck)) {
             qCInfo(lcUi).noquote()
                 << QStringLiteral("syncDeckVolumesToMixer: Deck%1 muted, set to 0").arg(deck);
         } else {

@@ -109,9 +109,13 @@ private:
     // The window's monitor toggle is off (monitor audible) and there is a broadcaster.
     bool monitorIsOn() const;
     void disableMonitorForRetoggle();
+    // An input is about to change: when the monitor is on, logs `note` and takes the monitor
+    // down, to be rebuilt on the new input. Says whether it was on.
+    bool takeMonitorDown(const QString& note);
     void queueApplyMonitorState();
     void queueAlert(AlertKind kind, const QString& title, const QString& message);
 
+    bool deckMuted(int deck) const;
     float deckGain(int deck) const;
     void setDeckActive(int deck, bool active);
     void setDeckVolume(int deck, float gain);
@@ -122,8 +126,11 @@ private:
     void remember(int deck);
     // Gives the combo back the selection remembered last (a choice that did not take effect).
     void restoreSelection(int deck);
-    void startDeviceLater(int deck, bool monitorWasOn);
-    void startProgramLater(int deck, bool monitorWasOn);
+    // Starts the deck `delayMs` from now unless a newer change of it came first; then, when the
+    // monitor was on before the change, logs `monitorNote` and rebuilds the monitor
+    // `monitorDelayMs` later.
+    void startDeckLater(int deck, int delayMs, bool monitorWasOn, const QString& monitorNote,
+                        int monitorDelayMs);
 
     Controls m_controls;
     ProgramPicker m_picker;
