@@ -135,6 +135,7 @@ private Q_SLOTS:
         QSettings settings;  // every case starts from the default audio and encoder settings
         settings.remove(QStringLiteral("audio"));
         settings.remove(QStringLiteral("encoder"));
+        settings.remove(QStringLiteral("metadata"));
         m_cloud->setFaults(m_token, {});
         m_cloud->setServerRunning(m_token, true);
     }
@@ -156,7 +157,8 @@ private Q_SLOTS:
         QTest::qWait(3000);  // what the listener's burst will hold
         const AudioProbe probe = AudioProbe::of(m_icecast->listen(kMount, 40000, 8000));
         QVERIFY2(probe.ok, qPrintable(probe.error));
-        QVERIFY(tone::amplitudeS16(probe.pcm, 2, 0, 48000, kMicHz, 0.5, 1.0) > 0.05);
+        const double heard = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kMicHz, 0.5, 1.0);
+        QVERIFY2(heard > 0.05, qPrintable(QStringLiteral("%1 over %2 s").arg(heard).arg(probe.decodedSeconds)));
         QTest::mouseClick(connectButton(), Qt::LeftButton);
         QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
@@ -241,7 +243,7 @@ private Q_SLOTS:
         goLive();
         auto* entry = m_window->findChild<QLineEdit*>(QStringLiteral("metadataEntry"));
         auto* update = m_window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"));
-        QTRY_VERIFY(update->isEnabled());
+        QTRY_VERIFY2(update->isEnabled(), qPrintable(update->toolTip()));
         entry->setText(QStringLiteral("A - B - C"));
         QTest::mouseClick(update, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(m_icecast->sourceStats(kMount).value(QStringLiteral("title")).toString(),
@@ -252,6 +254,7 @@ private Q_SLOTS:
         QVERIFY(testsupport::writeFile(path, "Artist - Song\n"));
         Q_EMIT m_window->settingsDialog()->metadataFilePathChanged(path);
         Q_EMIT m_window->settingsDialog()->metadataSourceChanged(QStringLiteral("File"));
+        Q_EMIT m_window->settingsDialog()->metadataSettingsConfirmed();
         QTRY_VERIFY(!update->isEnabled());
         QFile::remove(path);
         QTRY_VERIFY_WITH_TIMEOUT(update->isEnabled(), 10000);
@@ -270,7 +273,7 @@ private Q_SLOTS:
         openWindowWhileOffline();  // logged in; no deck chosen
         QTest::mouseClick(connectButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!m_alerts.isEmpty(), kLiveTimeoutMs);
-        QCOMPARE(m_alerts.first(), QStringLiteral("Error: No audio input selected - please select "
+        QCOMPARE(m_alerts.join(QLatin1Char('|')), QStringLiteral("Error: No audio input selected - please select "
                                                   "at least one deck input"));
         QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
@@ -283,6 +286,7 @@ private Q_SLOTS:
         m_window->settingsDialog()->setMinimizeToTray(true);
         goLive();
         m_closeQuestions = 0;
+        m_confirm = [] { return false; };
         m_window->close();  // no tray host yet: straight to the quit question
         QCOMPARE(m_closeQuestions, 0);
         QVERIFY(m_window->isVisible());
