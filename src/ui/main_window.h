@@ -155,6 +155,8 @@ private Q_SLOTS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -245,6 +247,8 @@ private:
     void applyMonitorState();
     void syncDeckVolumesToMixer();
     void setMetersRunning(bool running);
+    // Meters and the on-air pulse run only while the window can be seen.
+    void followVisibility();
     void showCrossfaderLabel();
     void updateDeckMeter(int deck, qint64 nowMs, float duckGain, std::array<float, 4>& post);
 

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QSettings>
 #include <QTimer>
+#include <QVariantAnimation>
 
 #include "broadcast/broadcaster.h"
 #include "broadcast/icecast_client.h"
@@ -93,8 +94,27 @@ void MainWindow::onMinimizeToTrayChanged(bool enabled) {
     settingskeys::write(settings, settingskeys::kMinimizeToTray, enabled);
 }
 
-// Nothing is painted while the window cannot be seen: the meters and animations rest.
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) setMetersRunning(!isMinimized() && isVisible());
+    if (event->type() == QEvent::WindowStateChange) followVisibility();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    followVisibility();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    followVisibility();
+}
+
+// Nothing is painted while the window cannot be seen (minimised, or hidden in the tray).
+void MainWindow::followVisibility() {
+    const bool seen = isVisible() && !isMinimized();
+    setMetersRunning(seen);
+    if (!seen)
+        m_pulse->pause();
+    else if (m_pulse->state() == QAbstractAnimation::Paused)
+        m_pulse->resume();
 }
