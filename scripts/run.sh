@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Sets up, builds and goes live on this machine, with no account anywhere: a local Icecast, the
-# stand-in cloud service (ondaro-devcloud) with its demo account in front of it, and the
-# command-line broadcaster sending the default audio input to the demo channel. Prints where to
-# listen. Ctrl+C stops everything this script started. Extra arguments go to doredoradar-cli
-# (for example: scripts/run.sh --codec mp3 --bitrate 192).
+# Sets up, builds and runs on this machine, with no account anywhere: a local Icecast and the
+# stand-in cloud service (ondaro-devcloud) with its demo account in front of it; then, on a
+# machine with a display, the desktop application already logged in to the demo account (pick a
+# deck, press Go Live), and without one (or with --cli first) the command-line broadcaster
+# sending the default audio input to the demo channel. Prints where to listen. Ctrl+C (or
+# closing the application) stops everything this script started. Further arguments go to
+# doredoradar-cli (for example: scripts/run.sh --cli --codec mp3 --bitrate 192).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/build.sh doredoradar-cli ondaro-devcloud doredoradar-icecast-config
+desktop=0
+cli_asked=0
+if [ "${1:-}" = "--cli" ]; then
+    cli_asked=1
+    shift
+elif [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    desktop=1
+fi
+
+bash scripts/build.sh doredoradar doredoradar-cli ondaro-devcloud doredoradar-icecast-config
 source scripts/local-services.sh
 
+app=build/src/doredoradar
 cli=build/src/doredoradar-cli
 devcloud=build/tools/devcloud/ondaro-devcloud
 
@@ -88,8 +100,22 @@ if ! streaming_port=$(jq -er "$demo_account | .streaming_server_port" "$state/ac
     exit 1
 fi
 
-say "going live to the demo channel; listen at http://127.0.0.1:$streaming_port$mount (Ctrl+C stops)"
 status=0
+if [ "$desktop" = 1 ]; then
+    # The token goes over in a file only this user can read, never on a command line.
+    token_file="$services_runtime/demo-token"
+    (umask 077 && jq -er '.accounts | keys[0]' "$state/accounts.json" >"$token_file")
+    pointer=$(sed -n 's/.*Point the application at it with: //p' "$services_runtime/devcloud.log")
+    say "opening the desktop application, logged in to the demo account: pick a deck input,"
+    say "press Go Live and listen at http://127.0.0.1:$streaming_port$mount (closing it stops all)"
+    env $pointer DOREDORADAR_TOKEN_FILE="$token_file" "$app" || status=$?
+    exit "$status"
+fi
+
+if [ "$cli_asked" = 0 ]; then
+    say "no display: the command-line broadcaster goes live instead of the desktop application"
+fi
+say "going live to the demo channel; listen at http://127.0.0.1:$streaming_port$mount (Ctrl+C stops)"
 DOREDORADAR_SOURCE_PASSWORD="$source_password" "$cli" \
     "icecast://source@127.0.0.1:$streaming_port$mount" --deck1 default \
     --name "Demo Radio" --title "Ondaro Doredoradar - Test transmission" "$@" || status=$?

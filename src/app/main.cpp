@@ -10,6 +10,7 @@
 #include "ui/app_appearance.h"
 #include "ui/combo_box_configurer.h"
 #include "ui/loading_window.h"
+#include "ui/login_session_flow.h"
 
 namespace {
 
@@ -35,12 +36,9 @@ int runApplication(int& argc, char** argv) {
     loadingWindow->setStatus(QStringLiteral("Initializing..."));
     QApplication::processEvents();
 
-    // The login session flow takes over from here once it exists.
-    loadingWindow->setStatus(QStringLiteral("Ready"));
-
-    const int exitCode = app.exec();
-    delete loadingWindow;
-    return exitCode;
+    LoginSessionFlow flow(loadingWindow);
+    flow.start();
+    return app.exec();
 }
 
 }  // namespace

@@ -251,3 +251,7 @@ void SettingsDialog::setMinimizeToTray(bool enabled) {
     const QSignalBlocker blocker(m_minimizeToTrayToggle);
     m_minimizeToTrayToggle->setChecked(enabled);
 }
+
+bool SettingsDialog::debugLogging() const { return m_debugLoggingToggle->isChecked(); }
+
+bool SettingsDialog::minimizeToTray() const { return m_minimizeToTrayToggle->isChecked(); }

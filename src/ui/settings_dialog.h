@@ -88,6 +88,8 @@ public:
     QString streamGenre() const;
     QString streamUrl() const;
     bool streamPublic() const;
+    bool debugLogging() const;
+    bool minimizeToTray() const;
 
     // MetadataSource numbering: 0 manual, 1 file, 2 URL, 3 window title.
     int acceptedMetadataSource() const { return m_acceptedSourceIndex; }

@@ -13,3 +13,11 @@ doredoradar_add_test(test_broadcast_cli LABEL e2e SOURCES test_broadcast_cli.cpp
 add_dependencies(test_broadcast_cli doredoradar-cli)
 target_compile_definitions(test_broadcast_cli PRIVATE
     DOREDORADAR_CLI_EXECUTABLE="$<TARGET_FILE:doredoradar-cli>")
+
+# The window's deck inputs, monitor state and program picker on the same rig.
+doredoradar_add_test(test_deck_inputs LABEL e2e SOURCES test_deck_inputs.cpp
+    LIBS broadcast_test_rig doredoradar_ui TIMEOUT 180)
+
+# The main window against the stand-in cloud and a real Icecast, on Xvfb with a private PulseAudio.
+doredoradar_add_test(test_main_window LABEL e2e SOURCES test_main_window.cpp
+    LIBS doredoradar_ui TIMEOUT 600)

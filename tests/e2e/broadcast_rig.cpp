@@ -113,6 +113,12 @@ void BroadcastRig::reset() {
     client->setMaxReconnectAttempts(10);
 }
 
+void BroadcastRig::stopPrograms() {
+    m_programTone.reset();
+    m_programWindow.clear();
+    m_pulse.pactl({"unload-module", "module-sine"});
+}
+
 void BroadcastRig::stop() {
     m_controller.reset();
     m_programTone.reset();

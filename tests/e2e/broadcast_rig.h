@@ -32,6 +32,9 @@ public:
     // and titles back to their defaults.
     void reset();
     void stop();
+    // Ends for good every sound a program plays here, the tone program and the microphone's
+    // sine (deck 2 is then left alone): for the last case of a binary.
+    void stopPrograms();
 
     Doredoradar& controller() { return *m_controller; }
     PulseServer& pulse() { return m_pulse; }

@@ -12,6 +12,7 @@
 
 #include "ui/app_appearance.h"
 #include "ui/app_state.h"
+#include "ui/main_window.h"
 #include "ui/settings_dialog.h"
 #include "ui/window_picker_dialog.h"
 
@@ -98,5 +99,12 @@ int main(int argc, char** argv) {
                                {QStringLiteral("Terminal"), 3}});
     picker.show();
     written &= save(picker, folder + QStringLiteral("/settings-window-picker.png"));
+
+    MainWindow window;
+    window.appState()->setAccountInfo(sampleAccount());
+    window.show();
+    written &= save(window, folder + QStringLiteral("/main-window.png"));
+    window.resize(1280, 720);
+    written &= save(window, folder + QStringLiteral("/main-window-720.png"));
     return written ? 0 : 1;
 }

@@ -1,0 +1,346 @@
+// The main window end to end under Xvfb: a stored token logs in through the stand-in cloud in
+// front of a real Icecast, the PulseAudio test microphone goes on air and a listener decodes it;
+// the server start, the reconnect series, a token revoked while live, titles and closing.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+#include "audio/encoder_settings.h"
+#include "audio_probe.h"
+#include "broadcast/broadcaster.h"
+#include "broadcast/icecast_client.h"
+#include "cloud/ondaro_api_client.h"
+#include "core/app_identity.h"
+#include "core/settings_keys.h"
+#include "core/settings_manager.h"
+#include "dev_cloud_server.h"
+#include "icecast_server.h"
+#include "log_capture.h"
+#include "metadata/metadata_manager.h"
+#include "pulse_server.h"
+#include "test_environment.h"
+#include "tone.h"
+#include "tray_host.h"
+#include "ui/app_state.h"
+#include "ui/main_window.h"
+#include "ui/settings_dialog.h"
+#include "xvfb_server.h"
+
+namespace {
+
+const QString kSourcePassword = QStringLiteral("Zq81-main-window-source");
+const QString kMount = QStringLiteral("/live");
+constexpr double kMicHz = 440.0;
+constexpr int kLiveTimeoutMs = 20000;
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<LogCapture> m_log;
+    std::unique_ptr<IcecastServer> m_icecast;
+    std::unique_ptr<DevCloudServer> m_cloud;
+    QString m_token;
+    QString m_secondChannelId;
+    std::unique_ptr<MainWindow> m_window;
+    QStringList m_alerts;
+    std::function<bool()> m_confirm;
+    int m_closeQuestions = 0;
+    int m_closeAnswer = AlertDialog::kCancel;
+
+    AppState* state() { return m_window->appState(); }
+    QPushButton* connectButton() { return m_window->findChild<QPushButton*>("connectButton"); }
+
+    // A window over the stored token, logged in with its server online and deck 1 on the test
+    // microphone.
+    void openWindow() {
+        m_alerts.clear();
+        m_confirm = [] { return true; };
+        m_window = std::make_unique<MainWindow>();
+        MainWindow::Prompts prompts;
+        prompts.notify = [this](AlertDialog::Variant, const QString& title, const QString& text) {
+            m_alerts << title + QStringLiteral(": ") + text;
+        };
+        prompts.confirm = [this](const QString&, const QString&, const QString&, const QString&) {
+            return m_confirm();
+        };
+        prompts.askCloseAction = [this](const QString&, const QString&) {
+            ++m_closeQuestions;
+            return m_closeAnswer;
+        };
+        m_window->setPrompts(prompts);
+        m_window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(state()->isLoggedIn() && state()->serverOnline(), 20000);
+        chooseDeck1();
+    }
+
+    void chooseDeck1() {
+        auto* deck1 = m_window->findChild<QComboBox*>(QStringLiteral("deck1Input"));
+        const int mic = deck1->findData(QStringLiteral("test_mic"));
+        QVERIFY(mic > 0);
+        deck1->setCurrentIndex(mic);
+        Q_EMIT deck1->activated(mic);
+        QTest::qWait(400);  // the deck starts 250 ms after the choice
+    }
+
+    void goLive() {
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(state()->isBroadcasting(), kLiveTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_icecast->sourceStats(kMount).isEmpty(), 10000);
+    }
+
+    void closeWindow() {
+        m_closeAnswer = AlertDialog::kExit;
+        m_window->close();
+        m_window.reset();
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_log = std::make_unique<LogCapture>(false);
+        IcecastServer::Options options;
+        options.sourcePassword = kSourcePassword;
+        m_icecast = std::make_unique<IcecastServer>(options);
+        QString error;
+        QVERIFY2(m_icecast->start(&error), qPrintable(error));
+        m_cloud = std::make_unique<DevCloudServer>(m_icecast.get());
+        DevCloudServer::Account account;
+        account.channels = {{QStringLiteral("/other"), kSourcePassword}, {kMount, kSourcePassword}};
+        m_token = m_cloud->addAccount(account);
+        QVERIFY2(m_cloud->start(&error), qPrintable(error));
+        m_cloud->exportEnvironment();
+        // Only now: applied before the stand-in started, its HTTPS control requests fail.
+        appidentity::apply();
+        // The last channel used is the second one: the window must come back to it.
+        OndaroApiClient client;
+        QSignalSpy received(&client, &OndaroApiClient::accountInfoReceived);
+        client.fetchAccountInfo(m_token);
+        QVERIFY(received.wait(10000));
+        m_secondChannelId = received.first().first().value<OndaroAccount>().channels.value(1).id;
+        SettingsManager settings;
+        QVERIFY(settings.setOndaroPrivateToken(m_token));
+        settings.setLastSelectedChannelId(m_secondChannelId);
+    }
+
+    void cleanup() {
+        m_window.reset();
+        QSettings settings;  // every case starts from the default audio and encoder settings
+        settings.remove(QStringLiteral("audio"));
+        settings.remove(QStringLiteral("encoder"));
+        settings.remove(QStringLiteral("metadata"));
+        m_cloud->setFaults(m_token, {});
+        m_cloud->setServerRunning(m_token, true);
+    }
+
+    void cleanupTestCase() {
+        // Neither the token nor the source password ever reaches the log.
+        for (const QString& line : m_log->lines()) {
+            QVERIFY2(!line.contains(m_token), qPrintable(line));
+            QVERIFY2(!line.contains(kSourcePassword), qPrintable(line));
+        }
+    }
+
+    // The stored channel comes back, the microphone goes on air and reaches a listener, and
+    // Stop (confirmed) frees the mount.
+    void goesLiveAndStops() {
+        openWindow();
+        QCOMPARE(state()->selectedChannelId(), m_secondChannelId);
+        goLive();
+        QTest::qWait(3000);  // what the listener's burst will hold
+        const AudioProbe probe = AudioProbe::of(m_icecast->listen(kMount, 64000, 12000));
+        QVERIFY2(probe.ok, qPrintable(probe.error));
+        const double heard = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kMicHz, 0.3, 0.8);
+        QVERIFY2(heard > 0.05, qPrintable(QStringLiteral("%1 over %2 s").arg(heard).arg(probe.decodedSeconds)));
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
+        QVERIFY(m_alerts.isEmpty());
+    }
+
+    // An offline server is started by Go Live, which goes on air once the statistics report it
+    // online; statistics that never do end at the deadline, back at "Go Live".
+    void startsTheServerForGoLive() {
+        m_cloud->setServerRunning(m_token, false);
+        m_alerts.clear();
+        m_window = std::make_unique<MainWindow>();
+        openWindowWhileOffline();
+        chooseDeck1();
+        goLive();
+        QVERIFY(m_alerts.isEmpty());
+        closeWindow();
+
+        m_cloud->setServerRunning(m_token, false);
+        m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("stats"),
+                                                 QJsonObject{{QStringLiteral("status"), 500}}}});
+        m_window = std::make_unique<MainWindow>();
+        openWindowWhileOffline();
+        chooseDeck1();
+        m_window->setServerStartDeadlineMs(3000);
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_alerts.isEmpty(), 10000);
+        QVERIFY2(m_alerts.first().startsWith(QStringLiteral("Connection Failed: ")),
+                 qPrintable(m_alerts.first()));
+        QCOMPARE(state()->connectionState(), AppState::Disconnected);
+        QVERIFY(connectButton()->isEnabled());
+        QCOMPARE(connectButton()->text(), QStringLiteral("Go Live"));
+    }
+
+    // While the server is away the window counts down and offers Cancel, which ends it; a loss
+    // during the Stop question also ends disconnected.
+    void reconnectsAndCancels() {
+        openWindow();
+        goLive();
+        m_icecast->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(state()->connectionState(), AppState::Reconnecting, 10000);
+        QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("reconnectStatusContainer"))->isVisible());
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
+        QString error;
+        QVERIFY2(m_icecast->restart(&error), qPrintable(error));
+
+        goLive();
+        m_confirm = [this] {
+            m_icecast->stop();
+            const QDeadlineTimer deadline(10000);
+            while (m_window->broadcaster()->icecastClient()->isConnected() && !deadline.hasExpired())
+                QTest::qWait(50);
+            return true;
+        };
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
+        QVERIFY2(m_icecast->restart(&error), qPrintable(error));
+    }
+
+    // A token the cloud no longer accepts while live: the broadcast stops, the mount is freed,
+    // the account is cleared and the window asks for the login.
+    void revokedTokenWhileLiveLogsOut() {
+        openWindow();
+        goLive();
+        QSignalSpy logout(m_window.get(), &MainWindow::logoutRequested);
+        m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("account_info"),
+                                                 QJsonObject{{QStringLiteral("status"), 401}}}});
+        Q_EMIT m_window->settingsDialog()->refreshChannelsRequested();
+        QTRY_COMPARE_WITH_TIMEOUT(logout.count(), 1, 10000);
+        QVERIFY(!state()->isLoggedIn() && !m_window->broadcaster()->isBroadcasting());
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
+        QVERIFY(!SettingsManager().hasOndaroPrivateToken());
+        SettingsManager().setOndaroPrivateToken(m_token);
+    }
+
+    // "A - B - C" reaches the server whole on MP3; on Opus titles cannot change mid-stream; a
+    // file source that goes away hands the row back to the manual entry.
+    void titleRow() {
+        openWindow();
+        Q_EMIT m_window->settingsDialog()->encoderChanged(QStringLiteral("MP3"));
+        goLive();
+        auto* entry = m_window->findChild<QLineEdit*>(QStringLiteral("metadataEntry"));
+        auto* update = m_window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"));
+        QTRY_VERIFY2(update->isEnabled(), qPrintable(update->toolTip()));
+        entry->setText(QStringLiteral("A - B - C"));
+        QTest::mouseClick(update, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_icecast->sourceStats(kMount).value(QStringLiteral("title")).toString(),
+                                  QStringLiteral("A - B - C"), 10000);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("now.txt"));
+        QVERIFY(testsupport::writeFile(path, "Artist - Song\n"));
+        Q_EMIT m_window->settingsDialog()->metadataFilePathChanged(path);
+        Q_EMIT m_window->settingsDialog()->metadataSourceChanged(QStringLiteral("File"));
+        Q_EMIT m_window->settingsDialog()->metadataSettingsConfirmed();
+        QTRY_VERIFY(!update->isEnabled());
+        QFile::remove(path);
+        QTRY_VERIFY_WITH_TIMEOUT(update->isEnabled(), 10000);
+        QCOMPARE(m_window->metadataManager()->source(), MetadataSource::Manual);
+        closeWindow();
+
+        openWindow();
+        Q_EMIT m_window->settingsDialog()->encoderChanged(QStringLiteral("OGG Opus"));
+        goLive();
+        QVERIFY(!m_window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"))->isEnabled());
+    }
+
+    // Go Live with no deck: the broadcaster's alert, disconnected, nothing left on the mount.
+    void goLiveWithoutDeck() {
+        m_window = std::make_unique<MainWindow>();
+        openWindowWhileOffline();  // logged in; no deck chosen
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_alerts.isEmpty(), kLiveTimeoutMs);
+        QCOMPARE(m_alerts.join(QLatin1Char('|')), QStringLiteral("Error: No audio input selected - please select "
+                                                  "at least one deck input"));
+        QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
+    }
+
+    // Minimising to the tray keeps the broadcast; the tray's Exit then Cancel leaves the next
+    // close asking again; without a notification area the question is never asked.
+    void closingAndTray() {
+        openWindow();
+        m_window->settingsDialog()->setMinimizeToTray(true);
+        goLive();
+        m_closeQuestions = 0;
+        m_confirm = [] { return false; };
+        m_window->close();  // no tray host yet: straight to the quit question
+        QCOMPARE(m_closeQuestions, 0);
+        QVERIFY(m_window->isVisible());
+
+        TrayHost host;
+        QVERIFY(host.start(qEnvironmentVariable("DISPLAY")));
+        m_closeAnswer = AlertDialog::kMinimizeToTray;
+        m_window->close();
+        QCOMPARE(m_closeQuestions, 1);
+        QVERIFY(!m_window->isVisible() && m_window->broadcaster()->isBroadcasting());
+
+        m_confirm = [] { return false; };
+        QMetaObject::invokeMethod(m_window.get(), "onTrayExitRequested");
+        QVERIFY(m_window->broadcaster()->isBroadcasting());
+        m_closeAnswer = AlertDialog::kCancel;
+        m_window->close();
+        QCOMPARE(m_closeQuestions, 2);
+        QVERIFY(m_window->broadcaster()->isBroadcasting());
+        closeWindow();
+    }
+
+private:
+    // A window logged in while its server may be offline; no deck chosen.
+    void openWindowWhileOffline() {
+        MainWindow::Prompts prompts;
+        prompts.notify = [this](AlertDialog::Variant, const QString& title, const QString& text) {
+            m_alerts << title + QStringLiteral(": ") + text;
+        };
+        prompts.confirm = [](const QString&, const QString&, const QString&, const QString&) {
+            return true;
+        };
+        prompts.askCloseAction = [](const QString&, const QString&) { return AlertDialog::kExit; };
+        m_window->setPrompts(prompts);
+        m_window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(state()->isLoggedIn() && !state()->selectedChannelId().isEmpty(),
+                                 20000);
+    }
+};
+
+int main(int argc, char** argv) {
+    TestEnvironment environment;
+    XvfbServer xvfb;
+    PulseServer pulse;
+    QString error;
+    if (!xvfb.start(&error) || !pulse.start(&error)) qFatal("%s", qPrintable(error));
+    xvfb.applyToProcess();
+    pulse.applyToProcess();
+    if (pulse.pactl({"load-module", "module-sine", "sink=mic_sink", "frequency=440"}).trimmed().isEmpty())
+        qFatal("no sine on the microphone");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_main_window.moc"
