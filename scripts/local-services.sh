@@ -63,10 +63,11 @@ start_private_pulse() {
     return 1
 }
 
-# A virtual X display on a free display number; exports DISPLAY.
+# A virtual X display on a free display number (screen size $1, default 1280x800x24); exports
+# DISPLAY.
 start_virtual_display() {
     exec 4>"$services_runtime/display"
-    Xvfb -displayfd 4 -nolisten tcp -screen 0 1280x800x24 >"$services_runtime/xvfb.log" 2>&1 &
+    Xvfb -displayfd 4 -nolisten tcp -screen 0 "${1:-1280x800x24}" >"$services_runtime/xvfb.log" 2>&1 &
     services_pids+=($!)
     for _ in $(seq 100); do
         [ -s "$services_runtime/display" ] && break
@@ -102,6 +103,35 @@ start_local_icecast() {
     done
     cat "$services_runtime/icecast.log" "$services_runtime/icecast/log/error.log" 2>/dev/null >&2 || true
     return 1
+}
+
+# start_demo_cloud STATE_DIR ICECAST_PORT SOURCE_PASSWORD ADMIN_PASSWORD API_PORT: the stand-in
+# cloud service with its demo account (kept in STATE_DIR) in front of the local Icecast; waits
+# until it is ready. Sets demo_token, demo_streaming_port, demo_mount and demo_pointer (the
+# environment that points the application at it). Needs the build (ondaro-devcloud).
+start_demo_cloud() {
+    local state=$1 log="$services_runtime/devcloud.log"
+    build/tools/devcloud/ondaro-devcloud --accounts "$state/accounts.json" --create-demo \
+        --demo-source-password "$3" --cert-dir "$state/tls" --api-port "$5" \
+        --icecast-port "$2" --icecast-admin-password "$4" >"$log" 2>&1 &
+    services_pids+=($!)
+    for _ in $(seq 200); do
+        grep -q "ondaro-devcloud ready" "$log" && break
+        kill -0 "${services_pids[-1]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! grep -q "ondaro-devcloud ready" "$log"; then
+        echo "The stand-in cloud service did not start; its log:" >&2
+        cat "$log" >&2
+        return 1
+    fi
+    local account='.accounts | to_entries | first | .value'
+    demo_token=$(jq -er '.accounts | keys[0]' "$state/accounts.json") &&
+        demo_streaming_port=$(jq -er "$account | .streaming_server_port" "$state/accounts.json") &&
+        demo_mount=$(jq -er "$account | .channels[0].streaming_server_mountpoint" \
+            "$state/accounts.json") ||
+        { echo "The demo account in $state/accounts.json has no channel to stream to" >&2; return 1; }
+    demo_pointer=$(sed -n 's/.*Point the application at it with: //p' "$log")
 }
 
 # Whether a mount is live on the local Icecast at PORT.

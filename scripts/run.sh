@@ -23,7 +23,6 @@ source scripts/local-services.sh
 
 app=build/src/doredoradar
 cli=build/src/doredoradar-cli
-devcloud=build/tools/devcloud/ondaro-devcloud
 
 say() { echo "run: $*"; }
 
@@ -73,42 +72,21 @@ say "Icecast on 127.0.0.1:$icecast_port"
 
 api_port=8443
 port_in_use "$api_port" && api_port=0
-"$devcloud" --accounts "$state/accounts.json" --create-demo \
-    --demo-source-password "$source_password" --cert-dir "$state/tls" --api-port "$api_port" \
-    --icecast-port "$icecast_port" --icecast-admin-password "$admin_password" \
-    >"$services_runtime/devcloud.log" 2>&1 &
-services_pids+=($!)
-for _ in $(seq 200); do
-    grep -q "ondaro-devcloud ready" "$services_runtime/devcloud.log" && break
-    kill -0 "${services_pids[-1]}" 2>/dev/null || break
-    sleep 0.1
-done
-if ! grep -q "ondaro-devcloud ready" "$services_runtime/devcloud.log"; then
-    say "the stand-in cloud service did not start:"
-    cat "$services_runtime/devcloud.log"
-    exit 1
-fi
+start_demo_cloud "$state" "$icecast_port" "$source_password" "$admin_password" "$api_port" ||
+    { say "the stand-in cloud service did not start (see above)"; exit 1; }
 grep -E "Demo account private token|REST API|Point the application" "$services_runtime/devcloud.log" |
     sed 's/^/run: /'
-
-# The demo channel: its streaming port and mount point, as the service hands them out.
-demo_account='.accounts | to_entries | first | .value'
-if ! streaming_port=$(jq -er "$demo_account | .streaming_server_port" "$state/accounts.json") ||
-    ! mount=$(jq -er "$demo_account | .channels[0].streaming_server_mountpoint" \
-        "$state/accounts.json"); then
-    say "the demo account in $state/accounts.json has no channel to stream to"
-    exit 1
-fi
+streaming_port=$demo_streaming_port
+mount=$demo_mount
 
 status=0
 if [ "$desktop" = 1 ]; then
     # The token goes over in a file only this user can read, never on a command line.
     token_file="$services_runtime/demo-token"
-    (umask 077 && jq -er '.accounts | keys[0]' "$state/accounts.json" >"$token_file")
-    pointer=$(sed -n 's/.*Point the application at it with: //p' "$services_runtime/devcloud.log")
+    (umask 077 && echo "$demo_token" >"$token_file")
     say "opening the desktop application, logged in to the demo account: pick a deck input,"
     say "press Go Live and listen at http://127.0.0.1:$streaming_port$mount (closing it stops all)"
-    env $pointer DOREDORADAR_TOKEN_FILE="$token_file" "$app" || status=$?
+    env $demo_pointer DOREDORADAR_TOKEN_FILE="$token_file" "$app" || status=$?
     exit "$status"
 fi
 

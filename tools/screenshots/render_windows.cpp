@@ -1,17 +1,26 @@
-// Renders the settings dialog, section by section, with a sample account, and its window
-// picker into PNG files.
+// Renders the windows into PNG files: the settings dialog section by section with a sample
+// account and its window picker, and with --live the main window on air.
+#include <cstdio>
+#include <functional>
+#include <optional>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
-
-#include <cstdio>
 
 #include "ui/app_appearance.h"
 #include "ui/app_state.h"
+#include "ui/deck_input_controller.h"
+#include "ui/login_session_flow.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
 #include "ui/window_picker_dialog.h"
@@ -45,15 +54,80 @@ bool save(QWidget& widget, const QString& path) {
     return false;
 }
 
+// Runs the event loop until `done` holds or `timeoutMs` passed; whether it held.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+void pause(int milliseconds) {
+    waitUntil([] { return false; }, milliseconds);
+}
+
+// The main window as a host sees it on air: logged in to the stand-in cloud's demo account, the
+// default input on deck 1 and a playing program on deck 2, a title sent. Needs the environment
+// of scripts/screenshots.sh (a token handed over, the stand-in, Icecast, PulseAudio with tones).
+bool renderLiveMainWindow(const QString& folder) {
+    LoginSessionFlow flow(nullptr);
+    flow.start();
+    if (!waitUntil([&] { return flow.mainWindow() != nullptr; }, 30000)) {
+        std::fprintf(stderr, "the main window did not open (no token handed over?)\n");
+        return false;
+    }
+    MainWindow* window = flow.mainWindow();
+    AppState* state = window->appState();
+    if (!waitUntil([&] { return state->serverOnline() && !state->selectedChannelId().isEmpty(); },
+                   30000)) {
+        std::fprintf(stderr, "the demo channel's server never showed online\n");
+        return false;
+    }
+    window->resize(1280, 760);
+    Q_EMIT window->settingsDialog()->encoderChanged(QStringLiteral("MP3"));
+    auto* deck1 = window->findChild<QComboBox*>(QStringLiteral("deck1Input"));
+    auto* deck2 = window->findChild<QComboBox*>(QStringLiteral("deck2Input"));
+    deck1->setCurrentIndex(1);
+    Q_EMIT deck1->activated(1);
+    window->deckInputs()->setProgramPicker(
+        [](const QList<CaptureProgram>& programs) -> std::optional<CaptureProgram> {
+            for (const CaptureProgram& program : programs) {
+                if (program.window.endsWith(QLatin1String(":gst-launch-1.0"))) return program;
+            }
+            return std::nullopt;
+        });
+    const int programItem = deck2->findData(DeckInputController::kProgramItem);
+    deck2->setCurrentIndex(programItem);
+    Q_EMIT deck2->activated(programItem);
+    pause(800);
+    window->findChild<QLineEdit*>(QStringLiteral("metadataEntry"))
+        ->setText(QStringLiteral("Nightjar - Harbour Lights"));
+    window->findChild<QPushButton*>(QStringLiteral("connectButton"))->click();
+    if (!waitUntil([&] { return state->isBroadcasting(); }, 20000)) {
+        std::fprintf(stderr, "the window did not go live\n");
+        return false;
+    }
+    pause(1500);
+    window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"))->click();
+    pause(5000);  // meters moving, a few seconds on air, a statistics poll
+    return save(*window, folder + QStringLiteral("/main-window.png"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
+    const QStringList arguments = QApplication::arguments();
+    const bool live = arguments.contains(QStringLiteral("--live"));
+    const QStringList folders = arguments.mid(1).filter(QRegularExpression(QStringLiteral("^[^-]")));
+    if (folders.size() != 1) {
+        std::fprintf(stderr, "usage: %s [--live] OUTPUT_FOLDER\n", argv[0]);
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString folder = folders.first();
     QDir().mkpath(folder);
     applyApplicationPalette();
     QApplication::setFont(applicationFont(chooseInterFont().family));
@@ -100,11 +174,6 @@ int main(int argc, char** argv) {
     picker.show();
     written &= save(picker, folder + QStringLiteral("/settings-window-picker.png"));
 
-    MainWindow window;
-    window.appState()->setAccountInfo(sampleAccount());
-    window.show();
-    written &= save(window, folder + QStringLiteral("/main-window.png"));
-    window.resize(1280, 720);
-    written &= save(window, folder + QStringLiteral("/main-window-720.png"));
+    if (live) written &= renderLiveMainWindow(folder);
     return written ? 0 : 1;
 }
