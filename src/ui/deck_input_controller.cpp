@@ -346,7 +346,10 @@ void DeckInputController::refreshMonitorDevices() {
         box->clear();
         box->addItem(QStringLiteral("None"), kNoMonitorDevice);
         for (int i = 0; i < devices.size(); ++i) box->addItem(devices[i], i);
-        box->setCurrentIndex(std::max(box->findText(previous), 0));
+        // The first time, the first device (the system's default output): a host hears the
+        // mix without having to look for where.
+        const int first = devices.isEmpty() ? 0 : 1;
+        box->setCurrentIndex(hadItems ? std::max(box->findText(previous), 0) : first);
     }
     qCInfo(lcUi) << "Monitor output devices refreshed. Found" << devices.size() << "devices.";
     if (hadItems && box->currentText() != previous) onMonitorOutputChanged(box->currentIndex());

@@ -237,12 +237,19 @@ void MainWindow::updateAudioMeters() {
     updateDeckMeter(1, now, duckGain, deck1);
     updateDeckMeter(2, now, duckGain, deck2);
 
+    // The master shows what the mixer makes of the decks: their gains by the mixer's own law
+    // (headroom when both play, the crossfader's share), so it never shows a clip the mix does
+    // not have.
     const float c = m_broadcaster->crossfader();
-    const float w1 = c > 0.0f ? 1.0f - c : 1.0f;
-    const float w2 = c < 0.0f ? 1.0f + c : 1.0f;
+    const bool bothActive = m_audioManager && m_audioManager->isDeckActive(1) &&
+                            m_audioManager->isDeckActive(2);
+    const float v1 = m_audioManager ? m_audioManager->getDeckVolume(1) : 0.0f;
+    const float v2 = m_audioManager ? m_audioManager->getDeckVolume(2) : 0.0f;
+    const float share1 = v1 > 0.0f ? GStreamerMixer::deckGain(1, v1, v2, bothActive, c) / v1 : 0.0f;
+    const float share2 = v2 > 0.0f ? GStreamerMixer::deckGain(2, v2, v1, bothActive, c) / v2 : 0.0f;
     const float master = dbToLinear(sliderDb(m_masterSlider->value()));
     std::array<float, 4> mix{};
-    for (size_t i = 0; i < mix.size(); ++i) mix[i] = (w2 * deck2[i] + w1 * deck1[i]) * master;
+    for (size_t i = 0; i < mix.size(); ++i) mix[i] = (share1 * deck1[i] + share2 * deck2[i]) * master;
     const auto show = [&](StereoVUMeter* meter, QLabel* label, int hold, float gain, bool muted) {
         const float pl = toMeterDb(mix[0] * gain), pr = toMeterDb(mix[1] * gain);
         meter->setLevels(pl, pr, pl, pr, toMeterDb(mix[2] * gain), toMeterDb(mix[3] * gain));

@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "core/app_identity.h"
 #include "ui/app_appearance.h"
 #include "ui/app_state.h"
 #include "ui/deck_input_controller.h"
@@ -128,6 +129,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString folder = folders.first();
+    appidentity::apply();
     QDir().mkpath(folder);
     applyApplicationPalette();
     QApplication::setFont(applicationFont(chooseInterFont().family));
