@@ -3,6 +3,7 @@
 
 #include <array>
 #include <functional>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -256,6 +257,10 @@ private:
     void connectSettingsDialog();
     void connectEncoderDialog();
     void applyEncoderName(const QString& name, bool fromSettingsDialog);
+    // An encoder change while a connection exists waits for the next Go Live: the source
+    // connection announced the stream's format, and its reconnects must send the same stream.
+    void changeEncoder(std::function<void()> change);
+    void applyPendingEncoderChanges();
 
     // Owned services, in construction order.
     AppState* m_appState = nullptr;
@@ -345,6 +350,7 @@ private:
     // The saved device names, kept for a device missing at start until the deck is changed.
     std::array<QString, 2> m_savedDeckDevice;
     std::array<bool, 2> m_deckTouched{{false, false}};
+    std::vector<std::function<void()>> m_pendingEncoderChanges;
     std::array<qint64, 4> m_clipHoldUntilMs{{0, 0, 0, 0}};
     int m_duckingTriggerDeck = 0;
     int m_meterTick = 0;

@@ -135,7 +135,8 @@ void MainWindow::onLogoutClicked() {
     m_broadcaster->icecastClient()->disconnect(this);
     m_broadcaster->shutdown();
     m_apiClient->cancelPendingRequest();
-    m_settingsManager->clearOndaroPrivateToken();
+    // Everything the account left behind goes: token, cached account, last channel.
+    m_settingsManager->clearAllOndaroSettings();
     m_appState->clearAccountInfo();
     m_settingsDialog->updateAccountPage();
     qCInfo(lcUi) << "Logged out successfully, emitting logoutRequested signal";

@@ -68,6 +68,7 @@ void MainWindow::onConnectAndBroadcast() {
 }
 
 void MainWindow::goLive() {
+    applyPendingEncoderChanges();
     m_appState->setConnecting();
     const QString hostText = m_hostEdit->text().trimmed();
     const QString mount = m_mountEdit->text().trimmed();

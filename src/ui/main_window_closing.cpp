@@ -64,6 +64,7 @@ void MainWindow::shutDownServices() {
     m_broadcaster->disconnect(this);
     m_broadcaster->icecastClient()->disconnect(this);
     m_broadcaster->shutdown();
+    applyPendingEncoderChanges();  // so they are saved
     saveSettings();
 }
 

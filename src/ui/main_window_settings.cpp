@@ -130,13 +130,20 @@ void MainWindow::loadSettings() {
                                        sk::read(settings, sk::kDuckingAttack),
                                        sk::read(settings, sk::kDuckingRelease),
                                        sk::read(settings, sk::kDuckingKnee));
+    // What the dialog now shows (a preset's own values, or the stored custom ones) is what the
+    // mixer and the encoder settings get; ducking itself stays off until a voice button.
+    applyDuckingConfig();
 
     const QString filePath = sk::read(settings, sk::kMetadataFilePath);
     const QString url = sk::read(settings, sk::kMetadataUrl);
     const QString windowTitle = sk::read(settings, sk::kMetadataWindowPattern);
     const bool readLastLine = sk::read(settings, sk::kMetadataFileReadLastLine);
     const int interval = sk::read(settings, sk::kMetadataUrlPollInterval);
-    const int source = corrections.metadataSource;
+    // An Ogg stream carries its title in the headers: the lock shows Manual, and Manual is what
+    // runs, whatever source was stored.
+    const Codec codec = encoder->codec();
+    const bool ogg = codec == Codec::Opus || codec == Codec::Vorbis;
+    const int source = ogg ? 0 : corrections.metadataSource;
     m_metadataManager->setReadLastLine(readLastLine);
     m_metadataManager->setUrlPollInterval(interval);
     m_metadataManager->setSource(static_cast<MetadataSource>(source));
@@ -149,8 +156,7 @@ void MainWindow::loadSettings() {
     m_settingsDialog->setMetadataWindowTitle(windowTitle);
     m_settingsDialog->setMetadataReadLastLine(readLastLine);
     m_settingsDialog->setMetadataUrlInterval(interval);
-    const Codec codec = encoder->codec();
-    if (codec == Codec::Opus || codec == Codec::Vorbis) m_settingsDialog->setOpusMetadataLock(true);
+    if (ogg) m_settingsDialog->setOpusMetadataLock(true);
     if (!corrections.missingMetadataFile.isEmpty()) {
         QTimer::singleShot(500, this, [this, path = corrections.missingMetadataFile] {
             notifyNow(AlertDialog::Variant::Warning, missingMetadataFileTitle(),
@@ -205,6 +211,9 @@ void MainWindow::saveSettings() {
     for (int deck = 1; deck <= 2; ++deck) {
         const QComboBox* input = m_decks[size_t(deck - 1)].input;
         QString device = input->currentIndex() >= 0 ? input->currentText() : QString();
+        // A program item is no device: its text would open the picker at the next start.
+        if (input->currentData().typeId() == QMetaType::Int && input->currentData().toInt() < -1)
+            device = QStringLiteral("None");
         if (!m_deckTouched[size_t(deck - 1)] && input->currentIndex() <= 0 &&
             !m_savedDeckDevice[size_t(deck - 1)].isEmpty())
             device = m_savedDeckDevice[size_t(deck - 1)];
@@ -236,9 +245,32 @@ void MainWindow::saveSettings() {
     sk::write(settings, sk::kWindowState, saveState());
 }
 
+void MainWindow::changeEncoder(std::function<void()> change) {
+    const IcecastClient* client = m_broadcaster->icecastClient();
+    const bool connectionExists = m_appState->connectionState() != AppState::Disconnected ||
+                                  m_broadcaster->isBroadcasting() || client->isConnected() ||
+                                  client->isReconnecting();
+    if (!connectionExists) {
+        change();
+        return;
+    }
+    m_pendingEncoderChanges.push_back(std::move(change));
+    setStatusNotice(QStringLiteral("Encoder changes apply from the next Go Live."),
+                    QStringLiteral("info"));
+}
+
+void MainWindow::applyPendingEncoderChanges() {
+    if (m_pendingEncoderChanges.empty()) return;
+    const auto changes = std::move(m_pendingEncoderChanges);
+    m_pendingEncoderChanges.clear();
+    for (const auto& change : changes) change();
+    qCInfo(lcUi) << "Applied the encoder changes made during the broadcast";
+    updateMetadataControls();
+}
+
 void MainWindow::applyEncoderName(const QString& name, bool fromSettingsDialog) {
     const int type = encoderTypeForName(name, !fromSettingsDialog);
-    if (type >= 0) m_broadcaster->encoderSettings()->setEncoderType(type);
+    if (type >= 0) changeEncoder([this, type] { m_broadcaster->encoderSettings()->setEncoderType(type); });
     if (!fromSettingsDialog) return;
     m_encoderDialog->setEncoder(name);
     const bool ogg = name == QLatin1String("OGG Opus") || name == QLatin1String("OGG Vorbis");
@@ -254,20 +286,27 @@ void MainWindow::connectSettingsDialog() {
     connect(d, &SettingsDialog::encoderChanged, this,
             [this](const QString& name) { applyEncoderName(name, true); });
     connect(d, &SettingsDialog::bitrateChanged, this, [this, encoder](const QString& text) {
-        encoder->setBitrate(text.toInt());
+        changeEncoder([encoder, kbps = text.toInt()] { encoder->setBitrate(kbps); });
         m_encoderDialog->setBitrate(text);
     });
     connect(d, &SettingsDialog::sampleRateChanged, this, [this, encoder](const QString& text) {
-        encoder->setSampleRate(text.toInt());
+        changeEncoder([encoder, hz = text.toInt()] { encoder->setSampleRate(hz); });
         m_encoderDialog->setSampleRate(text);
     });
     connect(d, &SettingsDialog::channelsChanged, this, [this, encoder](const QString& text) {
-        encoder->setChannels(text == QLatin1String("Stereo") ? 2 : 1);
+        const int channels = text == QLatin1String("Stereo") ? 2 : 1;
+        changeEncoder([encoder, channels] { encoder->setChannels(channels); });
         m_encoderDialog->setChannels(text);
     });
-    connect(d, &SettingsDialog::aacAfterburnerChanged, encoder, &EncoderSettings::setAacAfterburner);
-    connect(d, &SettingsDialog::aacProfileChanged, encoder, &EncoderSettings::setAacProfile);
-    connect(d, &SettingsDialog::opusOptimizedForChanged, encoder, &EncoderSettings::setOpusAudioType);
+    connect(d, &SettingsDialog::aacAfterburnerChanged, this, [this, encoder](bool enabled) {
+        changeEncoder([encoder, enabled] { encoder->setAacAfterburner(enabled); });
+    });
+    connect(d, &SettingsDialog::aacProfileChanged, this, [this, encoder](int profile) {
+        changeEncoder([encoder, profile] { encoder->setAacProfile(profile); });
+    });
+    connect(d, &SettingsDialog::opusOptimizedForChanged, this, [this, encoder](int type) {
+        changeEncoder([encoder, type] { encoder->setOpusAudioType(type); });
+    });
     connect(d, &SettingsDialog::duckingSettingsChanged, this, &MainWindow::applyDuckingConfig);
     connect(d, &SettingsDialog::autoReconnectChanged, this, [this, client](bool enabled) {
         m_appState->setAutoReconnectEnabled(enabled);
@@ -319,10 +358,16 @@ void MainWindow::connectEncoderDialog() {
     connect(m_encoderDialog, &EncoderSettingsDialog::encoderChanged, this,
             [this](const QString& name) { applyEncoderName(name, false); });
     connect(m_encoderDialog, &EncoderSettingsDialog::bitrateChanged, this,
-            [encoder](const QString& text) { encoder->setBitrate(text.toInt()); });
+            [this, encoder](const QString& text) {
+                changeEncoder([encoder, kbps = text.toInt()] { encoder->setBitrate(kbps); });
+            });
     connect(m_encoderDialog, &EncoderSettingsDialog::sampleRateChanged, this,
-            [encoder](const QString& text) { encoder->setSampleRate(text.toInt()); });
-    connect(m_encoderDialog, &EncoderSettingsDialog::channelsChanged, this, [encoder](const QString& text) {
-        encoder->setChannels(text == QLatin1String("Stereo") ? 2 : 1);
-    });
+            [this, encoder](const QString& text) {
+                changeEncoder([encoder, hz = text.toInt()] { encoder->setSampleRate(hz); });
+            });
+    connect(m_encoderDialog, &EncoderSettingsDialog::channelsChanged, this,
+            [this, encoder](const QString& text) {
+                const int channels = text == QLatin1String("Stereo") ? 2 : 1;
+                changeEncoder([encoder, channels] { encoder->setChannels(channels); });
+            });
 }

@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "audio/encoder_settings.h"
+#include "audio/gstreamer_mixer.h"
+#include "audio/voice_ducker.h"
 #include "audio_probe.h"
 #include "broadcast/broadcaster.h"
 #include "broadcast/icecast_client.h"
@@ -234,8 +236,12 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(logout.count(), 1, 10000);
         QVERIFY(!state()->isLoggedIn() && !m_window->broadcaster()->isBroadcasting());
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
+        // The logout forgot all the account left behind.
         QVERIFY(!SettingsManager().hasOndaroPrivateToken());
-        SettingsManager().setOndaroPrivateToken(m_token);
+        QVERIFY(SettingsManager().getLastSelectedChannelId().isEmpty());
+        SettingsManager settings;
+        QVERIFY(settings.setOndaroPrivateToken(m_token));
+        settings.setLastSelectedChannelId(m_secondChannelId);
     }
 
     // "A - B - C" reaches the server whole on MP3; on Opus titles cannot change mid-stream; a
@@ -268,6 +274,47 @@ private Q_SLOTS:
         Q_EMIT m_window->settingsDialog()->encoderChanged(QStringLiteral("OGG Opus"));
         goLive();
         QVERIFY(!m_window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"))->isEnabled());
+    }
+
+    // A codec chosen while live waits for the broadcast's end: after a reconnect the mount
+    // still carries MP3, and the next Go Live is Opus.
+    void encoderChangeWaitsForTheEnd() {
+        openWindow();
+        Q_EMIT m_window->settingsDialog()->encoderChanged(QStringLiteral("MP3"));
+        goLive();
+        const auto format = [this] {
+            return m_icecast->sourceStats(kMount).value(QStringLiteral("server_type")).toString();
+        };
+        QCOMPARE(format(), QStringLiteral("audio/mpeg"));
+        Q_EMIT m_window->settingsDialog()->encoderChanged(QStringLiteral("OGG Opus"));
+        QString error;
+        QVERIFY2(m_icecast->restart(&error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(state()->connectionState(), AppState::Reconnecting, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(state()->connectionState(), AppState::Connected, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(format(), QStringLiteral("audio/mpeg"), 10000);
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
+        goLive();
+        QCOMPARE(format(), QStringLiteral("audio/ogg"));
+    }
+
+    // Stored settings come back: a device that is missing keeps its name, and a stored preset
+    // gives the mixer that preset's values.
+    void settingsSurviveARestart() {
+        QSettings settings;
+        settingskeys::write(settings, settingskeys::kDeck2Device, QStringLiteral("USB Mic (unplugged)"));
+        settingskeys::write(settings, settingskeys::kDuckingPreset, 2);
+        openWindow();
+        const auto config = m_window->broadcaster()->mixer()->duckingConfig();
+        QCOMPARE(config.thresholdDb, float(kDuckingPresets[2].thresholdDb));
+        QCOMPARE(config.releaseMs, kDuckingPresets[2].releaseMs);
+        closeWindow();
+        QSettings after;
+        QCOMPARE(settingskeys::read(after, settingskeys::kDeck2Device), QStringLiteral("USB Mic (unplugged)"));
+        QCOMPARE(settingskeys::read(after, settingskeys::kDuckingPreset), 2);
+        QCOMPARE(settingskeys::read(after, settingskeys::kDuckingThreshold),
+                 double(kDuckingPresets[2].thresholdDb));
     }
 
     // Go Live with no deck: the broadcaster's alert, disconnected, nothing left on the mount.
