@@ -13,6 +13,20 @@ make_services_runtime() {
     if [ "$(id -u)" -eq 0 ]; then chmod 711 "$services_runtime"; fi
 }
 
+# Stops the services and removes the runtime folder when the sourcing script ends, Ctrl+C
+# included, keeping its exit status.
+stop_services_on_exit() {
+    trap _end_services EXIT
+    trap 'exit 130' INT TERM
+}
+_end_services() {
+    local status=$?
+    trap - EXIT INT TERM
+    stop_services
+    rm -rf "$services_runtime"
+    exit "$status"
+}
+
 stop_pid() {
     kill "$1" 2>/dev/null || true
     for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done

@@ -27,15 +27,7 @@ cli=build/src/doredoradar-cli
 say() { echo "run: $*"; }
 
 make_services_runtime doredoradar-run
-cleanup() {
-    local status=$?
-    trap - EXIT INT TERM
-    stop_services
-    rm -rf "$services_runtime"
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+stop_services_on_exit
 
 # libobs, which captures the decks, needs an X display even without a window.
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then

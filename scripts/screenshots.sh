@@ -14,15 +14,7 @@ bash scripts/build.sh doredoradar-screenshots ondaro-devcloud doredoradar-icecas
 source scripts/local-services.sh
 
 make_services_runtime doredoradar-screenshots
-cleanup() {
-    local status=$?
-    trap - EXIT INT TERM
-    stop_services
-    rm -rf "$services_runtime"
-    exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+stop_services_on_exit
 
 start_virtual_display 1600x1000x24
 start_private_pulse shots_sink 440
