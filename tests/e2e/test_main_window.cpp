@@ -299,13 +299,20 @@ private Q_SLOTS:
         QCOMPARE(format(), QStringLiteral("audio/ogg"));
     }
 
-    // Stored settings come back: a device that is missing keeps its name, and a stored preset
-    // gives the mixer that preset's values.
+    // Stored settings come back: a device that is missing keeps its name, a stored preset gives
+    // the mixer that preset's values, and a stored file source under Opus stays Manual.
     void settingsSurviveARestart() {
         QSettings settings;
         settingskeys::write(settings, settingskeys::kDeck2Device, QStringLiteral("USB Mic (unplugged)"));
         settingskeys::write(settings, settingskeys::kDuckingPreset, 2);
+        QTemporaryDir dir;
+        const QString titles = dir.filePath(QStringLiteral("now.txt"));
+        QVERIFY(testsupport::writeFile(titles, "Artist - Song\n"));
+        settingskeys::write(settings, settingskeys::kMetadataSource, 1);
+        settingskeys::write(settings, settingskeys::kMetadataFilePath, titles);
         openWindow();
+        // Opus, the default, locks the list at Manual: Manual is also what runs.
+        QCOMPARE(m_window->metadataManager()->source(), MetadataSource::Manual);
         const auto config = m_window->broadcaster()->mixer()->duckingConfig();
         QCOMPARE(config.thresholdDb, float(kDuckingPresets[2].thresholdDb));
         QCOMPARE(config.releaseMs, kDuckingPresets[2].releaseMs);
