@@ -175,14 +175,15 @@ void LoginSessionFlow::onTokenValidationFailed(const QString& errorMessage, int 
     addBreadcrumb(QStringLiteral("auth"),
                   QStringLiteral("Token validation failed (HTTP %1)").arg(httpCode),
                   QStringLiteral("error"));
-    dismissLoadingWindow();
     if (!isTokenAnswer(httpCode)) {
+        // The loading window stays up behind the alert, so the screen is never empty.
         m_alert(QStringLiteral("Connection Failed"),
                 QStringLiteral("Unable to connect to Ondaro servers. Please\ncheck your internet "
                                "connection and try again."));
         showLoginWindow();
         return;
     }
+    dismissLoadingWindow();
     if (httpCode == 401) m_settings->clearAllOndaroSettings();
     showLoginWindow();
 }

@@ -96,12 +96,23 @@ private Q_SLOTS:
             QVERIFY(SettingsManager().hasOndaroPrivateToken());
         }
         m_alerts.clear();
+        SettingsManager().setLastSelectedChannelId(QStringLiteral("channel-kept"));
+        QVERIFY(m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("account_info"),
+                                                         QJsonObject{{QStringLiteral("status"), 403}}}}));
+        {
+            auto flow = startFlow();
+            QTRY_VERIFY_WITH_TIMEOUT(flow->loginWindow(), 15000);
+            QVERIFY(m_alerts.isEmpty());
+            QVERIFY(SettingsManager().hasOndaroPrivateToken());
+            QCOMPARE(SettingsManager().getLastSelectedChannelId(), QStringLiteral("channel-kept"));
+        }
         QVERIFY(m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("account_info"),
                                                          QJsonObject{{QStringLiteral("status"), 401}}}}));
         auto flow = startFlow();
         QTRY_VERIFY_WITH_TIMEOUT(flow->loginWindow(), 15000);
         QVERIFY(m_alerts.isEmpty() && !flow->mainWindow());
         QVERIFY(!SettingsManager().hasOndaroPrivateToken());
+        QVERIFY(SettingsManager().getLastSelectedChannelId().isEmpty());
     }
 };
 
