@@ -46,8 +46,9 @@ TitleRowState titleRowState(bool oggStream, TitleSourceKind source, bool sourceC
         const char* from = source == TitleSourceKind::File  ? "file"
                            : source == TitleSourceKind::Url ? "URL"
                                                             : "window title";
-        state.updateToolTip = QStringLiteral("Metadata is being updated automatically from %1.\n"
-                                             "Change the source in Settings > Metadata.")
+        state.updateToolTip = QStringLiteral(
+                                  "Metadata is being updated automatically from %1.\n"
+                                  "Change the source in Settings > Metadata.")
                                   .arg(QLatin1String(from));
         return state;
     }

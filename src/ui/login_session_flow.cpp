@@ -29,8 +29,10 @@ bool isTokenAnswer(int httpCode) {
         case 404:
         case 405:
         case 429:
-        case 503: return true;
-        default: return false;
+        case 503:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -73,7 +75,8 @@ void LoginSessionFlow::start() {
     adoptHandedOverToken();
 
     if (m_settings->hasOndaroPrivateToken()) {
-        if (m_loadingWindow) m_loadingWindow->setStatus(QStringLiteral("Validating credentials..."));
+        if (m_loadingWindow)
+            m_loadingWindow->setStatus(QStringLiteral("Validating credentials..."));
         QCoreApplication::processEvents();
         connect(m_apiClient, &OndaroApiClient::accountInfoReceived, this,
                 [this](const OndaroAccount& account) {
@@ -103,7 +106,8 @@ void LoginSessionFlow::adoptHandedOverToken() {
         return;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcMain) << "Cannot read the handed-over token file:" << path << file.errorString();
+        qCWarning(lcMain) << "Cannot read the handed-over token file:" << path
+                          << file.errorString();
         return;
     }
     const QString token = QString::fromUtf8(file.read(1024)).trimmed();
@@ -149,8 +153,7 @@ void LoginSessionFlow::showMainWindow(const OndaroAccount& account) {
         m_loginWindow = nullptr;
     }
     m_mainWindow = new MainWindow(m_updateManager);
-    connect(m_mainWindow, &MainWindow::logoutRequested, this,
-            &LoginSessionFlow::onLogoutRequested);
+    connect(m_mainWindow, &MainWindow::logoutRequested, this, &LoginSessionFlow::onLogoutRequested);
     m_mainWindow->show();
     Q_EMIT mainWindowShown();
 }

@@ -35,14 +35,18 @@ MainWindow::MainWindow(UpdateManager* updateManager, QWidget* parent)
     m_prompts.notify = [this](AlertDialog::Variant variant, const QString& title,
                               const QString& message) {
         switch (variant) {
-            case AlertDialog::Variant::Error: AlertDialog::showError(this, title, message); break;
+            case AlertDialog::Variant::Error:
+                AlertDialog::showError(this, title, message);
+                break;
             case AlertDialog::Variant::Warning:
                 AlertDialog::showWarning(this, title, message);
                 break;
             case AlertDialog::Variant::Success:
                 AlertDialog::showSuccess(this, title, message);
                 break;
-            default: AlertDialog::showInfo(this, title, message); break;
+            default:
+                AlertDialog::showInfo(this, title, message);
+                break;
         }
     };
     m_prompts.confirm = [this](const QString& title, const QString& message,
@@ -87,14 +91,16 @@ MainWindow::MainWindow(UpdateManager* updateManager, QWidget* parent)
     controls.monitorOutput = m_monitorOutput;
     controls.monitorToggle = m_monitorToggle;
     controls.deckMuted = [this](int deck) { return m_deckMuted[size_t(deck - 1)]; };
-    controls.deckVolumeTenthsDb = [this](int deck) { return m_decks[size_t(deck - 1)].slider->value(); };
+    controls.deckVolumeTenthsDb = [this](int deck) {
+        return m_decks[size_t(deck - 1)].slider->value();
+    };
     m_deckInputs = new DeckInputController(controls, this);
-    m_deckInputs->setAlertPresenter([this](DeckInputController::AlertKind kind, const QString& title,
-                                           const QString& message) {
-        notifyNow(kind == DeckInputController::AlertKind::Error ? AlertDialog::Variant::Error
-                                                                : AlertDialog::Variant::Info,
-                  title, message);
-    });
+    m_deckInputs->setAlertPresenter(
+        [this](DeckInputController::AlertKind kind, const QString& title, const QString& message) {
+            notifyNow(kind == DeckInputController::AlertKind::Error ? AlertDialog::Variant::Error
+                                                                    : AlertDialog::Variant::Info,
+                      title, message);
+        });
     m_encoderDialog = new EncoderSettingsDialog(this);
     m_settingsDialog = new SettingsDialog(m_appState, this);
     m_tray = new SystemTrayManager(m_appState, this);
@@ -128,11 +134,9 @@ MainWindow::MainWindow(UpdateManager* updateManager, QWidget* parent)
     connect(m_apiClient, &OndaroApiClient::errorOccurred, this, &MainWindow::onOndaroApiError);
     connect(m_apiClient, &OndaroApiClient::serverStatsReceived, this,
             &MainWindow::onServerStatsReceived);
-    connect(m_apiClient, &OndaroApiClient::serverStatsError, this,
-            &MainWindow::onServerStatsError);
+    connect(m_apiClient, &OndaroApiClient::serverStatsError, this, &MainWindow::onServerStatsError);
     connect(m_apiClient, &OndaroApiClient::serverStarted, this, &MainWindow::onServerStarted);
-    connect(m_apiClient, &OndaroApiClient::serverStartError, this,
-            &MainWindow::onServerStartError);
+    connect(m_apiClient, &OndaroApiClient::serverStartError, this, &MainWindow::onServerStartError);
 
     if (m_settingsManager->hasOndaroPrivateToken()) {
         qCInfo(lcUi) << "Found stored Ondaro token, refreshing account info";
@@ -168,9 +172,9 @@ void MainWindow::connectServices() {
         connect(widgets.input, &QComboBox::activated, this,
                 deck == 1 ? &MainWindow::onDeck1InputChanged : &MainWindow::onDeck2InputChanged);
         m_deckInputs->attachRefreshButton(widgets.refresh);
-        connect(widgets.input, &QComboBox::currentIndexChanged, this, &MainWindow::updateStateLabel);
-        connect(widgets.slider, &QAbstractSlider::valueChanged, this,
-                &MainWindow::onVolumeChanged);
+        connect(widgets.input, &QComboBox::currentIndexChanged, this,
+                &MainWindow::updateStateLabel);
+        connect(widgets.slider, &QAbstractSlider::valueChanged, this, &MainWindow::onVolumeChanged);
         connect(widgets.mute, &QPushButton::toggled, this,
                 [this, deck](bool muted) { onDeckMuteToggled(deck, muted); });
         connect(widgets.voice, &QPushButton::toggled, this,
@@ -207,11 +211,10 @@ void MainWindow::connectServices() {
     connect(m_broadcaster->healthMonitor(), &StreamHealthMonitor::healthUpdated, this,
             &MainWindow::onHealthUpdated);
     if (m_audioManager) {
-        connect(m_audioManager, &OBSAudioManager::errorOccurred, this,
-                [this](const QString& error) {
-                    notifyLater(AlertDialog::Variant::Warning, QStringLiteral("Audio Error"),
-                                error);
-                });
+        connect(
+            m_audioManager, &OBSAudioManager::errorOccurred, this, [this](const QString& error) {
+                notifyLater(AlertDialog::Variant::Warning, QStringLiteral("Audio Error"), error);
+            });
     }
     connect(m_metadataManager, &MetadataManager::metadataChanged, this,
             &MainWindow::updateMetadata);
@@ -229,10 +232,8 @@ void MainWindow::connectAppState() {
     connect(s, &AppState::fieldsEditableChanged, this, &MainWindow::onFieldsEditableChanged);
     connect(s, &AppState::connectButtonEnabledChanged, this,
             &MainWindow::onConnectButtonEnabledChanged);
-    connect(s, &AppState::connectButtonTextChanged, this,
-            &MainWindow::onConnectButtonTextChanged);
-    connect(s, &AppState::connectButtonIconChanged, this,
-            &MainWindow::onConnectButtonIconChanged);
+    connect(s, &AppState::connectButtonTextChanged, this, &MainWindow::onConnectButtonTextChanged);
+    connect(s, &AppState::connectButtonIconChanged, this, &MainWindow::onConnectButtonIconChanged);
     connect(s, &AppState::connectButtonQssPropertyChanged, this,
             &MainWindow::onConnectButtonQssPropertyChanged);
     connect(s, &AppState::connectButtonShadowColorChanged, this,

@@ -59,8 +59,8 @@ public:
     struct Prompts {
         std::function<void(AlertDialog::Variant, const QString& title, const QString& message)>
             notify;
-        std::function<bool(const QString& title, const QString& message,
-                           const QString& confirmText, const QString& cancelText)>
+        std::function<bool(const QString& title, const QString& message, const QString& confirmText,
+                           const QString& cancelText)>
             confirm;
         std::function<int(const QString& title, const QString& message)> askCloseAction;
     };

@@ -61,7 +61,8 @@ void MainWindow::populateChannelComboBox() {
 }
 
 void MainWindow::reselectStoredChannel() {
-    const int index = m_settingsDialog->selectChannel(m_settingsManager->getLastSelectedChannelId());
+    const int index =
+        m_settingsDialog->selectChannel(m_settingsManager->getLastSelectedChannelId());
     if (index > 0) onChannelSelectionChanged(index);
 }
 
@@ -150,8 +151,7 @@ void MainWindow::pollServerStats() {
     }
     const OndaroAccount account = m_appState->account();
     const QString host = statsHost(account);
-    if (host.isEmpty() || account.streamingServerPort <= 0 ||
-        account.streamingServerPort > 65535) {
+    if (host.isEmpty() || account.streamingServerPort <= 0 || account.streamingServerPort > 65535) {
         qCDebug(lcUi) << "Skipping stats poll (invalid account info)";
         return;
     }
@@ -161,7 +161,8 @@ void MainWindow::pollServerStats() {
         return;
     }
     const QString mount = m_appState->selectedChannel().streamingServerMountpoint;
-    if (mount.isEmpty()) qCDebug(lcUi) << "Polling stats (no channel selected - server status only)";
+    if (mount.isEmpty())
+        qCDebug(lcUi) << "Polling stats (no channel selected - server status only)";
     m_apiClient->fetchServerStats(host, static_cast<quint16>(account.streamingServerPort), mount,
                                   token, kStatsTimeoutMs);
 }

@@ -41,12 +41,15 @@ QString peakText(float db) {
     return db <= kMeterFloorDb ? QStringLiteral("-∞") : QStringLiteral("%1 dB").arg(db, 0, 'f', 1);
 }
 
-float toMeterDb(float linear) { return linear <= 0.0f ? kMeterFloorDb : std::max(kMeterFloorDb, linearToDb(linear)); }
+float toMeterDb(float linear) {
+    return linear <= 0.0f ? kMeterFloorDb : std::max(kMeterFloorDb, linearToDb(linear));
+}
 
 void stylePeakLabel(QLabel* label, bool clipping) {
-    label->setStyleSheet(clipping ? QStringLiteral("font-size: 14px; font-weight: 600; color: #ffffff; "
-                                                   "background-color: #ef4444; border-radius: 4px;")
-                                  : QStringLiteral("font-size: 14px; font-weight: 500; color: #374151;"));
+    label->setStyleSheet(
+        clipping ? QStringLiteral("font-size: 14px; font-weight: 600; color: #ffffff; "
+                                  "background-color: #ef4444; border-radius: 4px;")
+                 : QStringLiteral("font-size: 14px; font-weight: 500; color: #374151;"));
 }
 
 }  // namespace
@@ -63,7 +66,9 @@ void MainWindow::onDeck2InputChanged(int index) {
 
 void MainWindow::refreshInputDevices() { m_deckInputs->refreshInputDevices(); }
 void MainWindow::refreshMonitorDevices() { m_deckInputs->refreshMonitorDevices(); }
-void MainWindow::showAppPickerDialog(int deckNumber) { m_deckInputs->showAppPickerDialog(deckNumber); }
+void MainWindow::showAppPickerDialog(int deckNumber) {
+    m_deckInputs->showAppPickerDialog(deckNumber);
+}
 void MainWindow::applyMonitorState() { m_deckInputs->applyMonitorState(); }
 void MainWindow::syncDeckVolumesToMixer() { m_deckInputs->syncDeckVolumesToMixer(); }
 void MainWindow::onMonitorOutputChanged(int index) { m_deckInputs->onMonitorOutputChanged(index); }
@@ -184,15 +189,16 @@ void MainWindow::setMetersRunning(bool running) {
 }
 
 // One deck's meter and figures; `post` receives its post-fader peaks and RMS (linear).
-void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain, std::array<float, 4>& post) {
+void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain,
+                                 std::array<float, 4>& post) {
     DeckWidgets& w = m_decks[deck - 1];
     const DeckLevels levels = m_audioManager ? m_audioManager->getDeckLevels(deck) : DeckLevels{};
     const float faderGain = dbToLinear(sliderDb(w.slider->value()));
     const float effective = m_audioManager ? m_audioManager->getDeckVolume(deck) : 0.0f;
     const auto linear = [](float db) { return db > kMeterFloorDb ? dbToLinear(db) : 0.0f; };
-    const std::array<float, 6> raw = {linear(levels.peakLeft),         linear(levels.peakRight),
-                                      linear(levels.smoothedPeakLeft), linear(levels.smoothedPeakRight),
-                                      linear(levels.rmsLeft),          linear(levels.rmsRight)};
+    const std::array<float, 6> raw = {
+        linear(levels.peakLeft),          linear(levels.peakRight), linear(levels.smoothedPeakLeft),
+        linear(levels.smoothedPeakRight), linear(levels.rmsLeft),   linear(levels.rmsRight)};
     post = {raw[0] * effective, raw[1] * effective, raw[4] * effective, raw[5] * effective};
     const bool ducked = m_duckingTriggerDeck != 0 && m_duckingTriggerDeck != deck;
     const float shown = faderGain * (ducked ? duckGain : 1.0f);
@@ -201,7 +207,8 @@ void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain, std::ar
     w.meter->setLevels(db[0], db[1], db[2], db[3], db[4], db[5]);
     if (ducked && duckGain < 0.99f) {
         w.meter->setDucked(true);
-        const float reducedDb = sliderDb(w.slider->value()) + 20.0f * std::log10(std::max(duckGain, 0.0001f));
+        const float reducedDb =
+            sliderDb(w.slider->value()) + 20.0f * std::log10(std::max(duckGain, 0.0001f));
         w.slider->setShadowValue(int(std::lround(reducedDb * 10.0f)));
         w.volumeLabel->setText(dbText(reducedDb));
     } else if (w.meter->look().ducked || w.slider->hasShadow()) {
@@ -210,7 +217,8 @@ void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain, std::ar
         w.volumeLabel->setText(dbText(sliderDb(w.slider->value())));
     }
     const float peak = std::max(db[0], db[1]);
-    if (std::max({db[0], db[1], db[2], db[3]}) >= 0.0f) m_clipHoldUntilMs[deck - 1] = nowMs + kClipHoldMs;
+    if (std::max({db[0], db[1], db[2], db[3]}) >= 0.0f)
+        m_clipHoldUntilMs[deck - 1] = nowMs + kClipHoldMs;
     w.peakLabel->setText(peakText(peak));
     stylePeakLabel(w.peakLabel, nowMs < m_clipHoldUntilMs[deck - 1]);
     const bool active = m_audioManager && m_audioManager->isDeckActive(deck);
@@ -241,15 +249,16 @@ void MainWindow::updateAudioMeters() {
     // (headroom when both play, the crossfader's share), so it never shows a clip the mix does
     // not have.
     const float c = m_broadcaster->crossfader();
-    const bool bothActive = m_audioManager && m_audioManager->isDeckActive(1) &&
-                            m_audioManager->isDeckActive(2);
+    const bool bothActive =
+        m_audioManager && m_audioManager->isDeckActive(1) && m_audioManager->isDeckActive(2);
     const float v1 = m_audioManager ? m_audioManager->getDeckVolume(1) : 0.0f;
     const float v2 = m_audioManager ? m_audioManager->getDeckVolume(2) : 0.0f;
     const float share1 = v1 > 0.0f ? GStreamerMixer::deckGain(1, v1, v2, bothActive, c) / v1 : 0.0f;
     const float share2 = v2 > 0.0f ? GStreamerMixer::deckGain(2, v2, v1, bothActive, c) / v2 : 0.0f;
     const float master = dbToLinear(sliderDb(m_masterSlider->value()));
     std::array<float, 4> mix{};
-    for (size_t i = 0; i < mix.size(); ++i) mix[i] = (share1 * deck1[i] + share2 * deck2[i]) * master;
+    for (size_t i = 0; i < mix.size(); ++i)
+        mix[i] = (share1 * deck1[i] + share2 * deck2[i]) * master;
     const auto show = [&](StereoVUMeter* meter, QLabel* label, int hold, float gain, bool muted) {
         const float pl = toMeterDb(mix[0] * gain), pr = toMeterDb(mix[1] * gain);
         meter->setLevels(pl, pr, pl, pr, toMeterDb(mix[2] * gain), toMeterDb(mix[3] * gain));

@@ -54,7 +54,8 @@ void MainWindow::onConnectAndBroadcast() {
         case AppState::Connecting:
         case AppState::Disconnecting:
             return;
-        case AppState::Disconnected: break;
+        case AppState::Disconnected:
+            break;
     }
     if (pendingGoLive()) return;
     if (m_appState->isLoggedIn() && !m_appState->serverOnline()) {

@@ -21,11 +21,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     const bool broadcasting = m_broadcaster->isBroadcasting();
     // Without a notification area a hidden window could never be brought back.
-    if (!m_forceQuit && m_settingsDialog->minimizeToTray() && SystemTrayManager::isTrayAvailable()) {
+    if (!m_forceQuit && m_settingsDialog->minimizeToTray() &&
+        SystemTrayManager::isTrayAvailable()) {
         const int choice = m_prompts.askCloseAction(
             QStringLiteral("Close Ondaro Doredoradar?"),
-            broadcasting ? QStringLiteral("You are currently broadcasting. What would you like to do?")
-                         : QStringLiteral("What would you like to do?"));
+            broadcasting
+                ? QStringLiteral("You are currently broadcasting. What would you like to do?")
+                : QStringLiteral("What would you like to do?"));
         if (choice == AlertDialog::kMinimizeToTray) {
             QSettings settings;
             settingskeys::write(settings, settingskeys::kWindowGeometry, saveGeometry());

@@ -157,8 +157,10 @@ QWidget* MainWindow::buildHeader() {
     row->addWidget(logo);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(0);
-    titles->addWidget(makeLabel(QStringLiteral("Ondaro Doredoradar"), QStringLiteral("appTitle"), header));
-    m_channelLabel = makeLabel(QStringLiteral("No channel selected"), QStringLiteral("channelLabel"), header);
+    titles->addWidget(
+        makeLabel(QStringLiteral("Ondaro Doredoradar"), QStringLiteral("appTitle"), header));
+    m_channelLabel =
+        makeLabel(QStringLiteral("No channel selected"), QStringLiteral("channelLabel"), header);
     m_channelLabel->setAccessibleName(QStringLiteral("Channel"));
     titles->addWidget(m_channelLabel);
     row->addLayout(titles);
@@ -173,7 +175,8 @@ QWidget* MainWindow::buildHeader() {
     m_airDot->setObjectName(QStringLiteral("airStatusDot"));
     m_airDot->setFixedSize(12, 12);
     air->addWidget(m_airDot);
-    m_airBadge = makeLabel(QStringLiteral("OFF AIR"), QStringLiteral("airStatusBadge"), m_airBadgeContainer);
+    m_airBadge =
+        makeLabel(QStringLiteral("OFF AIR"), QStringLiteral("airStatusBadge"), m_airBadgeContainer);
     air->addWidget(m_airBadge);
     auto* airHolder = new QWidget(header);
     airHolder->setObjectName(QStringLiteral("airBadgeContainer"));
@@ -190,7 +193,8 @@ QWidget* MainWindow::buildHeader() {
     m_serverStatusIcon = new QLabel(m_serverBadgeContainer);
     m_serverStatusIcon->setObjectName(QStringLiteral("serverStatusIcon"));
     server->addWidget(m_serverStatusIcon);
-    m_serverBadge = makeLabel(QStringLiteral("Server Offline"), QStringLiteral("serverBadge"), m_serverBadgeContainer);
+    m_serverBadge = makeLabel(QStringLiteral("Server Offline"), QStringLiteral("serverBadge"),
+                              m_serverBadgeContainer);
     server->addWidget(m_serverBadge);
     auto* serverHolder = new QWidget(header);
     serverHolder->setObjectName(QStringLiteral("serverBadgeContainer"));
@@ -211,7 +215,8 @@ QWidget* MainWindow::buildHeader() {
     healthLayout->addWidget(m_healthBadge);
     row->addWidget(healthHolder);
 
-    m_currentListenersLabel = makeLabel(QStringLiteral("0 listeners"), QStringLiteral("currentListenersLabel"), header);
+    m_currentListenersLabel =
+        makeLabel(QStringLiteral("0 listeners"), QStringLiteral("currentListenersLabel"), header);
     m_currentListenersLabel->setAccessibleName(QStringLiteral("Current listeners"));
     m_currentListenersLabel->hide();
     row->addWidget(m_currentListenersLabel);
@@ -220,8 +225,9 @@ QWidget* MainWindow::buildHeader() {
     m_userBadge = makeLabel(QStringLiteral("Not logged in"), QStringLiteral("userBadge"), header);
     m_userBadge->setAccessibleName(QStringLiteral("Account"));
     row->addWidget(m_userBadge);
-    auto* settingsButton = makeIconButton(QStringLiteral("settingsButton"), QStringLiteral(":/icons/settings.svg"),
-                                          QStringLiteral("Settings"), header);
+    auto* settingsButton =
+        makeIconButton(QStringLiteral("settingsButton"), QStringLiteral(":/icons/settings.svg"),
+                       QStringLiteral("Settings"), header);
     settingsButton->setIconSize(QSize(20, 20));
     settingsButton->setFixedSize(40, 40);
     connect(settingsButton, &QPushButton::clicked, this, &MainWindow::showSettings);
@@ -250,7 +256,8 @@ QWidget* MainWindow::buildStatusStrip() {
     auto* reconnect = new QHBoxLayout(m_reconnectContainer);
     reconnect->setContentsMargins(0, 0, 0, 0);
     m_reconnectLabel = makeLabel(
-        QStringLiteral("<span style='color:#F97316; font-size:14px; font-weight:600;'>Disconnected</span>"),
+        QStringLiteral(
+            "<span style='color:#F97316; font-size:14px; font-weight:600;'>Disconnected</span>"),
         QStringLiteral("reconnectStatusLabel"), m_reconnectContainer);
     m_reconnectLabel->setAccessibleName(QStringLiteral("Reconnect status"));
     reconnect->addWidget(m_reconnectLabel);
@@ -282,7 +289,8 @@ QWidget* MainWindow::buildDeckCard(int deck) {
 
     auto* title = makeLabel(name, QStringLiteral("deckTitle"), card);
     grid->addWidget(title, 0, 0, 1, 2);
-    w.status = makeLabel(QStringLiteral("Inactive"), QStringLiteral("deck%1Status").arg(deck), card);
+    w.status =
+        makeLabel(QStringLiteral("Inactive"), QStringLiteral("deck%1Status").arg(deck), card);
     w.status->setStyleSheet(QStringLiteral("color: grey;"));
     w.status->setAccessibleName(name + QStringLiteral(" status"));
     grid->addWidget(w.status, 0, 2, 1, 2, Qt::AlignRight);
@@ -292,7 +300,8 @@ QWidget* MainWindow::buildDeckCard(int deck) {
     w.input->setAccessibleName(name + QStringLiteral(" input"));
     w.input->setMinimumWidth(160);
     grid->addWidget(w.input, 1, 0, 1, 3);
-    w.refresh = makeIconButton(QStringLiteral("deckRefreshButton"), QStringLiteral(":/icons/refresh-cw.svg"),
+    w.refresh = makeIconButton(QStringLiteral("deckRefreshButton"),
+                               QStringLiteral(":/icons/refresh-cw.svg"),
                                QStringLiteral("Refresh %1 inputs").arg(name), card);
     w.refresh->setFixedSize(36, 34);
     grid->addWidget(w.refresh, 1, 3);
@@ -325,8 +334,9 @@ QWidget* MainWindow::buildDeckCard(int deck) {
     w.voice->setCheckable(true);
     w.voice->setFixedSize(36, 30);
     w.voice->setAccessibleName(name + QStringLiteral(" voice ducking"));
-    applyTintedIconLook(*w.voice, QStringLiteral(":/icons/user-speaking.svg"), QStringLiteral("voice"),
-                        false, QStringLiteral("Click to enable audio ducking"));
+    applyTintedIconLook(*w.voice, QStringLiteral(":/icons/user-speaking.svg"),
+                        QStringLiteral("voice"), false,
+                        QStringLiteral("Click to enable audio ducking"));
     grid->addWidget(w.mute, 3, 2, Qt::AlignRight);
     grid->addWidget(w.voice, 3, 3);
     return card;
@@ -441,7 +451,8 @@ QWidget* MainWindow::buildTitleRow() {
     auto* column = new QVBoxLayout;
     column->setSpacing(6);
     auto* nowRow = new QHBoxLayout;
-    nowRow->addWidget(makeLabel(QStringLiteral("NOW PLAYING"), QStringLiteral("nowPlayingCaption"), card));
+    nowRow->addWidget(
+        makeLabel(QStringLiteral("NOW PLAYING"), QStringLiteral("nowPlayingCaption"), card));
     m_nowPlaying = new MarqueeLabel(card);
     m_nowPlaying->setObjectName(QStringLiteral("nowPlaying"));
     m_nowPlaying->setAccessibleName(QStringLiteral("Now playing"));

@@ -108,7 +108,8 @@ void MainWindow::updateMetadataControls() {
     TitleSourceKind kind = TitleSourceKind::Manual;
     bool configured = false;
     switch (m_metadataManager->source()) {
-        case MetadataSource::Manual: break;
+        case MetadataSource::Manual:
+            break;
         case MetadataSource::TextFile:
             kind = TitleSourceKind::File;
             configured = !m_metadataManager->filePath().trimmed().isEmpty();
@@ -129,7 +130,8 @@ void MainWindow::updateMetadataControls() {
     if (!m_titleUpdateFromButton) m_updateButton->setEnabled(state.updateEnabled);
     m_updateButton->setToolTip(state.updateToolTip);
     m_titleNote->setVisible(state.noteVisible);
-    if (state.noteVisible) m_titleNote->setText(state.updateToolTip.section(QLatin1Char('\n'), 0, 0));
+    if (state.noteVisible)
+        m_titleNote->setText(state.updateToolTip.section(QLatin1Char('\n'), 0, 0));
 }
 
 void MainWindow::resyncSongIntoEntry() {

@@ -29,11 +29,16 @@ constexpr int kDeckRestoreDelayMs = 200;
 // "MP3", "AAC", "OGG Vorbis", "OGG Opus" for the stored types 0..3; empty for anything else.
 QString encoderNameForType(int type) {
     switch (type) {
-        case 0: return QStringLiteral("MP3");
-        case 1: return QStringLiteral("AAC");
-        case 2: return QStringLiteral("OGG Vorbis");
-        case 3: return QStringLiteral("OGG Opus");
-        default: return QString();
+        case 0:
+            return QStringLiteral("MP3");
+        case 1:
+            return QStringLiteral("AAC");
+        case 2:
+            return QStringLiteral("OGG Vorbis");
+        case 3:
+            return QStringLiteral("OGG Opus");
+        default:
+            return QString();
     }
 }
 
@@ -82,7 +87,8 @@ void MainWindow::loadSettings() {
     const QString name = encoderNameForType(type);
     const QString bitrate = QString::number(encoder->bitrate());
     const QString sampleRate = QString::number(encoder->sampleRate());
-    const QString channels = encoder->channels() == 2 ? QStringLiteral("Stereo") : QStringLiteral("Mono");
+    const QString channels =
+        encoder->channels() == 2 ? QStringLiteral("Stereo") : QStringLiteral("Mono");
     m_encoderDialog->setEncoder(name);
     m_encoderDialog->setBitrate(bitrate);
     m_encoderDialog->setSampleRate(sampleRate);
@@ -100,8 +106,10 @@ void MainWindow::loadSettings() {
 
     const LoadTimeCorrections corrections = applyLoadTimeCorrections(
         settings, itemTexts(m_decks[0].input), itemTexts(m_decks[1].input), *encoder);
-    m_savedDeckDevice = {sk::read(settings, sk::kDeck1Device), sk::read(settings, sk::kDeck2Device)};
-    const std::array<int, 2> deviceIndex = {corrections.deck1DeviceIndex, corrections.deck2DeviceIndex};
+    m_savedDeckDevice = {sk::read(settings, sk::kDeck1Device),
+                         sk::read(settings, sk::kDeck2Device)};
+    const std::array<int, 2> deviceIndex = {corrections.deck1DeviceIndex,
+                                            corrections.deck2DeviceIndex};
     for (int deck = 1; deck <= 2; ++deck) {
         const int index = deviceIndex[size_t(deck - 1)];
         if (index <= 0) continue;
@@ -111,7 +119,8 @@ void MainWindow::loadSettings() {
         });
     }
 
-    const std::array<int, 2> volumes = {sk::read(settings, sk::kDeck1Volume), sk::read(settings, sk::kDeck2Volume)};
+    const std::array<int, 2> volumes = {sk::read(settings, sk::kDeck1Volume),
+                                        sk::read(settings, sk::kDeck2Volume)};
     for (int deck = 1; deck <= 2; ++deck) {
         // Through onVolumeChanged, as a move of the fader would.
         m_decks[size_t(deck - 1)].slider->setValue(volumes[size_t(deck - 1)]);
@@ -124,12 +133,10 @@ void MainWindow::loadSettings() {
     m_broadcaster->setCrossfader(float(crossfader));
     showCrossfaderLabel();
 
-    m_settingsDialog->setDuckingPreset(sk::read(settings, sk::kDuckingPreset),
-                                       sk::read(settings, sk::kDuckingThreshold),
-                                       sk::read(settings, sk::kDuckingRatio),
-                                       sk::read(settings, sk::kDuckingAttack),
-                                       sk::read(settings, sk::kDuckingRelease),
-                                       sk::read(settings, sk::kDuckingKnee));
+    m_settingsDialog->setDuckingPreset(
+        sk::read(settings, sk::kDuckingPreset), sk::read(settings, sk::kDuckingThreshold),
+        sk::read(settings, sk::kDuckingRatio), sk::read(settings, sk::kDuckingAttack),
+        sk::read(settings, sk::kDuckingRelease), sk::read(settings, sk::kDuckingKnee));
     // What the dialog now shows (a preset's own values, or the stored custom ones) is what the
     // mixer and the encoder settings get; ducking itself stays off until a voice button.
     applyDuckingConfig();
@@ -217,7 +224,8 @@ void MainWindow::saveSettings() {
         if (!m_deckTouched[size_t(deck - 1)] && input->currentIndex() <= 0 &&
             !m_savedDeckDevice[size_t(deck - 1)].isEmpty())
             device = m_savedDeckDevice[size_t(deck - 1)];
-        if (!device.isEmpty()) sk::write(settings, deck == 1 ? sk::kDeck1Device : sk::kDeck2Device, device);
+        if (!device.isEmpty())
+            sk::write(settings, deck == 1 ? sk::kDeck1Device : sk::kDeck2Device, device);
     }
     sk::write(settings, sk::kDeck1Volume, m_decks[0].slider->value());
     sk::write(settings, sk::kDeck2Volume, m_decks[1].slider->value());
@@ -270,7 +278,8 @@ void MainWindow::applyPendingEncoderChanges() {
 
 void MainWindow::applyEncoderName(const QString& name, bool fromSettingsDialog) {
     const int type = encoderTypeForName(name, !fromSettingsDialog);
-    if (type >= 0) changeEncoder([this, type] { m_broadcaster->encoderSettings()->setEncoderType(type); });
+    if (type >= 0)
+        changeEncoder([this, type] { m_broadcaster->encoderSettings()->setEncoderType(type); });
     if (!fromSettingsDialog) return;
     m_encoderDialog->setEncoder(name);
     const bool ogg = name == QLatin1String("OGG Opus") || name == QLatin1String("OGG Vorbis");
@@ -320,8 +329,10 @@ void MainWindow::connectSettingsDialog() {
         m_appState->setReconnectMaxAttempts(retries);
         client->setMaxReconnectAttempts(retries);
     });
-    connect(d, &SettingsDialog::channelSelectionChanged, this, &MainWindow::onChannelSelectionChanged);
-    connect(d, &SettingsDialog::refreshChannelsRequested, this, &MainWindow::onRefreshAccountClicked);
+    connect(d, &SettingsDialog::channelSelectionChanged, this,
+            &MainWindow::onChannelSelectionChanged);
+    connect(d, &SettingsDialog::refreshChannelsRequested, this,
+            &MainWindow::onRefreshAccountClicked);
     connect(d, &SettingsDialog::metadataSourceChanged, this, [this](const QString& name) {
         const int index = kSourceNames.indexOf(name);
         if (index >= 0) m_metadataManager->setSource(static_cast<MetadataSource>(index));
@@ -331,11 +342,13 @@ void MainWindow::connectSettingsDialog() {
     connect(d, &SettingsDialog::metadataFilePathChanged, metadata, &MetadataManager::setFilePath);
     connect(d, &SettingsDialog::metadataUrlChanged, metadata, &MetadataManager::setUrl);
     connect(d, &SettingsDialog::metadataWindowChanged, metadata, &MetadataManager::setWindowTitle);
-    connect(d, &SettingsDialog::metadataFileReadModeChanged, metadata, &MetadataManager::setReadLastLine);
-    connect(d, &SettingsDialog::metadataUrlIntervalChanged, metadata, &MetadataManager::setUrlPollInterval);
-    connect(d, &SettingsDialog::metadataWindowSelected, this, [metadata](const QString& title, quintptr handle) {
-        metadata->setWindow(title, handle);
-    });
+    connect(d, &SettingsDialog::metadataFileReadModeChanged, metadata,
+            &MetadataManager::setReadLastLine);
+    connect(d, &SettingsDialog::metadataUrlIntervalChanged, metadata,
+            &MetadataManager::setUrlPollInterval);
+    connect(
+        d, &SettingsDialog::metadataWindowSelected, this,
+        [metadata](const QString& title, quintptr handle) { metadata->setWindow(title, handle); });
     connect(d, &SettingsDialog::metadataSettingsConfirmed, this, [this] {
         m_metadataManager->refresh();
         updateMetadataControls();

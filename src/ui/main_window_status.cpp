@@ -8,9 +8,9 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSpinBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVariantAnimation>
 
@@ -41,8 +41,8 @@ constexpr int kIconSize = 24;
 }  // namespace
 
 void MainWindow::onFieldsEditableChanged(bool editable) {
-    const std::initializer_list<QWidget*> fields = {m_hostEdit, m_portSpin, m_mountEdit,
-                                                    m_userEdit, m_passwordEdit};
+    const std::initializer_list<QWidget*> fields = {m_hostEdit, m_portSpin, m_mountEdit, m_userEdit,
+                                                    m_passwordEdit};
     for (QWidget* field : fields) field->setEnabled(editable);
 }
 
@@ -62,8 +62,8 @@ void MainWindow::onConnectButtonIconChanged(const QString& iconPath) {
     }
     stopConnectSpinner();
     const QString path = iconPath.isEmpty() ? QStringLiteral(":/icons/radio.svg") : iconPath;
-    m_connectButton->setIcon(QIcon(tintedIcon(QIcon(path), QSize(kIconSize, kIconSize),
-                                              Qt::white, devicePixelRatioF())));
+    m_connectButton->setIcon(QIcon(
+        tintedIcon(QIcon(path), QSize(kIconSize, kIconSize), Qt::white, devicePixelRatioF())));
     m_connectButton->setIconSize(QSize(kIconSize, kIconSize));
 }
 
@@ -77,7 +77,8 @@ void MainWindow::stopConnectSpinner() { m_spinner->stop(); }
 void MainWindow::onConnectButtonQssPropertyChanged(const QString& qssProperty) {
     for (const char* name : {"connecting", "reconnecting", "broadcasting"})
         m_connectButton->setProperty(name, false);
-    if (!qssProperty.isEmpty()) m_connectButton->setProperty(qssProperty.toLatin1().constData(), true);
+    if (!qssProperty.isEmpty())
+        m_connectButton->setProperty(qssProperty.toLatin1().constData(), true);
     repolish(m_connectButton);
 }
 
@@ -126,7 +127,8 @@ void MainWindow::updateStateLabel() {
     if (quiet) return;
     QString text = m_appState->simpleStatus();
     if (connection == AppState::Disconnected && !pendingGoLive()) {
-        const bool deckChosen = m_decks[0].input->currentIndex() > 0 || m_decks[1].input->currentIndex() > 0;
+        const bool deckChosen =
+            m_decks[0].input->currentIndex() > 0 || m_decks[1].input->currentIndex() > 0;
         if (!m_appState->lastError().isEmpty())
             text = m_appState->lastError();
         else if (m_appState->isLoggedIn() && m_appState->selectedChannelId().isEmpty())
@@ -141,12 +143,11 @@ void MainWindow::updateStateLabel() {
 
 void MainWindow::setEncoderLabel() {
     const EncoderSettings* settings = m_broadcaster->encoderSettings();
-    m_encoderLabel->setText(figure(
-        QStringLiteral("Encoder:"), QStringLiteral("#059669"),
-        QStringLiteral("%1 %2Kbps @ %3kHz")
-            .arg(codecShortName(settings->codec()))
-            .arg(settings->bitrate())
-            .arg(settings->sampleRate() / 1000)));
+    m_encoderLabel->setText(figure(QStringLiteral("Encoder:"), QStringLiteral("#059669"),
+                                   QStringLiteral("%1 %2Kbps @ %3kHz")
+                                       .arg(codecShortName(settings->codec()))
+                                       .arg(settings->bitrate())
+                                       .arg(settings->sampleRate() / 1000)));
 }
 
 void MainWindow::setAirBadge(bool onAir) {
@@ -175,18 +176,19 @@ void MainWindow::updateBroadcastInfo() {
     const int listeners = m_appState->serverOnline() && m_appState->serverBroadcastActive()
                               ? m_appState->currentListeners()
                               : 0;
-    m_listenersLabel->setText(
-        figure(QStringLiteral("Listeners:"), QStringLiteral("#2185D0"), QString::number(listeners)));
+    m_listenersLabel->setText(figure(QStringLiteral("Listeners:"), QStringLiteral("#2185D0"),
+                                     QString::number(listeners)));
 }
 
 // The dot breathes while on air; the figures' accent colours breathe with it.
 void MainWindow::onPulseStep(const QVariant& value) {
     const QColor colour = value.value<QColor>();
-    m_airDot->setStyleSheet(QStringLiteral("background-color: rgba(%1,%2,%3,%4); border-radius: 6px;")
-                                .arg(colour.red())
-                                .arg(colour.green())
-                                .arg(colour.blue())
-                                .arg(colour.alpha()));
+    m_airDot->setStyleSheet(
+        QStringLiteral("background-color: rgba(%1,%2,%3,%4); border-radius: 6px;")
+            .arg(colour.red())
+            .arg(colour.green())
+            .arg(colour.blue())
+            .arg(colour.alpha()));
 }
 
 void MainWindow::onCurrentListenersChanged(int listeners) {
@@ -195,22 +197,24 @@ void MainWindow::onCurrentListenersChanged(int listeners) {
         m_currentListenersLabel->setText(QStringLiteral("0 listeners"));
         m_currentListenersLabel->setStyleSheet(QStringLiteral("color: #555; font-weight: bold;"));
     } else {
-        m_currentListenersLabel->setText(QStringLiteral("%1 listener%2")
-                                             .arg(listeners)
-                                             .arg(listeners == 1 ? QString() : QStringLiteral("s")));
+        m_currentListenersLabel->setText(
+            QStringLiteral("%1 listener%2")
+                .arg(listeners)
+                .arg(listeners == 1 ? QString() : QStringLiteral("s")));
         m_currentListenersLabel->setStyleSheet(QStringLiteral("color: green; font-weight: bold;"));
     }
 }
 
 void MainWindow::onServerOnlineChanged(bool online) {
     qCInfo(lcUi) << "Server online changed:" << online;
-    m_serverBadge->setText(online ? QStringLiteral("Server Online") : QStringLiteral("Server Offline"));
+    m_serverBadge->setText(online ? QStringLiteral("Server Online")
+                                  : QStringLiteral("Server Offline"));
     m_serverBadgeContainer->setObjectName(online ? QStringLiteral("serverOnlineBadge")
                                                  : QStringLiteral("serverOfflineBadge"));
     m_serverBadgeContainer->setFixedWidth(online ? 157 : 159);
-    m_serverStatusIcon->setPixmap(QIcon(online ? QStringLiteral(":/icons/wifi.svg")
-                                               : QStringLiteral(":/icons/wifi-off.svg"))
-                                      .pixmap(QSize(16, 16), devicePixelRatioF()));
+    m_serverStatusIcon->setPixmap(
+        QIcon(online ? QStringLiteral(":/icons/wifi.svg") : QStringLiteral(":/icons/wifi-off.svg"))
+            .pixmap(QSize(16, 16), devicePixelRatioF()));
     m_serverBadgeContainer->setAccessibleName(m_serverBadge->text());
     repolish(m_serverBadgeContainer);
     repolish(m_serverBadge);
@@ -244,7 +248,8 @@ void MainWindow::onHealthUpdated(int score, StreamHealthMonitor::HealthLevel lev
             name = QStringLiteral("healthPoorBadge");
             text = QStringLiteral("Health %1").arg(score);
             break;
-        case StreamHealthMonitor::HealthLevel::Unknown: break;
+        case StreamHealthMonitor::HealthLevel::Unknown:
+            break;
     }
     m_healthBadge->setObjectName(name);
     m_healthBadge->setText(text);
@@ -253,7 +258,8 @@ void MainWindow::onHealthUpdated(int score, StreamHealthMonitor::HealthLevel lev
 }
 
 void MainWindow::onHealthBadgeClicked() {
-    if (!m_healthDialog) m_healthDialog = new StreamHealthDialog(m_broadcaster->healthMonitor(), this);
+    if (!m_healthDialog)
+        m_healthDialog = new StreamHealthDialog(m_broadcaster->healthMonitor(), this);
     m_healthDialog->show();
     m_healthDialog->raise();
     m_healthDialog->activateWindow();

@@ -163,7 +163,8 @@ private Q_SLOTS:
         const AudioProbe probe = AudioProbe::of(m_icecast->listen(kMount, 64000, 12000));
         QVERIFY2(probe.ok, qPrintable(probe.error));
         const double heard = tone::amplitudeS16(probe.pcm, 2, 0, 48000, kMicHz, 0.3, 0.8);
-        QVERIFY2(heard > 0.05, qPrintable(QStringLiteral("%1 over %2 s").arg(heard).arg(probe.decodedSeconds)));
+        QVERIFY2(heard > 0.05,
+                 qPrintable(QStringLiteral("%1 over %2 s").arg(heard).arg(probe.decodedSeconds)));
         QTest::mouseClick(connectButton(), Qt::LeftButton);
         QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
@@ -205,7 +206,8 @@ private Q_SLOTS:
         goLive();
         m_icecast->stop();
         QTRY_COMPARE_WITH_TIMEOUT(state()->connectionState(), AppState::Reconnecting, 10000);
-        QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("reconnectStatusContainer"))->isVisible());
+        QVERIFY(
+            m_window->findChild<QWidget*>(QStringLiteral("reconnectStatusContainer"))->isVisible());
         QTest::mouseClick(connectButton(), Qt::LeftButton);
         QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
         QString error;
@@ -215,7 +217,8 @@ private Q_SLOTS:
         m_confirm = [this] {
             m_icecast->stop();
             const QDeadlineTimer deadline(10000);
-            while (m_window->broadcaster()->icecastClient()->isConnected() && !deadline.hasExpired())
+            while (m_window->broadcaster()->icecastClient()->isConnected() &&
+                   !deadline.hasExpired())
                 QTest::qWait(50);
             return true;
         };
@@ -255,8 +258,9 @@ private Q_SLOTS:
         QTRY_VERIFY2(update->isEnabled(), qPrintable(update->toolTip()));
         entry->setText(QStringLiteral("A - B - C"));
         QTest::mouseClick(update, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(m_icecast->sourceStats(kMount).value(QStringLiteral("title")).toString(),
-                                  QStringLiteral("A - B - C"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_icecast->sourceStats(kMount).value(QStringLiteral("title")).toString(),
+            QStringLiteral("A - B - C"), 10000);
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("now.txt"));
@@ -273,7 +277,8 @@ private Q_SLOTS:
         openWindow();
         Q_EMIT m_window->settingsDialog()->encoderChanged(QStringLiteral("OGG Opus"));
         goLive();
-        QVERIFY(!m_window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"))->isEnabled());
+        QVERIFY(!m_window->findChild<QPushButton*>(QStringLiteral("updateMetadataButton"))
+                     ->isEnabled());
     }
 
     // A codec chosen while live waits for the broadcast's end: after a reconnect the mount
@@ -303,7 +308,8 @@ private Q_SLOTS:
     // the mixer that preset's values, and a stored file source under Opus stays Manual.
     void settingsSurviveARestart() {
         QSettings settings;
-        settingskeys::write(settings, settingskeys::kDeck2Device, QStringLiteral("USB Mic (unplugged)"));
+        settingskeys::write(settings, settingskeys::kDeck2Device,
+                            QStringLiteral("USB Mic (unplugged)"));
         settingskeys::write(settings, settingskeys::kDuckingPreset, 2);
         QTemporaryDir dir;
         const QString titles = dir.filePath(QStringLiteral("now.txt"));
@@ -318,7 +324,8 @@ private Q_SLOTS:
         QCOMPARE(config.releaseMs, kDuckingPresets[2].releaseMs);
         closeWindow();
         QSettings after;
-        QCOMPARE(settingskeys::read(after, settingskeys::kDeck2Device), QStringLiteral("USB Mic (unplugged)"));
+        QCOMPARE(settingskeys::read(after, settingskeys::kDeck2Device),
+                 QStringLiteral("USB Mic (unplugged)"));
         QCOMPARE(settingskeys::read(after, settingskeys::kDuckingPreset), 2);
         QCOMPARE(settingskeys::read(after, settingskeys::kDuckingThreshold),
                  double(kDuckingPresets[2].thresholdDb));
@@ -330,8 +337,9 @@ private Q_SLOTS:
         openWindowWhileOffline();  // logged in; no deck chosen
         QTest::mouseClick(connectButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!m_alerts.isEmpty(), kLiveTimeoutMs);
-        QCOMPARE(m_alerts.join(QLatin1Char('|')), QStringLiteral("Error: No audio input selected - please select "
-                                                  "at least one deck input"));
+        QCOMPARE(m_alerts.join(QLatin1Char('|')),
+                 QStringLiteral("Error: No audio input selected - please select "
+                                "at least one deck input"));
         QTRY_COMPARE(state()->connectionState(), AppState::Disconnected);
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
     }
@@ -391,7 +399,9 @@ int main(int argc, char** argv) {
     if (!xvfb.start(&error) || !pulse.start(&error)) qFatal("%s", qPrintable(error));
     xvfb.applyToProcess();
     pulse.applyToProcess();
-    if (pulse.pactl({"load-module", "module-sine", "sink=mic_sink", "frequency=440"}).trimmed().isEmpty())
+    if (pulse.pactl({"load-module", "module-sine", "sink=mic_sink", "frequency=440"})
+            .trimmed()
+            .isEmpty())
         qFatal("no sine on the microphone");
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");

@@ -62,7 +62,8 @@ private Q_SLOTS:
         const QString path = tokenFile(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         qputenv(LoginSessionFlow::kTokenFileVariable, path.toUtf8());
         auto flow = startFlow();
-        QVERIFY(!QFile::exists(path) && qEnvironmentVariableIsEmpty(LoginSessionFlow::kTokenFileVariable));
+        QVERIFY(!QFile::exists(path) &&
+                qEnvironmentVariableIsEmpty(LoginSessionFlow::kTokenFileVariable));
         QTRY_VERIFY_WITH_TIMEOUT(flow->mainWindow(), 15000);
         QCOMPARE(SettingsManager().getOndaroPrivateToken(), m_token);
         QPointer<MainWindow> main = flow->mainWindow();
@@ -74,8 +75,8 @@ private Q_SLOTS:
 
     // A token file others can read is ignored; with nothing stored the login window comes.
     void exposedTokenFileIsIgnored() {
-        const QString path = tokenFile(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                       QFileDevice::ReadOther);
+        const QString path =
+            tokenFile(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
         qputenv(LoginSessionFlow::kTokenFileVariable, path.toUtf8());
         auto flow = startFlow();
         QVERIFY(flow->loginWindow() && !flow->mainWindow());
@@ -86,8 +87,9 @@ private Q_SLOTS:
     // and says it could not connect.
     void failedValidation() {
         QVERIFY(SettingsManager().setOndaroPrivateToken(m_token));
-        QVERIFY(m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("account_info"),
-                                                         QJsonObject{{QStringLiteral("status"), 500}}}}));
+        QVERIFY(m_cloud->setFaults(m_token,
+                                   QJsonObject{{QStringLiteral("account_info"),
+                                                QJsonObject{{QStringLiteral("status"), 500}}}}));
         {
             auto flow = startFlow();
             QTRY_VERIFY_WITH_TIMEOUT(flow->loginWindow(), 15000);
@@ -97,8 +99,9 @@ private Q_SLOTS:
         }
         m_alerts.clear();
         SettingsManager().setLastSelectedChannelId(QStringLiteral("channel-kept"));
-        QVERIFY(m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("account_info"),
-                                                         QJsonObject{{QStringLiteral("status"), 403}}}}));
+        QVERIFY(m_cloud->setFaults(m_token,
+                                   QJsonObject{{QStringLiteral("account_info"),
+                                                QJsonObject{{QStringLiteral("status"), 403}}}}));
         {
             auto flow = startFlow();
             QTRY_VERIFY_WITH_TIMEOUT(flow->loginWindow(), 15000);
@@ -106,8 +109,9 @@ private Q_SLOTS:
             QVERIFY(SettingsManager().hasOndaroPrivateToken());
             QCOMPARE(SettingsManager().getLastSelectedChannelId(), QStringLiteral("channel-kept"));
         }
-        QVERIFY(m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("account_info"),
-                                                         QJsonObject{{QStringLiteral("status"), 401}}}}));
+        QVERIFY(m_cloud->setFaults(m_token,
+                                   QJsonObject{{QStringLiteral("account_info"),
+                                                QJsonObject{{QStringLiteral("status"), 401}}}}));
         auto flow = startFlow();
         QTRY_VERIFY_WITH_TIMEOUT(flow->loginWindow(), 15000);
         QVERIFY(m_alerts.isEmpty() && !flow->mainWindow());

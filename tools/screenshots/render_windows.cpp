@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList arguments = QApplication::arguments();
     const bool live = arguments.contains(QStringLiteral("--live"));
-    const QStringList folders = arguments.mid(1).filter(QRegularExpression(QStringLiteral("^[^-]")));
+    const QStringList folders =
+        arguments.mid(1).filter(QRegularExpression(QStringLiteral("^[^-]")));
     if (folders.size() != 1) {
         std::fprintf(stderr, "usage: %s [--live] OUTPUT_FOLDER\n", argv[0]);
         return 2;
