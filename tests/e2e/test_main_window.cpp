@@ -1,6 +1,7 @@
 // The main window end to end under Xvfb: a stored token logs in through the stand-in cloud in
 // front of a real Icecast, the PulseAudio test microphone goes on air and a listener decodes it;
 // the server start, the reconnect series, a token revoked while live, titles and closing.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -30,8 +31,11 @@
 #include "tone.h"
 #include "tray_host.h"
 #include "ui/app_state.h"
+#include "ui/deck_input_controller.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
+#include "ui/widgets/shadow_slider.h"
+#include "ui/widgets/stereo_vu_meter.h"
 #include "xvfb_server.h"
 
 namespace {
@@ -331,6 +335,53 @@ private Q_SLOTS:
                  double(kDuckingPresets[2].thresholdDb));
     }
 
+    // The meters read what the decks carry: a -12 dBFS program tone reads -12 dB on its deck,
+    // the voice button ducks the other deck, the master fader moves the master meter by its dB,
+    // and a muted deck draws pale.
+    void metersAndDucking() {
+        openWindow();
+        m_window->deckInputs()->setProgramPicker(
+            [](const QList<CaptureProgram>& programs) -> std::optional<CaptureProgram> {
+                for (const CaptureProgram& program : programs) {
+                    if (program.window.endsWith(QLatin1String(":gst-launch-1.0"))) return program;
+                }
+                return std::nullopt;
+            });
+        auto* deck2 = m_window->findChild<QComboBox*>(QStringLiteral("deck2Input"));
+        const int programItem = deck2->findData(DeckInputController::kProgramItem);
+        deck2->setCurrentIndex(programItem);
+        Q_EMIT deck2->activated(programItem);
+        const auto meter = [this](const QString& name) {
+            for (auto* widget : m_window->findChildren<StereoVUMeter*>()) {
+                if (widget->accessibleName() == name) return widget;
+            }
+            return static_cast<StereoVUMeter*>(nullptr);
+        };
+        const auto button = [this](const QString& name) {
+            for (auto* widget : m_window->findChildren<QAbstractButton*>()) {
+                if (widget->accessibleName() == name) return widget;
+            }
+            return static_cast<QAbstractButton*>(nullptr);
+        };
+        StereoVUMeter* deck2Meter = meter(QStringLiteral("Deck 2 level"));
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(deck2Meter->look().levels.peakLeft + 12.0f) <= 1.0f, 10000);
+
+        QTest::mouseClick(button(QStringLiteral("Deck 1 voice ducking")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(deck2Meter->look().ducked, 5000);
+        QTest::mouseClick(button(QStringLiteral("Deck 1 voice ducking")), Qt::LeftButton);
+        QVERIFY(!deck2Meter->look().ducked);
+
+        QTest::mouseClick(button(QStringLiteral("Deck 1 mute")), Qt::LeftButton);
+        StereoVUMeter* master = meter(QStringLiteral("Master level"));
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(master->look().levels.peakLeft + 12.0f) <= 1.0f, 5000);
+        for (auto* slider : m_window->findChildren<ShadowSlider*>()) {
+            if (slider->accessibleName() == QLatin1String("Master volume")) slider->setValue(-60);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(qAbs(master->look().levels.peakLeft + 18.0f) <= 1.0f, 5000);
+        QTest::mouseClick(button(QStringLiteral("Deck 2 mute")), Qt::LeftButton);
+        QVERIFY(deck2Meter->look().muted);
+    }
+
     // Go Live with no deck: the broadcaster's alert, disconnected, nothing left on the mount.
     void goLiveWithoutDeck() {
         m_window = std::make_unique<MainWindow>();
@@ -403,6 +454,9 @@ int main(int argc, char** argv) {
             .trimmed()
             .isEmpty())
         qFatal("no sine on the microphone");
+    // A program playing 1000 Hz at -12 dBFS, for deck 2.
+    const auto program =
+        pulse.playTone(QStringLiteral("test_sink"), 1000.0, QStringLiteral("TonePlayer"), 0.2512);
     qputenv("QT_QPA_PLATFORM", "xcb");
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     QApplication app(argc, argv);
