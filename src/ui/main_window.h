@@ -26,6 +26,7 @@ class OndaroApiClient;
 class OndaroLoginDialog;
 class QAbstractButton;
 class QComboBox;
+class QGraphicsOpacityEffect;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -284,6 +285,7 @@ private:
 
     // Header and status.
     QLabel* m_airDot = nullptr;
+    QGraphicsOpacityEffect* m_airDotOpacity = nullptr;
     QLabel* m_airBadge = nullptr;
     QWidget* m_airBadgeContainer = nullptr;
     QWidget* m_serverBadgeContainer = nullptr;

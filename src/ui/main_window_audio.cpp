@@ -45,7 +45,12 @@ float toMeterDb(float linear) {
     return linear <= 0.0f ? kMeterFloorDb : std::max(kMeterFloorDb, linearToDb(linear));
 }
 
+// Restyled only when the clip state flips: a style sheet costs a re-polish, and the meters tick
+// thirty times a second.
 void stylePeakLabel(QLabel* label, bool clipping) {
+    const QVariant shown = label->property("clipping");
+    if (shown.isValid() && shown.toBool() == clipping) return;
+    label->setProperty("clipping", clipping);
     label->setStyleSheet(
         clipping ? QStringLiteral("font-size: 14px; font-weight: 600; color: #ffffff; "
                                   "background-color: #ef4444; border-radius: 4px;")
@@ -222,9 +227,12 @@ void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain,
     w.peakLabel->setText(peakText(peak));
     stylePeakLabel(w.peakLabel, nowMs < m_clipHoldUntilMs[deck - 1]);
     const bool active = m_audioManager && m_audioManager->isDeckActive(deck);
-    w.status->setText(active ? QStringLiteral("Active") : QStringLiteral("Inactive"));
-    w.status->setStyleSheet(active ? QStringLiteral("color: green; font-weight: bold;")
-                                   : QStringLiteral("color: grey;"));
+    const QString status = active ? QStringLiteral("Active") : QStringLiteral("Inactive");
+    if (w.status->text() != status) {
+        w.status->setText(status);
+        w.status->setStyleSheet(active ? QStringLiteral("color: green; font-weight: bold;")
+                                       : QStringLiteral("color: grey;"));
+    }
 }
 
 void MainWindow::updateAudioMeters() {

@@ -2,11 +2,14 @@
 // Go Live button, plus the hidden server fields the channel choice fills.
 #include "ui/main_window.h"
 
+#include <memory>
+
 #include <QAction>
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>
+#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -112,11 +115,15 @@ void MainWindow::buildUi() {
     m_spinner->setEndValue(360.0);
     m_spinner->setDuration(1000);
     m_spinner->setLoopCount(-1);
-    connect(m_spinner, &QVariantAnimation::valueChanged, this, [this](const QVariant& angle) {
+    // The tinted icon is rendered once (again only on a screen of another pixel ratio), not
+    // once per frame.
+    auto base = std::make_shared<QPixmap>();
+    connect(m_spinner, &QVariantAnimation::valueChanged, this, [this, base](const QVariant& angle) {
         const qreal ratio = devicePixelRatioF();
-        QPixmap base = tintedIcon(QIcon(QStringLiteral(":/icons/spinner.svg")), QSize(24, 24),
-                                  Qt::white, ratio);
-        QPixmap turned(base.size());
+        if (base->isNull() || base->devicePixelRatio() != ratio)
+            *base = tintedIcon(QIcon(QStringLiteral(":/icons/spinner.svg")), QSize(24, 24),
+                               Qt::white, ratio);
+        QPixmap turned(base->size());
         turned.setDevicePixelRatio(ratio);
         turned.fill(Qt::transparent);
         QPainter painter(&turned);
@@ -124,7 +131,7 @@ void MainWindow::buildUi() {
         painter.translate(12, 12);
         painter.rotate(angle.toDouble());
         painter.translate(-12, -12);
-        painter.drawPixmap(0, 0, base);
+        painter.drawPixmap(0, 0, *base);
         painter.end();
         m_connectButton->setIcon(QIcon(turned));
     });
@@ -174,6 +181,8 @@ QWidget* MainWindow::buildHeader() {
     m_airDot = new QLabel(m_airBadgeContainer);
     m_airDot->setObjectName(QStringLiteral("airStatusDot"));
     m_airDot->setFixedSize(12, 12);
+    m_airDotOpacity = new QGraphicsOpacityEffect(m_airDot);
+    m_airDot->setGraphicsEffect(m_airDotOpacity);
     air->addWidget(m_airDot);
     m_airBadge =
         makeLabel(QStringLiteral("OFF AIR"), QStringLiteral("airStatusBadge"), m_airBadgeContainer);

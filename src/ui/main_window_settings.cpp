@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QTimer>
 
+#include "audio/codec.h"
 #include "audio/encoder_settings.h"
 #include "broadcast/broadcaster.h"
 #include "broadcast/icecast_client.h"
@@ -28,18 +29,7 @@ constexpr int kDeckRestoreDelayMs = 200;
 
 // "MP3", "AAC", "OGG Vorbis", "OGG Opus" for the stored types 0..3; empty for anything else.
 QString encoderNameForType(int type) {
-    switch (type) {
-        case 0:
-            return QStringLiteral("MP3");
-        case 1:
-            return QStringLiteral("AAC");
-        case 2:
-            return QStringLiteral("OGG Vorbis");
-        case 3:
-            return QStringLiteral("OGG Opus");
-        default:
-            return QString();
-    }
+    return type >= int(Codec::Mp3) && type <= int(Codec::Opus) ? codecDisplayName(type) : QString();
 }
 
 int encoderTypeForName(const QString& name, bool vorbisAllowed) {

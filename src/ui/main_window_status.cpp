@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QComboBox>
 #include <QGraphicsDropShadowEffect>
+#include <QGraphicsOpacityEffect>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -158,12 +159,14 @@ void MainWindow::setAirBadge(bool onAir) {
                                                  : QStringLiteral("Off air"));
     repolish(m_airBadgeContainer);
     repolish(m_airBadge);
-    if (onAir) {
+    m_airDot->setStyleSheet(onAir
+                                ? QStringLiteral("background-color: #FFFFFF; border-radius: 6px;")
+                                : QStringLiteral("background-color: #9CA3AF; border-radius: 6px;"));
+    m_airDotOpacity->setOpacity(1.0);
+    if (onAir)
         m_pulse->start();
-    } else {
+    else
         m_pulse->stop();
-        m_airDot->setStyleSheet(QStringLiteral("background-color: #9CA3AF; border-radius: 6px;"));
-    }
 }
 
 void MainWindow::updateBroadcastInfo() {
@@ -180,15 +183,9 @@ void MainWindow::updateBroadcastInfo() {
                                      QString::number(listeners)));
 }
 
-// The dot breathes while on air; the figures' accent colours breathe with it.
+// The dot breathes while on air, through its opacity: no style sheet per animation frame.
 void MainWindow::onPulseStep(const QVariant& value) {
-    const QColor colour = value.value<QColor>();
-    m_airDot->setStyleSheet(
-        QStringLiteral("background-color: rgba(%1,%2,%3,%4); border-radius: 6px;")
-            .arg(colour.red())
-            .arg(colour.green())
-            .arg(colour.blue())
-            .arg(colour.alpha()));
+    m_airDotOpacity->setOpacity(value.value<QColor>().alphaF());
 }
 
 void MainWindow::onCurrentListenersChanged(int listeners) {
@@ -234,25 +231,23 @@ void MainWindow::onServerBroadcastActiveChanged(bool active) {
 
 void MainWindow::onHealthUpdated(int score, StreamHealthMonitor::HealthLevel level) {
     QString name = QStringLiteral("healthBadge");
-    QString text = QStringLiteral("Health —");
     switch (level) {
         case StreamHealthMonitor::HealthLevel::Good:
             name = QStringLiteral("healthGoodBadge");
-            text = QStringLiteral("Health %1").arg(score);
             break;
         case StreamHealthMonitor::HealthLevel::Warning:
             name = QStringLiteral("healthWarningBadge");
-            text = QStringLiteral("Health %1").arg(score);
             break;
         case StreamHealthMonitor::HealthLevel::Poor:
             name = QStringLiteral("healthPoorBadge");
-            text = QStringLiteral("Health %1").arg(score);
             break;
         case StreamHealthMonitor::HealthLevel::Unknown:
             break;
     }
     m_healthBadge->setObjectName(name);
-    m_healthBadge->setText(text);
+    m_healthBadge->setText(level == StreamHealthMonitor::HealthLevel::Unknown
+                               ? QStringLiteral("Health —")
+                               : QStringLiteral("Health %1").arg(score));
     m_healthBadge->setFixedWidth(120);
     repolish(m_healthBadge);
 }

@@ -67,8 +67,16 @@ class TestMainWindow : public QObject {
     // A window over the stored token, logged in with its server online and deck 1 on the test
     // microphone.
     void openWindow() {
+        showWindow();
+        QTRY_VERIFY_WITH_TIMEOUT(state()->isLoggedIn() && state()->serverOnline(), 20000);
+        chooseDeck1();
+    }
+
+    // A new window whose alerts are recorded and whose questions the test answers.
+    void showWindow() {
         m_alerts.clear();
         m_confirm = [] { return true; };
+        m_closeAnswer = AlertDialog::kExit;
         m_window = std::make_unique<MainWindow>();
         MainWindow::Prompts prompts;
         prompts.notify = [this](AlertDialog::Variant, const QString& title, const QString& text) {
@@ -83,8 +91,6 @@ class TestMainWindow : public QObject {
         };
         m_window->setPrompts(prompts);
         m_window->show();
-        QTRY_VERIFY_WITH_TIMEOUT(state()->isLoggedIn() && state()->serverOnline(), 20000);
-        chooseDeck1();
     }
 
     void chooseDeck1() {
@@ -179,8 +185,6 @@ private Q_SLOTS:
     // online; statistics that never do end at the deadline, back at "Go Live".
     void startsTheServerForGoLive() {
         m_cloud->setServerRunning(m_token, false);
-        m_alerts.clear();
-        m_window = std::make_unique<MainWindow>();
         openWindowWhileOffline();
         chooseDeck1();
         goLive();
@@ -190,7 +194,6 @@ private Q_SLOTS:
         m_cloud->setServerRunning(m_token, false);
         m_cloud->setFaults(m_token, QJsonObject{{QStringLiteral("stats"),
                                                  QJsonObject{{QStringLiteral("status"), 500}}}});
-        m_window = std::make_unique<MainWindow>();
         openWindowWhileOffline();
         chooseDeck1();
         m_window->setServerStartDeadlineMs(3000);
@@ -384,7 +387,6 @@ private Q_SLOTS:
 
     // Go Live with no deck: the broadcaster's alert, disconnected, nothing left on the mount.
     void goLiveWithoutDeck() {
-        m_window = std::make_unique<MainWindow>();
         openWindowWhileOffline();  // logged in; no deck chosen
         QTest::mouseClick(connectButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!m_alerts.isEmpty(), kLiveTimeoutMs);
@@ -427,16 +429,7 @@ private Q_SLOTS:
 private:
     // A window logged in while its server may be offline; no deck chosen.
     void openWindowWhileOffline() {
-        MainWindow::Prompts prompts;
-        prompts.notify = [this](AlertDialog::Variant, const QString& title, const QString& text) {
-            m_alerts << title + QStringLiteral(": ") + text;
-        };
-        prompts.confirm = [](const QString&, const QString&, const QString&, const QString&) {
-            return true;
-        };
-        prompts.askCloseAction = [](const QString&, const QString&) { return AlertDialog::kExit; };
-        m_window->setPrompts(prompts);
-        m_window->show();
+        showWindow();
         QTRY_VERIFY_WITH_TIMEOUT(state()->isLoggedIn() && !state()->selectedChannelId().isEmpty(),
                                  20000);
     }
