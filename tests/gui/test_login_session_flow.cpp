@@ -7,6 +7,9 @@
 #include "core/app_identity.h"
 #include "core/settings_manager.h"
 #include "dev_cloud_server.h"
+#include "http_receiver.h"
+#include "maintenance/crash_envelope.h"
+#include "maintenance/crash_reporting.h"
 #include "pulse_server.h"
 #include "test_environment.h"
 #include "ui/loading_window.h"
@@ -19,6 +22,7 @@ class TestLoginSessionFlow : public QObject {
     Q_OBJECT
 
     std::unique_ptr<DevCloudServer> m_cloud;
+    HttpReceiver m_usageReceiver;  // where the usage events go
     QString m_token;
     QTemporaryDir m_dir;
     QStringList m_alerts;
@@ -48,7 +52,50 @@ private Q_SLOTS:
         QVERIFY2(m_cloud->start(&error), qPrintable(error));
         m_cloud->exportEnvironment();
         appidentity::apply();
+        QVERIFY(m_usageReceiver.listen());
+        qputenv("ONDARO_CRASH_DSN",
+                QStringLiteral("http://key@127.0.0.1:%1/42").arg(m_usageReceiver.port()).toUtf8());
+        startCrashReporting();
+        QVERIFY(isCrashReportingEnabled());
     }
+
+    // The very first start: the install event once, before the start event; without a token the
+    // loading window says "Ready" and then gives way to the login window. A second start sends
+    // the start event alone.
+    void firstStartWithoutToken() {
+        QString statusDuringPause;
+        bool loginDuringPause = false;
+        std::unique_ptr<LoginSessionFlow> flow;
+        QTimer::singleShot(LoginSessionFlow::kNoTokenPauseMs / 2, this, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* loading = qobject_cast<LoadingWindow*>(widget))
+                    statusDuringPause = loading->status();
+                if (qobject_cast<LoginWindow*>(widget)) loginDuringPause = true;
+            }
+        });
+        flow = startFlow();
+        QCOMPARE(statusDuringPause, QStringLiteral("Ready"));
+        QVERIFY(!loginDuringPause);
+        QVERIFY(flow->loginWindow() && flow->loginWindow()->isVisible());
+        flow.reset();
+        flow = startFlow();
+
+        const auto messages = [this] {
+            QStringList names;
+            for (const HttpReceiver::Request& request : m_usageReceiver.requests()) {
+                names << crash::eventFromEnvelope(request.body)
+                             .value(QStringLiteral("message"))
+                             .toObject()
+                             .value(QStringLiteral("formatted"))
+                             .toString();
+            }
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(m_usageReceiver.requestCount(), 3, 10000);
+        QCOMPARE(messages(), (QStringList{"app.install", "app.start", "app.start"}));
+    }
+
+    void cleanupTestCase() { shutdownCrashReporting(); }
 
     void init() {
         m_alerts.clear();
