@@ -55,8 +55,11 @@ QSslConfiguration OndaroApiEndpoint::sslConfiguration() const {
     if (!extraCaCertificates.isEmpty()) {
         // Adding to the list switches off on-demand loading of the system store, so the system
         // authorities are added explicitly: the real service must stay reachable.
-        configuration.setCaCertificates(QSslConfiguration::systemCaCertificates() +
-                                        extraCaCertificates);
+        // Read once: parsing the whole system store costs tens of milliseconds, and every
+        // request (the statistics poll every few seconds) asks for this configuration.
+        static const QList<QSslCertificate> systemAuthorities =
+            QSslConfiguration::systemCaCertificates();
+        configuration.setCaCertificates(systemAuthorities + extraCaCertificates);
     }
     return configuration;
 }

@@ -26,7 +26,6 @@ class OndaroApiClient;
 class OndaroLoginDialog;
 class QAbstractButton;
 class QComboBox;
-class QGraphicsOpacityEffect;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -36,6 +35,7 @@ class QVariantAnimation;
 class SettingsDialog;
 class SettingsManager;
 class ShadowSlider;
+class StatusDot;
 class StereoVUMeter;
 class StreamHealthDialog;
 class SystemTrayManager;
@@ -235,7 +235,6 @@ private:
     void updateStateLabel();
     void startConnectSpinner();
     void stopConnectSpinner();
-    void onPulseStep(const QVariant& value);
     void setStatusNotice(const QString& text, const QString& kind);
 
     // main_window_closing.cpp
@@ -284,8 +283,7 @@ private:
     QPointer<StreamHealthDialog> m_healthDialog;
 
     // Header and status.
-    QLabel* m_airDot = nullptr;
-    QGraphicsOpacityEffect* m_airDotOpacity = nullptr;
+    StatusDot* m_airDot = nullptr;
     QLabel* m_airBadge = nullptr;
     QWidget* m_airBadgeContainer = nullptr;
     QWidget* m_serverBadgeContainer = nullptr;
@@ -304,7 +302,6 @@ private:
     QLabel* m_noticeLabel = nullptr;
     IconTextButton* m_connectButton = nullptr;
     QVariantAnimation* m_spinner = nullptr;
-    QVariantAnimation* m_pulse = nullptr;
 
     // Audio controls.
     std::array<DeckWidgets, 2> m_decks{};
@@ -344,6 +341,7 @@ private:
     Prompts m_prompts;
     QElapsedTimer m_broadcastElapsed;
     bool m_shuttingDown = false;
+    bool m_airDotBreathes = false;  // on air; it breathes only while the window can be seen
     bool m_forceQuit = false;
     bool m_autoLoginInProgress = false;
     bool m_titleUpdateFromButton = false;

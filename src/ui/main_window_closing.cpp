@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QSettings>
 #include <QTimer>
-#include <QVariantAnimation>
 
 #include "broadcast/broadcaster.h"
 #include "broadcast/icecast_client.h"
@@ -13,6 +12,7 @@
 #include "ui/app_state.h"
 #include "ui/settings_dialog.h"
 #include "ui/system_tray_manager.h"
+#include "widgets/status_dot.h"
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (m_shuttingDown) {
@@ -116,8 +116,5 @@ void MainWindow::hideEvent(QHideEvent* event) {
 void MainWindow::followVisibility() {
     const bool seen = isVisible() && !isMinimized();
     setMetersRunning(seen);
-    if (!seen)
-        m_pulse->pause();
-    else if (m_pulse->state() == QAbstractAnimation::Paused)
-        m_pulse->resume();
+    m_airDot->setBreathing(seen && m_airDotBreathes);
 }

@@ -9,7 +9,6 @@
 #include <QEvent>
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>
-#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -29,6 +28,7 @@
 #include "widgets/icon_text_button.h"
 #include "widgets/marquee_label.h"
 #include "widgets/shadow_slider.h"
+#include "widgets/status_dot.h"
 #include "widgets/stereo_vu_meter.h"
 #include "widgets/tinted_icon.h"
 
@@ -136,15 +136,6 @@ void MainWindow::buildUi() {
         m_connectButton->setIcon(QIcon(turned));
     });
 
-    m_pulse = new QVariantAnimation(this);
-    m_pulse->setDuration(2000);
-    m_pulse->setLoopCount(-1);
-    m_pulse->setEasingCurve(QEasingCurve::InOutSine);
-    m_pulse->setStartValue(QColor(255, 255, 255, 255));
-    m_pulse->setKeyValueAt(0.5, QColor(255, 255, 255, 102));
-    m_pulse->setEndValue(QColor(255, 255, 255, 255));
-    connect(m_pulse, &QVariantAnimation::valueChanged, this, &MainWindow::onPulseStep);
-
     buildMenus();
     setMinimumSize(1180, 680);
     resize(1280, 760);
@@ -178,11 +169,8 @@ QWidget* MainWindow::buildHeader() {
     auto* air = new QHBoxLayout(m_airBadgeContainer);
     air->setContentsMargins(12, 6, 14, 6);
     air->setSpacing(8);
-    m_airDot = new QLabel(m_airBadgeContainer);
+    m_airDot = new StatusDot(12, m_airBadgeContainer);
     m_airDot->setObjectName(QStringLiteral("airStatusDot"));
-    m_airDot->setFixedSize(12, 12);
-    m_airDotOpacity = new QGraphicsOpacityEffect(m_airDot);
-    m_airDot->setGraphicsEffect(m_airDotOpacity);
     air->addWidget(m_airDot);
     m_airBadge =
         makeLabel(QStringLiteral("OFF AIR"), QStringLiteral("airStatusBadge"), m_airBadgeContainer);

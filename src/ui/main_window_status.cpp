@@ -5,7 +5,6 @@
 #include <QColor>
 #include <QComboBox>
 #include <QGraphicsDropShadowEffect>
-#include <QGraphicsOpacityEffect>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +22,7 @@
 #include "ui/app_state.h"
 #include "ui/stream_health_dialog.h"
 #include "widgets/icon_text_button.h"
+#include "widgets/status_dot.h"
 #include "widgets/tinted_icon.h"
 
 namespace {
@@ -159,14 +159,9 @@ void MainWindow::setAirBadge(bool onAir) {
                                                  : QStringLiteral("Off air"));
     repolish(m_airBadgeContainer);
     repolish(m_airBadge);
-    m_airDot->setStyleSheet(onAir
-                                ? QStringLiteral("background-color: #FFFFFF; border-radius: 6px;")
-                                : QStringLiteral("background-color: #9CA3AF; border-radius: 6px;"));
-    m_airDotOpacity->setOpacity(1.0);
-    if (onAir)
-        m_pulse->start();
-    else
-        m_pulse->stop();
+    m_airDot->setColor(onAir ? QColor(0xFF, 0xFF, 0xFF) : QColor(0x9C, 0xA3, 0xAF));
+    m_airDotBreathes = onAir;
+    followVisibility();
 }
 
 void MainWindow::updateBroadcastInfo() {
@@ -181,11 +176,6 @@ void MainWindow::updateBroadcastInfo() {
                               : 0;
     m_listenersLabel->setText(figure(QStringLiteral("Listeners:"), QStringLiteral("#2185D0"),
                                      QString::number(listeners)));
-}
-
-// The dot breathes while on air, through its opacity: no style sheet per animation frame.
-void MainWindow::onPulseStep(const QVariant& value) {
-    m_airDotOpacity->setOpacity(value.value<QColor>().alphaF());
 }
 
 void MainWindow::onCurrentListenersChanged(int listeners) {

@@ -230,7 +230,6 @@ StereoVUMeter::StereoVUMeter(QWidget* parent)
     setMinimumSize(80, 200);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     m_holdLeftTimeMs = m_holdRightTimeMs = m_clock();
-    m_timerId = startTimer(kTickMs, Qt::CoarseTimer);
 }
 
 void StereoVUMeter::setLevels(float peakLeft, float peakRight, float holdLeft, float holdRight,
@@ -254,6 +253,20 @@ void StereoVUMeter::setLevels(float peakLeft, float peakRight, float holdLeft, f
         right = true;
     }
     repaintBars(left, right);
+    watchHolds();
+}
+
+// The hold marks fall on a timer of their own, which runs only while a mark waits to fall: a
+// meter at rest (or in a hidden window, fed nothing) wakes nobody.
+void StereoVUMeter::watchHolds() {
+    const StereoLevels& levels = m_look.levels;
+    const bool waiting = levels.holdLeft > levels.peakLeft || levels.holdRight > levels.peakRight;
+    if (waiting && m_timerId == 0) {
+        m_timerId = startTimer(kTickMs, Qt::CoarseTimer);
+    } else if (!waiting && m_timerId != 0) {
+        killTimer(m_timerId);
+        m_timerId = 0;
+    }
 }
 
 void StereoVUMeter::setMuted(bool muted) {
@@ -310,6 +323,7 @@ void StereoVUMeter::timerEvent(QTimerEvent* event) {
     const bool left = expire(levels.holdLeft, levels.peakLeft, m_holdLeftTimeMs);
     const bool right = expire(levels.holdRight, levels.peakRight, m_holdRightTimeMs);
     repaintBars(left, right);
+    watchHolds();
 }
 
 void StereoVUMeter::repaintBars(bool left, bool right) {

@@ -69,6 +69,7 @@ protected:
 
 private:
     void repaintBars(bool left, bool right);
+    void watchHolds();
     void restyle();
 
     StereoMeterLook m_look;
