@@ -467,6 +467,11 @@ QWidget* MainWindow::buildTitleRow() {
     m_nowPlaying->setAccessibleName(QStringLiteral("Now playing"));
     m_nowPlaying->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     nowRow->addWidget(m_nowPlaying, 1);
+    m_titleMark = new QLabel(card);
+    m_titleMark->setObjectName(QStringLiteral("titleConfirmationMark"));
+    m_titleMark->setFixedSize(16, 16);
+    m_titleMark->hide();
+    nowRow->addWidget(m_titleMark);
     column->addLayout(nowRow);
     auto* entryRow = new QHBoxLayout;
     entryRow->setSpacing(8);
