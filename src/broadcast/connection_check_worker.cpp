@@ -14,6 +14,7 @@
 namespace {
 
 constexpr std::size_t kProbeAnswerMaxBytes = 4096;
+constexpr int kRefusalBodyWaitMs = 250;
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -245,7 +246,7 @@ std::vector<CheckStepResult> ConnectionCheckWorker::probeSource() {
         // Only the answer is read: once it accepts, the connection ends before any audio.
         answer.clear();
         char buffer[1024];
-        const QDeadlineTimer deadline(m_timeouts.answerMs);
+        QDeadlineTimer deadline(m_timeouts.answerMs);
         while (answer.size() < kProbeAnswerMaxBytes && !deadline.hasExpired()) {
             const int received =
                 platform::tcpReceive(socket, buffer, sizeof(buffer),
@@ -254,6 +255,10 @@ std::vector<CheckStepResult> ConnectionCheckWorker::probeSource() {
             answer.append(buffer, static_cast<std::size_t>(received));
             const icecast::AnswerHead head = icecast::readAnswerHead(answer);
             if (head.complete && head.status >= 100 && head.status < 300) break;
+            // A refusal's body may name the reason; a server that keeps the connection open
+            // after it is not waited for long.
+            if (head.complete && deadline.remainingTime() > kRefusalBodyWaitMs)
+                deadline.setRemainingTime(kRefusalBodyWaitMs);
         }
         m_socket->close();
         if (isAborted()) return {};
