@@ -92,6 +92,7 @@ void ConnectionCheckDialog::start(const ConnectionCheck::Target& target,
 }
 
 void ConnectionCheckDialog::resetRows() {
+    m_failedStep.clear();
     for (Row& row : m_rows) {
         setIcon(row, QStringLiteral(":/icons/check_pending.svg"), QStringLiteral("pending"));
         row.sentence->clear();
@@ -126,17 +127,22 @@ void ConnectionCheckDialog::showStep(const CheckStepResult& result) {
     row.advice->setText(result.advice);
     row.advice->setVisible(!result.advice.isEmpty());
     row.name->setAccessibleDescription(result.sentence);
-    row.name->setProperty("verdict", int(result.verdict));
-    row.name->style()->unpolish(row.name);
-    row.name->style()->polish(row.name);
+    for (QLabel* label : {row.name, row.sentence}) {
+        label->setProperty("verdict", int(result.verdict));
+        label->style()->unpolish(label);
+        label->style()->polish(label);
+    }
+    if (result.verdict == CheckVerdict::Failed && m_failedStep.isEmpty())
+        m_failedStep = checkStepName(result.step);
     adjustSize();
 }
 
 void ConnectionCheckDialog::showEnd(bool passed) {
     m_summary->setText(passed ? QStringLiteral("Every step passed: this computer can go live on "
                                                "this server.")
-                              : QStringLiteral("The check stopped at the first step that "
-                                               "failed."));
+                              : QStringLiteral("The check stopped at \u201c%1\u201d, the first "
+                                               "step that failed.")
+                                    .arg(m_failedStep));
 }
 
 void ConnectionCheckDialog::done(int result) {

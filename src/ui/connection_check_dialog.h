@@ -4,6 +4,7 @@
 #include <array>
 
 #include <QDialog>
+#include <QString>
 
 #include "broadcast/connection_check.h"
 
@@ -47,5 +48,6 @@ private:
     ConnectionCheck* m_check = nullptr;
     QLabel* m_summary = nullptr;
     QPushButton* m_closeButton = nullptr;
+    QString m_failedStep;
     std::array<Row, kCheckStepCount> m_rows{};
 };
