@@ -45,14 +45,8 @@ int runConnectionCheck(const CliOptions& options) {
     QObject::connect(&check, &ConnectionCheck::finished, &loop, [&](bool passed) {
         loop.exit(passed ? kExitDone : kExitRefused);
     });
-    ConnectionCheck::Target target;
-    target.host = options.host;
-    target.port = options.port;
-    target.mount = options.mount;
-    target.username = options.username;
-    target.password = options.password;
-    target.codec = options.codec;
-    check.start(target);
+    check.start({options.host, options.port, options.mount, options.username, options.password,
+                 options.codec});
     const int exitCode = loop.exec();
     if (exitCode == kExitDone) {
         console.printLine(QStringLiteral("Every step passed: this computer can go live there."));
