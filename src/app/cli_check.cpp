@@ -31,20 +31,17 @@ int runConnectionCheck(const CliOptions& options) {
     ConnectionCheck check;
     QString failedStep;
     QEventLoop loop;
-    QObject::connect(&check, &ConnectionCheck::stepFinished, &loop,
-                     [&](const CheckStepResult& result) {
-                         const QString name = checkStepName(result.step);
-                         console.printLine(QStringLiteral("%1 %2: %3")
-                                               .arg(verdictTag(result.verdict), name,
-                                                    result.sentence));
-                         if (!result.advice.isEmpty())
-                             console.printLine(QStringLiteral("       %1").arg(result.advice));
-                         if (result.verdict == CheckVerdict::Failed && failedStep.isEmpty())
-                             failedStep = name;
-                     });
-    QObject::connect(&check, &ConnectionCheck::finished, &loop, [&](bool passed) {
-        loop.exit(passed ? kExitDone : kExitRefused);
-    });
+    QObject::connect(
+        &check, &ConnectionCheck::stepFinished, &loop, [&](const CheckStepResult& result) {
+            const QString name = checkStepName(result.step);
+            console.printLine(
+                QStringLiteral("%1 %2: %3").arg(verdictTag(result.verdict), name, result.sentence));
+            if (!result.advice.isEmpty())
+                console.printLine(QStringLiteral("       %1").arg(result.advice));
+            if (result.verdict == CheckVerdict::Failed && failedStep.isEmpty()) failedStep = name;
+        });
+    QObject::connect(&check, &ConnectionCheck::finished, &loop,
+                     [&](bool passed) { loop.exit(passed ? kExitDone : kExitRefused); });
     check.start({options.host, options.port, options.mount, options.username, options.password,
                  options.codec});
     const int exitCode = loop.exec();

@@ -111,8 +111,8 @@ CheckStepResult ConnectionCheckWorker::resolve() {
     for (const std::string& address : m_addresses) addresses << fromUtf8(address);
     const QString list = addresses.join(QStringLiteral(", "));
     if (addresses.size() == 1 && addresses.first() == host())
-        return passed(CheckStep::Resolve, QStringLiteral("%1 is an address; nothing to look up.")
-                                              .arg(host()));
+        return passed(CheckStep::Resolve,
+                      QStringLiteral("%1 is an address; nothing to look up.").arg(host()));
     return passed(CheckStep::Resolve, QStringLiteral("%1 resolves to %2.").arg(host(), list));
 }
 
@@ -132,11 +132,13 @@ CheckStepResult ConnectionCheckWorker::connect() {
     }
     const QString list = outcomes.join(QStringLiteral(", "));
     if (!m_reachable.empty()) {
-        return passed(CheckStep::Connect,
-                      QStringLiteral("Port %1 accepts connections (%2).").arg(m_request.port).arg(list));
+        return passed(
+            CheckStep::Connect,
+            QStringLiteral("Port %1 accepts connections (%2).").arg(m_request.port).arg(list));
     }
-    const QString sentence =
-        QStringLiteral("Nothing accepts connections on port %1 (%2).").arg(m_request.port).arg(list);
+    const QString sentence = QStringLiteral("Nothing accepts connections on port %1 (%2).")
+                                 .arg(m_request.port)
+                                 .arg(list);
     if (anyTimedOut) {
         return failed(CheckStep::Connect, sentence,
                       QStringLiteral("The server does not answer within %1 s: check that it is "
@@ -153,8 +155,8 @@ CheckStepResult ConnectionCheckWorker::connect() {
 }
 
 CheckStepResult ConnectionCheckWorker::identifyServer() {
-    m_status = fetchServerStatus(m_request, m_reachable, m_timeouts.connectMs,
-                                 m_timeouts.answerMs, m_socket.get());
+    m_status = fetchServerStatus(m_request, m_reachable, m_timeouts.connectMs, m_timeouts.answerMs,
+                                 m_socket.get());
     if (isAborted()) return {};
     const QString port = QString::number(m_request.port);
     const QString checkPort =
@@ -182,21 +184,20 @@ CheckStepResult ConnectionCheckWorker::identifyServer() {
                       checkPort);
     }
     if (saysIcecast) {
-        return passed(CheckStep::Server, QStringLiteral("An Icecast server answers (%1).")
-                                             .arg(fromUtf8(server)));
+        return passed(CheckStep::Server,
+                      QStringLiteral("An Icecast server answers (%1).").arg(fromUtf8(server)));
     }
     // A proxy in front of Icecast names itself, but passes the status document through.
     if (m_status.decoded) {
-        const std::string id = m_status.status.serverId.empty() ? std::string("Icecast")
-                                                                : m_status.status.serverId;
-        return passed(CheckStep::Server,
-                      QStringLiteral("An Icecast server answers (%1) behind %2.")
-                          .arg(fromUtf8(id), server.empty() ? QStringLiteral("a proxy")
-                                                            : fromUtf8(server)));
+        const std::string id =
+            m_status.status.serverId.empty() ? std::string("Icecast") : m_status.status.serverId;
+        return passed(
+            CheckStep::Server,
+            QStringLiteral("An Icecast server answers (%1) behind %2.")
+                .arg(fromUtf8(id), server.empty() ? QStringLiteral("a proxy") : fromUtf8(server)));
     }
-    const QString what = server.empty()
-                             ? QStringLiteral("a web server that does not name itself")
-                             : QStringLiteral("a web server (%1)").arg(fromUtf8(server));
+    const QString what = server.empty() ? QStringLiteral("a web server that does not name itself")
+                                        : QStringLiteral("a web server (%1)").arg(fromUtf8(server));
     return failed(CheckStep::Server,
                   QStringLiteral("Something else answers on this port: %1, not Icecast.").arg(what),
                   checkPort);
@@ -213,14 +214,14 @@ CheckStepResult ConnectionCheckWorker::checkMount() const {
     if (!taken) {
         return passed(CheckStep::Mount, QStringLiteral("The mount point %1 is free.").arg(mount()));
     }
-    return failed(CheckStep::Mount,
-                  QStringLiteral("The mount point %1 is in use by another source (%2 %3).")
-                      .arg(mount())
-                      .arg(taken->listeners)
-                      .arg(taken->listeners == 1 ? QStringLiteral("listener")
-                                                 : QStringLiteral("listeners")),
-                  QStringLiteral("Stop the other source first, or stream to another mount "
-                                 "point."));
+    return failed(
+        CheckStep::Mount,
+        QStringLiteral("The mount point %1 is in use by another source (%2 %3).")
+            .arg(mount())
+            .arg(taken->listeners)
+            .arg(taken->listeners == 1 ? QStringLiteral("listener") : QStringLiteral("listeners")),
+        QStringLiteral("Stop the other source first, or stream to another mount "
+                       "point."));
 }
 
 std::vector<CheckStepResult> ConnectionCheckWorker::probeSource() {
@@ -270,9 +271,10 @@ std::vector<CheckStepResult> ConnectionCheckWorker::probeSource() {
     const bool namesType = status.status == 415 || containsIgnoringCase(answer, "content-type") ||
                            containsIgnoringCase(answer, "content type") ||
                            containsIgnoringCase(answer, m_request.contentType);
-    const CheckStepResult loginPassed = passed(
-        CheckStep::Login, QStringLiteral("The server accepts the source login of user \u201c%1\u201d.")
-                              .arg(fromUtf8(m_request.username)));
+    const CheckStepResult loginPassed =
+        passed(CheckStep::Login,
+               QStringLiteral("The server accepts the source login of user \u201c%1\u201d.")
+                   .arg(fromUtf8(m_request.username)));
     if (answer.empty()) {
         return loginFailed(QStringLiteral("The server did not answer the source login within %1 s.")
                                .arg(m_timeouts.answerMs / 1000.0),
@@ -280,9 +282,9 @@ std::vector<CheckStepResult> ConnectionCheckWorker::probeSource() {
                                           "again."));
     }
     if (status.verdict == icecast::HandshakeVerdict::Accepted) {
-        return {loginPassed, passed(CheckStep::ContentType,
-                                    QStringLiteral("The server accepts %1 (%2).")
-                                        .arg(type, m_formatName))};
+        return {loginPassed,
+                passed(CheckStep::ContentType,
+                       QStringLiteral("The server accepts %1 (%2).").arg(type, m_formatName))};
     }
     if (status.verdict == icecast::HandshakeVerdict::Unauthorized) {
         return loginFailed(

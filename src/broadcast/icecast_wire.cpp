@@ -277,16 +277,15 @@ std::string headerValue(std::string_view answer, std::string_view name) {
     std::size_t start = block.find('\n');
     while (start != std::string_view::npos && start + 1 < block.size()) {
         const std::size_t end = block.find('\n', start + 1);
-        std::string_view line = block.substr(start + 1, end == std::string_view::npos
-                                                            ? std::string_view::npos
-                                                            : end - start - 1);
+        std::string_view line = block.substr(
+            start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
         const std::size_t colon = line.find(':');
         if (colon == name.size() && containsIgnoringCase(line.substr(0, colon), name)) {
             line.remove_prefix(colon + 1);
             while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
                 line.remove_prefix(1);
-            while (!line.empty() && (line.back() == '\r' || line.back() == ' ' ||
-                                     line.back() == '\t'))
+            while (!line.empty() &&
+                   (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
                 line.remove_suffix(1);
             return oneLine(line);
         }

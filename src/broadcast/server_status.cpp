@@ -49,12 +49,12 @@ std::string strictJson(std::string_view text) {
                 const auto value = static_cast<unsigned char>(text[i]);
                 if (value == '\\') {
                     const char next = i + 1 < text.size() ? text[i + 1] : '\0';
-                    const bool unicode = next == 'u' && i + 5 < text.size() &&
-                                         std::all_of(text.begin() + i + 2, text.begin() + i + 6,
-                                                     isHex);
-                    if (unicode || (next != 'u' && next != '\0' &&
-                                    std::string_view("\"\\/bfnrt").find(next) !=
-                                        std::string_view::npos)) {
+                    const bool unicode =
+                        next == 'u' && i + 5 < text.size() &&
+                        std::all_of(text.begin() + i + 2, text.begin() + i + 6, isHex);
+                    if (unicode ||
+                        (next != 'u' && next != '\0' &&
+                         std::string_view("\"\\/bfnrt").find(next) != std::string_view::npos)) {
                         out += '\\';
                         out += next;
                         ++i;
@@ -134,9 +134,8 @@ StatusMount mountOf(const QJsonObject& source) {
     mount.listeners = countOf(source.value(QLatin1String("listeners")));
     const QString title = textOf(source.value(QLatin1String("title")));
     const QString artist = textOf(source.value(QLatin1String("artist")));
-    mount.title = utf8(artist.isEmpty() || title.isEmpty()
-                           ? artist + title
-                           : artist + QLatin1String(" - ") + title);
+    mount.title = utf8(artist.isEmpty() || title.isEmpty() ? artist + title
+                                                           : artist + QLatin1String(" - ") + title);
     mount.contentType = utf8(textOf(source.value(QLatin1String("server_type"))));
     return mount;
 }
@@ -155,8 +154,7 @@ bool decodeServerStatus(std::string_view body, ServerStatus& status) {
     status = ServerStatus();
     // Invalid UTF-8 would fail the whole document; it becomes replacement characters instead.
     const QByteArray valid =
-        QString::fromUtf8(body.data(), qsizetype(std::min(body.size(), kMaxAnswerBytes)))
-            .toUtf8();
+        QString::fromUtf8(body.data(), qsizetype(std::min(body.size(), kMaxAnswerBytes))).toUtf8();
     const std::string json = strictJson(std::string_view(valid.constData(), valid.size()));
     const QJsonDocument document =
         QJsonDocument::fromJson(QByteArray::fromRawData(json.data(), qsizetype(json.size())));

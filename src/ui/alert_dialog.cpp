@@ -182,8 +182,7 @@ bool AlertDialog::offerAction(QWidget* parent, Variant variant, const QString& t
                               const QString& message, const QString& actionText) {
     auto* dialog = new AlertDialog(parent, variant, title, message, QStringLiteral("OK"), {});
     bool chosen = false;
-    QPushButton* action =
-        dialog->addFooterButton(actionText, QStringLiteral("alertCancelButton"));
+    QPushButton* action = dialog->addFooterButton(actionText, QStringLiteral("alertCancelButton"));
     connect(action, &QPushButton::clicked, dialog, [dialog, &chosen] {
         chosen = true;
         dialog->accept();

@@ -115,8 +115,9 @@ void MainWindow::goLive() {
         artist = m_metadataManager->artist();
     }
     m_broadcaster->setInitialStreamMetadata(title, artist);
-    m_checkTarget = {input.host, static_cast<quint16>(port), mount, user, password,
-                     m_broadcaster->encoderSettings()->codec()};
+    m_checkTarget = {input.host, static_cast<quint16>(port),
+                     mount,      user,
+                     password,   m_broadcaster->encoderSettings()->codec()};
 
     if (!m_broadcaster->connectAndBroadcast(input.host, static_cast<quint16>(port), mount, user,
                                             password)) {

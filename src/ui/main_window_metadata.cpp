@@ -116,8 +116,8 @@ void MainWindow::setTitleMark(std::optional<TitleConfirmation::Outcome> outcome,
     if (*outcome == TitleConfirmation::Outcome::NotShown)
         icon = QStringLiteral(":/icons/alert_warning.svg");
     m_titleMark->setPixmap(QIcon(icon).pixmap(m_titleMark->size(), devicePixelRatioF()));
-    const QString text = QStringLiteral("\u201c%1\u201d: %2")
-                             .arg(song, TitleConfirmation::outcomeText(*outcome));
+    const QString text =
+        QStringLiteral("\u201c%1\u201d: %2").arg(song, TitleConfirmation::outcomeText(*outcome));
     m_titleMark->setToolTip(text);
     m_titleMark->setAccessibleName(QStringLiteral("Title confirmation"));
     m_titleMark->setAccessibleDescription(text);

@@ -154,8 +154,8 @@ private Q_SLOTS:
                  qPrintable(secondSeen));
         // --check stops at the busy mount without logging in, and the source on it goes on
         // undisturbed: a listener stays connected across the check and hears the tone throughout.
-        const QJsonValue streamStart =
-            m_icecast.sourceStats(QStringLiteral("/interrupted")).value(QStringLiteral("stream_start"));
+        const QJsonValue streamStart = m_icecast.sourceStats(QStringLiteral("/interrupted"))
+                                           .value(QStringLiteral("stream_start"));
         QProcess check;
         check.setProcessChannelMode(QProcess::MergedChannels);
         check.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),

@@ -89,7 +89,8 @@ private Q_SLOTS:
         for (int step = 0; step < kCheckStepCount; ++step) {
             const auto result = steps.at(step).first().value<CheckStepResult>();
             QCOMPARE(int(result.step), step);
-            const CheckVerdict expected = failingStep < 0 || step < failingStep ? CheckVerdict::Passed
+            const CheckVerdict expected = failingStep < 0 || step < failingStep
+                                              ? CheckVerdict::Passed
                                           : step == failingStep ? CheckVerdict::Failed
                                                                 : CheckVerdict::Skipped;
             all += result.sentence + QLatin1Char('\n');

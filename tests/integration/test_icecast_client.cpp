@@ -706,8 +706,8 @@ private Q_SLOTS:
         QTest::addColumn<TitleConfirmation::Outcome>("outcome");
         QTest::newRow("shown") << Codec::Mp3 << QByteArray("a - t")
                                << TitleConfirmation::Outcome::Confirmed;
-        QTest::newRow("never shown") << Codec::Aac << QByteArray("Old Song")
-                                     << TitleConfirmation::Outcome::NotShown;
+        QTest::newRow("never shown")
+            << Codec::Aac << QByteArray("Old Song") << TitleConfirmation::Outcome::NotShown;
         QTest::newRow("Ogg") << Codec::Opus << QByteArray("a - t")
                              << TitleConfirmation::Outcome::NotForOgg;
     }
@@ -719,7 +719,8 @@ private Q_SLOTS:
         auto& [server, client, sig] = rig;
         server.setStatusReply(Reply::answer(
             "HTTP/1.0 200 OK\r\nServer: Icecast 2.4.4\r\n\r\n{\"icestats\":{\"source\":{"
-            "\"listenurl\":\"http://127.0.0.1/live\",\"title\":\"" + shownTitle + "\"}}}",
+            "\"listenurl\":\"http://127.0.0.1/live\",\"title\":\"" +
+                shownTitle + "\"}}}",
             0, 0));
         client.setCodec(codec);
         connectAndWait(client, sig, server.port());

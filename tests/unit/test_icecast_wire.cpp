@@ -284,25 +284,28 @@ private Q_SLOTS:
         // Written with ' for ", which the documents here never hold themselves.
         const auto json = [](const char* text) { return QByteArray(text).replace('\'', '"'); };
         QTest::newRow("one source is an object")
-            << json("{'icestats':{'server_id':'Icecast 2.4.4','source':{'listenurl':"
-                    "'http://h:8000/live','listeners':2,'title':'A - B','dummy':null}}}")
+            << json(
+                   "{'icestats':{'server_id':'Icecast 2.4.4','source':{'listenurl':"
+                   "'http://h:8000/live','listeners':2,'title':'A - B','dummy':null}}}")
             << true << "/live 2 A - B";
         QTest::newRow("several are an array")
-            << json("{'icestats':{'source':[{'listenurl':'http://h/a','listeners':1},"
-                    "{'listenurl':'http://h/b','artist':'X','title':'Y'}]}}")
+            << json(
+                   "{'icestats':{'source':[{'listenurl':'http://h/a','listeners':1},"
+                   "{'listenurl':'http://h/b','artist':'X','title':'Y'}]}}")
             << true << "/a 1 \n/b 0 X - Y";
         QTest::newRow("none") << json("{'icestats':{'server_id':'Icecast 2.4.4'}}") << true << "";
         QTest::newRow("bare words, empty values, a negative count")
-            << json("{'icestats':{'source':{'listenurl':'http://h/x','listeners':-3,"
-                    "'genre':,'title':0123,'artist':1e5,}}}")
+            << json(
+                   "{'icestats':{'source':{'listenurl':'http://h/x','listeners':-3,"
+                   "'genre':,'title':0123,'artist':1e5,}}}")
             << true << "/x 0 1e5 - 0123";
         QTest::newRow("raw control characters, stray backslashes, broken UTF-8")
             << json("{'icestats':{'source':{'listenurl':'/y','title':'a\tb\\q\xff'}}}") << true
             << "/y 0 a\tb\\q\ufffd";
         QTest::newRow("a web page") << QByteArray("<html>Hello</html>") << false << "";
         QTest::newRow("another document") << json("{'stats':{}}") << false << "";
-        QTest::newRow("cut short") << json("{'icestats':{'source':{'listenurl':'/z'") << false
-                                   << "";
+        QTest::newRow("cut short")
+            << json("{'icestats':{'source':{'listenurl':'/z'") << false << "";
     }
 
     void statusDocument() {
@@ -312,7 +315,8 @@ private Q_SLOTS:
               "decoded");
         QStringList mounts;
         for (const StatusMount& mount : status.mounts) {
-            mounts << QStringLiteral("%1 %2 %3").arg(QString::fromStdString(mount.mount))
+            mounts << QStringLiteral("%1 %2 %3")
+                          .arg(QString::fromStdString(mount.mount))
                           .arg(mount.listeners)
                           .arg(QString::fromStdString(mount.title));
         }
