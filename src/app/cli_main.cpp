@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 
+#include "app/cli_check.h"
 #include "app/cli_console.h"
 #include "app/cli_options.h"
 #include "app/cli_session.h"
@@ -58,6 +59,7 @@ int run(int argc, char** argv) {
             QStringLiteral("Log file: %1").arg(Logger::instance().logFilePath()));
     }
 
+    if (options.command == CliOptions::Command::Check) return cli::runConnectionCheck(options);
     if (options.command == CliOptions::Command::ListDevices) return CliSession::listDevices();
     if (options.command == CliOptions::Command::ListApps) return CliSession::listApps();
 

@@ -159,6 +159,15 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(client, &IcecastClient::sendCompleted, this, &CliSession::onSendCompleted);
     connect(client, &IcecastClient::metadataSent, this, &CliSession::onTitleSent);
     connect(client, &IcecastClient::metadataFailed, this, &CliSession::onTitleRefused);
+    connect(client, &IcecastClient::titleConfirmation, this,
+            [this](TitleConfirmation::Outcome outcome, const QString& song) {
+                if (!m_finishing) printTitleOutcome(outcome, song);
+            });
+}
+
+void CliSession::printTitleOutcome(TitleConfirmation::Outcome outcome, const QString& song) {
+    console().printLine(QStringLiteral("Title \u201c%1\u201d: %2")
+                            .arg(song, TitleConfirmation::outcomeText(outcome)));
 }
 
 CliSession::~CliSession() { shutdown(); }
@@ -318,13 +327,22 @@ void CliSession::onBroadcastingStarted() {
 }
 
 void CliSession::publishTitle() {
-    // Ogg streams carry their first title in their own header.
-    if (isOggCodec(m_options.codec) || m_title.isEmpty() || m_finishing) return;
+    if (m_title.isEmpty() || m_finishing) return;
+    // Ogg streams carry their first title in their own header, which the server's status does
+    // not follow while live.
+    if (isOggCodec(m_options.codec)) {
+        if (!m_oggTitleNoted) printTitleOutcome(TitleConfirmation::Outcome::NotForOgg, songText());
+        m_oggTitleNoted = true;
+        return;
+    }
     IcecastClient* client = m_controller.icecastClient();
     if (!client->isConnected()) return;
-    m_publishedSong =
-        m_artist.isEmpty() ? m_title : QStringLiteral("%1 - %2").arg(m_artist, m_title);
+    m_publishedSong = songText();
     if (!client->sendMetadata(m_title, m_artist)) onTitleRefused();
+}
+
+QString CliSession::songText() const {
+    return m_artist.isEmpty() ? m_title : QStringLiteral("%1 - %2").arg(m_artist, m_title);
 }
 
 void CliSession::onTitleSent() {

@@ -47,6 +47,9 @@ private:
     void publishTitle();
     void onTitleSent();
     void onTitleRefused();
+    void printTitleOutcome(TitleConfirmation::Outcome outcome, const QString& song);
+    // "Artist - Title" or the title alone, as the server shows it.
+    QString songText() const;
     bool configureDecks();
     void configureMixer();
     QString statusText(bool forTerminal) const;
@@ -57,6 +60,7 @@ private:
     QString m_artist;
     // What the title request in flight publishes, as the server shows it.
     QString m_publishedSong;
+    bool m_oggTitleNoted = false;
     bool m_finishing = false;
     bool m_shutDown = false;
     int m_exitCode = cli::kExitDone;

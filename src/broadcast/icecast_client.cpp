@@ -45,6 +45,9 @@ IcecastClient::IcecastClient(QObject* parent) : QObject(parent) {
     m_titleLink = std::make_shared<TitleSender::ResultLink>(
         this, [this](const std::shared_ptr<TitleSender>& sender,
                      const TitleSender::Result& result) { finishTitle(sender, result); });
+    m_titleConfirmation = new TitleConfirmation(this);
+    connect(m_titleConfirmation, &TitleConfirmation::finished, this,
+            &IcecastClient::titleConfirmation);
     m_reconnect = new ReconnectSeries(this);
     connect(m_reconnect, &ReconnectSeries::reconnecting, this, &IcecastClient::reconnecting);
     connect(m_reconnect, &ReconnectSeries::attemptDue, this, &IcecastClient::onReconnectTimer);
@@ -419,6 +422,7 @@ void IcecastClient::disconnectFromServer() {
     if (socket >= 0) platform::closeSocket(socket);
     m_connectionGeneration = 0;
     abortTitle(kTitleStopWaitMs);
+    m_titleConfirmation->cancel();
 
     const bool wasConnected = m_isConnected.exchange(false);
     m_connectionPhase = 0;
@@ -467,6 +471,7 @@ bool IcecastClient::sendMetadata(const QString& title, const QString& artist) {
         TitleSender::create(sourceRequest(), title, artist, m_titleLink);
     if (!sender) return false;
     abortTitle(0);
+    m_titleConfirmation->cancel();
     m_titleSender = std::move(sender);
     m_titleThread = TitleSender::start(m_titleSender);
     return true;
@@ -477,7 +482,12 @@ void IcecastClient::finishTitle(const std::shared_ptr<TitleSender>& sender,
     if (sender != m_titleSender || sender->isAborted()) return;
     m_titleSender.reset();
     if (result.sent) {
+        const QString song = fromUtf8(sender->song());
+        // Ogg streams show the title of their own header, which does not change while live.
+        const bool ogg = isOggCodec(m_codec);
+        if (!ogg) m_titleConfirmation->start(sourceRequest(), song);
         Q_EMIT metadataSent();
+        if (ogg) Q_EMIT titleConfirmation(TitleConfirmation::Outcome::NotForOgg, song);
     } else {
         Q_EMIT metadataFailed(result.error);
     }

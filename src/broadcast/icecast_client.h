@@ -12,6 +12,7 @@
 #include "broadcast/handshake_worker.h"
 #include "broadcast/icecast_wire.h"
 #include "broadcast/reconnect_series.h"
+#include "broadcast/title_confirmation.h"
 #include "broadcast/title_sender.h"
 
 class QThread;
@@ -77,6 +78,9 @@ Q_SIGNALS:
     void metadataSent();
     // The title request failed: the server's words when it refused the title, else what failed.
     void metadataFailed(const QString& error);
+    // After metadataSent: whether the server's public status shows `song` (within 5 s; for Ogg
+    // streams at once NotForOgg). A newer title or a disconnect drops the older one's outcome.
+    void titleConfirmation(TitleConfirmation::Outcome outcome, const QString& song);
     void reconnecting(int attempt, int maxAttempts, int countdown);
     void sendCompleted(int bytes, qint64 latencyUs, bool success);
 
@@ -153,4 +157,5 @@ private:
     std::shared_ptr<TitleSender> m_titleSender;
     QPointer<QThread> m_titleThread;
     std::shared_ptr<TitleSender::ResultLink> m_titleLink;
+    TitleConfirmation* m_titleConfirmation = nullptr;
 };

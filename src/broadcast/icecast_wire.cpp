@@ -245,6 +245,67 @@ MetadataVerdict judgeMetadataAnswer(std::string_view answer) {
     return {MetadataReply::Accepted, quote};
 }
 
+AnswerHead readAnswerHead(std::string_view answer) {
+    AnswerHead head;
+    const std::string_view statusLine = answer.substr(0, answer.find_first_of("\r\n"));
+    const std::size_t space = statusLine.find(' ');
+    if (statusLine.substr(0, 5) != "HTTP/" || space == std::string_view::npos ||
+        statusLine.size() < space + 4) {
+        return head;
+    }
+    int status = 0;
+    for (const char c : statusLine.substr(space + 1, 3)) {
+        if (c < '0' || c > '9') return head;
+        status = status * 10 + (c - '0');
+    }
+    head.isHttp = true;
+    head.status = status;
+    // Servers that end lines with a bare LF exist; either form ends the block.
+    for (const std::string_view end : {std::string_view("\r\n\r\n"), std::string_view("\n\n")}) {
+        const std::size_t at = answer.find(end);
+        if (at != std::string_view::npos && (!head.complete || at + end.size() < head.bodyOffset)) {
+            head.complete = true;
+            head.bodyOffset = at + end.size();
+        }
+    }
+    return head;
+}
+
+std::string headerValue(std::string_view answer, std::string_view name) {
+    const AnswerHead head = readAnswerHead(answer);
+    const std::string_view block = head.complete ? answer.substr(0, head.bodyOffset) : answer;
+    std::size_t start = block.find('\n');
+    while (start != std::string_view::npos && start + 1 < block.size()) {
+        const std::size_t end = block.find('\n', start + 1);
+        std::string_view line = block.substr(
+            start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
+        const std::size_t colon = line.find(':');
+        if (colon == name.size() && containsIgnoringCase(line.substr(0, colon), name)) {
+            line.remove_prefix(colon + 1);
+            while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+                line.remove_prefix(1);
+            while (!line.empty() &&
+                   (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+                line.remove_suffix(1);
+            return oneLine(line);
+        }
+        start = end;
+    }
+    return {};
+}
+
+std::string printableFirstLine(std::string_view text) {
+    return oneLine(text.substr(0, text.find_first_of("\r\n")));
+}
+
+std::string buildGetRequest(const SourceRequest& request, std::string_view path) {
+    std::string out = "GET " + std::string(path) + " HTTP/1.0\r\n";
+    appendUserAgent(request, out);
+    out += hostLine(request);
+    out += "\r\n";
+    return out;
+}
+
 std::size_t percentEncode(const unsigned char* bytes, std::size_t length, char* output,
                           std::size_t capacity) {
     if (capacity == 0) return 0;

@@ -84,6 +84,25 @@ struct MetadataVerdict {
 // Judges what a server answered to a title request (at most a few KiB, possibly cut short).
 MetadataVerdict judgeMetadataAnswer(std::string_view answer);
 
+// The status line and header block of an HTTP answer, as far as it has arrived.
+struct AnswerHead {
+    bool isHttp = false;  // "HTTP/" and a three-digit status
+    int status = 0;
+    bool complete = false;       // the blank line after the headers has arrived
+    std::size_t bodyOffset = 0;  // where the body starts, when complete
+};
+AnswerHead readAnswerHead(std::string_view answer);
+
+// The value of the first header called `name` (any case) in the answer's header block, without
+// surrounding blanks; empty when there is none.
+std::string headerValue(std::string_view answer, std::string_view name);
+
+// The first line of a text with control characters as spaces, shortened for a message.
+std::string printableFirstLine(std::string_view text);
+
+// A plain GET of `path` on the request's host (no credentials), for public pages.
+std::string buildGetRequest(const SourceRequest& request, std::string_view path);
+
 // Percent-encodes `length` bytes: RFC 3986 unreserved bytes are copied, every other byte becomes
 // "%" and two upper-case hex digits. Stops at the first byte whose output (plus the terminating
 // NUL) does not fit; the output is always NUL-terminated when capacity > 0. Returns the output

@@ -47,6 +47,8 @@ public:
     // posts nothing.
     void abort();
     bool isAborted() const;
+    // What the request publishes: "artist - title", or the title alone. UTF-8.
+    const std::string& song() const { return m_song; }
 
 private:
     TitleSender(std::string host, quint16 port, std::string request, std::string song,

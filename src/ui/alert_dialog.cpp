@@ -178,6 +178,19 @@ bool AlertDialog::confirm(QWidget* parent, const QString& title, const QString& 
                                         cancelText)) == QDialog::Accepted;
 }
 
+bool AlertDialog::offerAction(QWidget* parent, Variant variant, const QString& title,
+                              const QString& message, const QString& actionText) {
+    auto* dialog = new AlertDialog(parent, variant, title, message, QStringLiteral("OK"), {});
+    bool chosen = false;
+    QPushButton* action = dialog->addFooterButton(actionText, QStringLiteral("alertCancelButton"));
+    connect(action, &QPushButton::clicked, dialog, [dialog, &chosen] {
+        chosen = true;
+        dialog->accept();
+    });
+    runAndDelete(dialog);
+    return chosen;
+}
+
 int AlertDialog::askCloseAction(QWidget* parent, const QString& title, const QString& message) {
     auto* dialog = new AlertDialog(parent, Variant::Warning, title, message, QStringLiteral("Exit"),
                                    QStringLiteral("Cancel"));

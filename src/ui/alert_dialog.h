@@ -35,6 +35,10 @@ public:
     // True only when the confirm button closed it; Escape or the close button say false.
     static bool confirm(QWidget* parent, const QString& title, const QString& message,
                         const QString& confirmText, const QString& cancelText);
+    // A notice with one more button before OK (e.g. "Check connection"); true only when that
+    // button closed it.
+    static bool offerAction(QWidget* parent, Variant variant, const QString& title,
+                            const QString& message, const QString& actionText);
     // kExit, kMinimizeToTray, or kCancel for "Cancel" and any other way of closing.
     static int askCloseAction(QWidget* parent, const QString& title, const QString& message);
 

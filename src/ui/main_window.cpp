@@ -56,6 +56,10 @@ MainWindow::MainWindow(UpdateManager* updateManager, QWidget* parent)
     m_prompts.askCloseAction = [this](const QString& title, const QString& message) {
         return AlertDialog::askCloseAction(this, title, message);
     };
+    m_prompts.connectionFailed = [this](const QString& title, const QString& message) {
+        return AlertDialog::offerAction(this, AlertDialog::Variant::Error, title, message,
+                                        QStringLiteral("Check connection"));
+    };
 
     m_appState = new AppState(this);
     m_settingsManager = new SettingsManager(this);
@@ -208,6 +212,7 @@ void MainWindow::connectServices() {
     connect(client, &IcecastClient::connectionError, this, &MainWindow::onClientConnectionError);
     connect(client, &IcecastClient::metadataSent, this, &MainWindow::onTitleSent);
     connect(client, &IcecastClient::metadataFailed, this, &MainWindow::onTitleFailed);
+    connect(client, &IcecastClient::titleConfirmation, this, &MainWindow::onTitleConfirmation);
     connect(m_broadcaster->healthMonitor(), &StreamHealthMonitor::healthUpdated, this,
             &MainWindow::onHealthUpdated);
     if (m_audioManager) {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -10,11 +11,14 @@
 #include <QPointer>
 #include <QString>
 
+#include "broadcast/connection_check.h"
 #include "broadcast/stream_health_monitor.h"
+#include "broadcast/title_confirmation.h"
 #include "cloud/ondaro_models.h"
 #include "ui/alert_dialog.h"
 
 class AppState;
+class ConnectionCheckDialog;
 class DeckInputController;
 class Doredoradar;
 class EncoderSettingsDialog;
@@ -64,6 +68,9 @@ public:
                            const QString& cancelText)>
             confirm;
         std::function<int(const QString& title, const QString& message)> askCloseAction;
+        // A failed Go Live, whose alert offers "Check connection": true when it was chosen.
+        // Without it the failure goes through notify.
+        std::function<bool(const QString& title, const QString& message)> connectionFailed;
     };
 
     static constexpr int kMeterIntervalMs = 33;
@@ -211,6 +218,8 @@ private:
     void stopBroadcastWithQuestion();
     void stopBroadcastNow();
     void setPendingGoLive(bool pending);
+    // Runs the connection check against the last Go Live's server in its dialog.
+    void showConnectionCheck();
     bool pendingGoLive() const;
     void onServerStartDeadline();
 
@@ -227,6 +236,9 @@ private:
     void onTitleSent();
     void onTitleFailed(const QString& error);
     void finishUpdateButton();
+    void onTitleConfirmation(TitleConfirmation::Outcome outcome, const QString& song);
+    // The mark beside the title; hidden without an outcome.
+    void setTitleMark(std::optional<TitleConfirmation::Outcome> outcome, const QString& song);
 
     // main_window_status.cpp
     void setAirBadge(bool onAir);
@@ -281,6 +293,9 @@ private:
     DeckInputController* m_deckInputs = nullptr;
     OndaroLoginDialog* m_loginDialog = nullptr;
     QPointer<StreamHealthDialog> m_healthDialog;
+    QPointer<ConnectionCheckDialog> m_checkDialog;
+    // What the last Go Live connected to, for the connection check.
+    ConnectionCheck::Target m_checkTarget;
 
     // Header and status.
     StatusDot* m_airDot = nullptr;
@@ -326,6 +341,7 @@ private:
     QLabel* m_titleStatus = nullptr;
     QLabel* m_titleNote = nullptr;
     MarqueeLabel* m_nowPlaying = nullptr;
+    QLabel* m_titleMark = nullptr;
 
     // The hidden parts: server fields (filled by the channel choice, read by Go Live), the
     // account group and the status bar.

@@ -13,6 +13,7 @@
 #include "core/settings_manager.h"
 #include "metadata/metadata_manager.h"
 #include "ui/app_state.h"
+#include "ui/connection_check_dialog.h"
 #include "ui/go_live_input.h"
 #include "widgets/icon_text_button.h"
 
@@ -114,6 +115,9 @@ void MainWindow::goLive() {
         artist = m_metadataManager->artist();
     }
     m_broadcaster->setInitialStreamMetadata(title, artist);
+    m_checkTarget = {input.host, static_cast<quint16>(port),
+                     mount,      user,
+                     password,   m_broadcaster->encoderSettings()->codec()};
 
     if (!m_broadcaster->connectAndBroadcast(input.host, static_cast<quint16>(port), mount, user,
                                             password)) {
@@ -162,6 +166,11 @@ void MainWindow::onBroadcastingStarted() {
     setEncoderLabel();
     updateBroadcastInfo();
     setAirBadge(true);
+    // Ogg streams carry the title in their first header, which the server's status never
+    // follows while live.
+    const QString song = m_appState->currentSong();
+    if (isOggCodec(m_broadcaster->encoderSettings()->codec()) && !song.isEmpty())
+        setTitleMark(TitleConfirmation::Outcome::NotForOgg, song);
     m_connectButton->setText(QStringLiteral("Disconnect"));
     onConnectButtonIconChanged(QStringLiteral(":/icons/power.svg"));
     onConnectButtonQssPropertyChanged(QStringLiteral("broadcasting"));
@@ -172,6 +181,7 @@ void MainWindow::onBroadcastingStopped() {
     m_appState->setBroadcasting(false);
     m_uptimeTimer->stop();
     setAirBadge(false);
+    setTitleMark(std::nullopt, QString());
     setStatusNotice(QString(), QString());
     m_connectButton->setText(QStringLiteral("Go Live"));
     onConnectButtonIconChanged(QStringLiteral(":/icons/radio.svg"));
@@ -220,10 +230,32 @@ void MainWindow::onClientConnectionError(const QString& error) {
     if (client->autoReconnect() && client->isReconnecting()) return;
     if (error.contains(QStringLiteral("Max reconnect attempts reached"), Qt::CaseInsensitive))
         m_appState->setAutoReconnectEnabled(false);
+    // Only a Go Live that never got through is worth a check; a lost connection was fine once.
+    const bool goLiveFailed = m_appState->connectionState() == AppState::Connecting;
     m_appState->setError(error);
     m_appState->setDisconnected();
     qCInfo(lcUi) << "Showing connection error dialog:" << error;
-    notifyLater(AlertDialog::Variant::Error, QStringLiteral("Connection Failed"), error);
+    const QString title = QStringLiteral("Connection Failed");
+    if (!goLiveFailed || !m_prompts.connectionFailed) {
+        notifyLater(AlertDialog::Variant::Error, title, error);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, title, error] {
+            if (m_prompts.connectionFailed(title, error)) showConnectionCheck();
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::showConnectionCheck() {
+    if (!m_checkDialog) {
+        m_checkDialog = new ConnectionCheckDialog(this);
+        m_checkDialog->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_checkDialog->start(m_checkTarget);
+    m_checkDialog->show();
+    m_checkDialog->raise();
 }
 
 // Warnings the broadcast survives go to the status area, never into a modal dialog: the host

@@ -474,6 +474,13 @@ QWidget* MainWindow::buildTitleRow() {
     entryRow->addWidget(m_updateButton);
     column->addLayout(entryRow);
     auto* notes = new QHBoxLayout;
+    notes->setSpacing(6);
+    // Whether the server shows the title, beside the row's status text.
+    m_titleMark = new QLabel(card);
+    m_titleMark->setObjectName(QStringLiteral("titleConfirmationMark"));
+    m_titleMark->setFixedSize(14, 14);
+    m_titleMark->hide();
+    notes->addWidget(m_titleMark);
     m_titleStatus = makeLabel(QString(), QStringLiteral("metadataStatusLabel"), card);
     m_titleStatus->setAccessibleName(QStringLiteral("Title status"));
     m_titleNote = makeLabel(QString(), QStringLiteral("metadataNoteLabel"), card);

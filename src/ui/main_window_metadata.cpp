@@ -1,6 +1,7 @@
 // The main window's title row: the manual entry, the Update button and the source's titles.
 #include "ui/main_window.h"
 
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -34,8 +35,10 @@ void MainWindow::updateMetadata() {
     IcecastClient* client = m_broadcaster->icecastClient();
     if (client && client->isConnected()) {
         m_titleUpdateFromButton = false;
-        if (client->sendMetadata(m_metadataManager->title(), m_metadataManager->artist()))
+        if (client->sendMetadata(m_metadataManager->title(), m_metadataManager->artist())) {
             m_titleStatus->setText(QStringLiteral("Sending title..."));
+            setTitleMark(std::nullopt, QString());
+        }
     }
 }
 
@@ -71,6 +74,7 @@ void MainWindow::onManualMetadataUpdate() {
         return;
     }
     m_titleStatus->setText(QStringLiteral("Sending title..."));
+    setTitleMark(std::nullopt, QString());
     // The outcome arrives as metadataSent or metadataFailed; the button waits for it.
 }
 
@@ -92,6 +96,32 @@ void MainWindow::onTitleFailed(const QString& error) {
         notifyLater(AlertDialog::Variant::Error, QStringLiteral("Metadata Update"),
                     QStringLiteral("Failed to send metadata update."));
     }
+}
+
+void MainWindow::onTitleConfirmation(TitleConfirmation::Outcome outcome, const QString& song) {
+    setTitleMark(outcome, song);
+    const QString text = TitleConfirmation::outcomeText(outcome);
+    m_titleStatus->setText(text.left(1).toUpper() + text.mid(1));
+}
+
+void MainWindow::setTitleMark(std::optional<TitleConfirmation::Outcome> outcome,
+                              const QString& song) {
+    if (!outcome) {
+        m_titleMark->hide();
+        return;
+    }
+    QString icon = QStringLiteral(":/icons/alert_info.svg");
+    if (*outcome == TitleConfirmation::Outcome::Confirmed)
+        icon = QStringLiteral(":/icons/alert_success.svg");
+    if (*outcome == TitleConfirmation::Outcome::NotShown)
+        icon = QStringLiteral(":/icons/alert_warning.svg");
+    m_titleMark->setPixmap(QIcon(icon).pixmap(m_titleMark->size(), devicePixelRatioF()));
+    const QString text =
+        QStringLiteral("\u201c%1\u201d: %2").arg(song, TitleConfirmation::outcomeText(*outcome));
+    m_titleMark->setToolTip(text);
+    m_titleMark->setAccessibleName(QStringLiteral("Title confirmation"));
+    m_titleMark->setAccessibleDescription(text);
+    m_titleMark->show();
 }
 
 void MainWindow::finishUpdateButton() {

@@ -123,7 +123,7 @@ private Q_SLOTS:
         startCli(cli, QStringLiteral("/cli.mp3"),
                  QStringLiteral("--deck1 default --codec mp3 --duration 4 --title \"The Testers - "
                                 "Night & Day = 1+1 100%\""));
-        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("Title: ")),
+        QTRY_VERIFY2_WITH_TIMEOUT(output(cli, seen).contains(QStringLiteral("title confirmed")),
                                   qPrintable(seen), kOnAirTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(m_icecast.sourceStats(QStringLiteral("/cli.mp3"))
                                       .value(QStringLiteral("title"))
@@ -152,6 +152,34 @@ private Q_SLOTS:
                      .contains(QStringLiteral(
                          "Connection failed: Mount point already in use (HTTP 403)")),
                  qPrintable(secondSeen));
+        // --check stops at the busy mount without logging in, and the source on it goes on
+        // undisturbed: a listener stays connected across the check and hears the tone throughout.
+        const QJsonValue streamStart = m_icecast.sourceStats(QStringLiteral("/interrupted"))
+                                           .value(QStringLiteral("stream_start"));
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(QStringLiteral(DOREDORADAR_CLI_EXECUTABLE),
+                    {QStringLiteral("--check"), server(QStringLiteral("/interrupted"))});
+        QElapsedTimer listening;
+        listening.start();
+        const AudioProbe heard =
+            AudioProbe::of(m_icecast.listen(QStringLiteral("/interrupted"), 1 << 20, 3000));
+        QVERIFY(listening.elapsed() >= 2900);  // the listener was not dropped
+        QVERIFY(check.waitForFinished(10000));
+        const QString checked = QString::fromLocal8Bit(check.readAll());
+        QCOMPARE(check.exitCode(), 3);
+        QVERIFY2(checked.contains(QStringLiteral("[FAIL] Mount point: The mount point "
+                                                 "/interrupted is in use by another source")) &&
+                     checked.contains(QStringLiteral("[skip] Source login")),
+                 qPrintable(checked));
+        QVERIFY2(heard.ok, qPrintable(heard.error));
+        for (double at = 0.5; at + 0.5 <= heard.decodedSeconds; at += 0.5) {
+            const double level = tone::amplitudeS16(heard.pcm, 2, 0, 48000, kToneHz, at, 0.5);
+            QVERIFY2(level > 0.3, qPrintable(QStringLiteral("%1 at %2 s").arg(level).arg(at)));
+        }
+        QCOMPARE(m_icecast.sourceStats(QStringLiteral("/interrupted"))
+                     .value(QStringLiteral("stream_start")),
+                 streamStart);
 
         QElapsedTimer clock;
         clock.start();

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -31,6 +32,7 @@
 #include "tone.h"
 #include "tray_host.h"
 #include "ui/app_state.h"
+#include "ui/connection_check_dialog.h"
 #include "ui/deck_input_controller.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
@@ -61,6 +63,7 @@ class TestMainWindow : public QObject {
     std::function<bool()> m_confirm;
     int m_closeQuestions = 0;
     int m_closeAnswer = AlertDialog::kCancel;
+    bool m_checkConnection = false;  // the answer to a failed Go Live's alert
 
     AppState* state() { return m_window->appState(); }
     QPushButton* connectButton() { return m_window->findChild<QPushButton*>("connectButton"); }
@@ -85,6 +88,10 @@ class TestMainWindow : public QObject {
         };
         prompts.confirm = [this](const QString&, const QString&, const QString&, const QString&) {
             return m_confirm();
+        };
+        prompts.connectionFailed = [this](const QString& title, const QString& text) {
+            m_alerts << title + QStringLiteral(": ") + text;
+            return m_checkConnection;
         };
         prompts.askCloseAction = [this](const QString&, const QString&) {
             ++m_closeQuestions;
@@ -345,6 +352,30 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(kMount).isEmpty(), 10000);
         goLive();
         QCOMPARE(format(), QStringLiteral("audio/ogg"));
+    }
+
+    // A Go Live refused for a busy mount: its alert's "Check connection" names the mount.
+    void failedGoLiveOffersTheCheck() {
+        IcecastClient other;
+        other.connectToServerAsync(m_icecast->host(), m_icecast->port(), kMount,
+                                   QStringLiteral("source"), kSourcePassword);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_icecast->sourceStats(kMount).isEmpty(), 5000);
+        openWindow();
+        m_checkConnection = true;
+        QTest::mouseClick(connectButton(), Qt::LeftButton);
+        ConnectionCheckDialog* dialog = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(dialog = m_window->findChild<ConnectionCheckDialog*>(),
+                                 kLiveTimeoutMs);
+        const auto shown = [dialog] {
+            QStringList texts;
+            for (const QLabel* label : dialog->findChildren<QLabel*>()) texts << label->text();
+            return texts.join(QLatin1Char('\n'));
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(shown().contains(QStringLiteral("The mount point /live is in "
+                                                                  "use by another source")),
+                                  qPrintable(shown()), 10000);
+        m_checkConnection = false;
+        other.disconnectFromServer();
     }
 
     // Stored settings come back: a device that is missing keeps its name, a stored preset gives

@@ -699,6 +699,40 @@ private Q_SLOTS:
         QVERIFY(client.isConnected());
     }
 
+    // After a 200 the server's public status is read until it shows the title (up to 5 s).
+    void titleConfirmation_data() {
+        QTest::addColumn<Codec>("codec");
+        QTest::addColumn<QByteArray>("shownTitle");
+        QTest::addColumn<TitleConfirmation::Outcome>("outcome");
+        QTest::newRow("shown") << Codec::Mp3 << QByteArray("a - t")
+                               << TitleConfirmation::Outcome::Confirmed;
+        QTest::newRow("never shown")
+            << Codec::Aac << QByteArray("Old Song") << TitleConfirmation::Outcome::NotShown;
+        QTest::newRow("Ogg") << Codec::Opus << QByteArray("a - t")
+                             << TitleConfirmation::Outcome::NotForOgg;
+    }
+
+    void titleConfirmation() {
+        QFETCH(Codec, codec);
+        QFETCH(QByteArray, shownTitle);
+        Rig<> rig;
+        auto& [server, client, sig] = rig;
+        server.setStatusReply(Reply::answer(
+            "HTTP/1.0 200 OK\r\nServer: Icecast 2.4.4\r\n\r\n{\"icestats\":{\"source\":{"
+            "\"listenurl\":\"http://127.0.0.1/live\",\"title\":\"" +
+                shownTitle + "\"}}}",
+            0, 0));
+        client.setCodec(codec);
+        connectAndWait(client, sig, server.port());
+        QSignalSpy confirmation(&client, &IcecastClient::titleConfirmation);
+        QVERIFY(client.sendMetadata(QStringLiteral("t"), QStringLiteral("a")));
+        QTRY_COMPARE_WITH_TIMEOUT(confirmation.count(), 1, 8000);
+        QCOMPARE(sig.metadataSent.count(), 1);
+        QTEST(confirmation[0][0].value<TitleConfirmation::Outcome>(), "outcome");
+        QCOMPARE(confirmation[0][1].toString(), QStringLiteral("a - t"));
+        if (codec == Codec::Opus) QCOMPARE(server.statusRequestCount(), 0);
+    }
+
     // A slow answer holds up neither the thread nor the audio; a newer title supersedes it.
     void titleWaitsOffTheClientsThread() {
         Rig<> rig;

@@ -6,46 +6,26 @@
 #include <future>
 #include <vector>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "loopback_listener.h"
 #include "platform/socket.h"
 
 namespace {
 
-// A listening socket on 127.0.0.1 with the given backlog, closed at the end of the test.
-struct Listener {
-    explicit Listener(int backlog = 8) {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(fd, backlog);
-        socklen_t length = sizeof(address);
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    ~Listener() { ::close(fd); }
-    int accept() const { return ::accept(fd, nullptr, nullptr); }
-    int fd = -1;
-    quint16 port = 0;
-};
-
 // A connected pair: our side through tcpConnect, the peer side accepted.
 struct Pair {
     Pair() {
-        client = platform::tcpConnect("127.0.0.1", listener.port, false, 2000);
+        client = platform::tcpConnect("127.0.0.1", listener.port(), false, 2000);
         peer = listener.accept();
     }
     ~Pair() {
         platform::closeSocket(client);
         if (peer >= 0) ::close(peer);
     }
-    Listener listener;
+    LoopbackListener listener;
     int client = -1;
     int peer = -1;
 };
@@ -69,8 +49,8 @@ private Q_SLOTS:
 
         quint16 closedPort;
         {
-            Listener gone;
-            closedPort = gone.port;
+            LoopbackListener gone;
+            closedPort = gone.port();
         }
         // Nothing listening is told apart from a timeout, on every address of the name.
         QCOMPARE(platform::tcpConnect("127.0.0.1", closedPort, false, 2000),
@@ -158,21 +138,11 @@ private Q_SLOTS:
 
     void abortEndsAPendingConnect() {
         // A full accept queue leaves further connects pending.
-        Listener full(0);
-        std::vector<int> fillers;
-        for (int i = 0; i < 4; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address.sin_port = htons(full.port);
-            ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-            fillers.push_back(fd);
-        }
-        QThread::msleep(100);
+        LoopbackListener full(0);
+        full.fillAcceptQueue();
         platform::AbortableSocket holder;
         auto connecting = std::async(std::launch::async, [&holder, &full] {
-            return platform::tcpConnect("127.0.0.1", full.port, false, 10000, &holder);
+            return platform::tcpConnect("127.0.0.1", full.port(), false, 10000, &holder);
         });
         QTRY_VERIFY(holder.socket() >= 0);
         QThread::msleep(100);
@@ -180,7 +150,6 @@ private Q_SLOTS:
         QCOMPARE(connecting.wait_for(std::chrono::seconds(3)), std::future_status::ready);
         QCOMPARE(connecting.get(), platform::kSocketAborted);
         QCOMPARE(holder.socket(), -1);  // closed by the helper that opened it
-        for (int fd : fillers) ::close(fd);
     }
 
     void releaseHandsTheSocketOver() {

@@ -54,6 +54,16 @@ void ScriptedSourceServer::setMetadataReply(const Reply& reply) {
     m_metadataReply = reply;
 }
 
+void ScriptedSourceServer::setStatusReply(const Reply& reply) {
+    QMutexLocker lock(&m_mutex);
+    m_statusReply = reply;
+}
+
+int ScriptedSourceServer::statusRequestCount() const {
+    QMutexLocker lock(&m_mutex);
+    return m_statusCount;
+}
+
 int ScriptedSourceServer::connectionCount() const {
     QMutexLocker lock(&m_mutex);
     return m_sourceCount;
@@ -165,8 +175,10 @@ void ScriptedSourceServer::onReadyRead(int id) {
         c.data += c.socket->readAll();
         if (c.replied || !c.data.contains("\r\n\r\n")) return;
         c.replied = true;
-        c.isMetadata = c.data.startsWith("GET ");
-        if (c.isMetadata) {
+        if (c.data.startsWith("GET /status-json.xsl ")) {
+            ++m_statusCount;
+            chosen = m_statusReply;
+        } else if ((c.isMetadata = c.data.startsWith("GET "))) {
             ++m_metadataCount;
             chosen = m_metadataReply;
         } else {

@@ -42,9 +42,14 @@ public:
     // Reply to every title request (a connection whose request starts with "GET ").
     void setMetadataReply(const Reply& reply);
 
-    // Source connections (title requests are counted apart).
+    // Reply to every request for the public status page ("GET /status-json.xsl"); by default
+    // an Icecast status with no mount live.
+    void setStatusReply(const Reply& reply);
+
+    // Source connections (title and status requests are counted apart).
     int connectionCount() const;
     int metadataRequestCount() const;
+    int statusRequestCount() const;
     // Everything received on source connection `index` (request and audio).
     QByteArray received(int index) const;
     QByteArray metadataRequest(int index) const;
@@ -91,7 +96,12 @@ private:
         "<iceresponse><message>Metadata update successful</message><return>1</return>"
         "</iceresponse>\n",
         0, 0);
+    Reply m_statusReply = Reply::answer(
+        "HTTP/1.0 200 OK\r\nServer: Icecast 2.4.4\r\nContent-Type: application/json\r\n\r\n"
+        "{\"icestats\":{\"server_id\":\"Icecast 2.4.4\",\"dummy\":null}}",
+        0, 0);
     QList<Connection> m_connections;
     int m_sourceCount = 0;
     int m_metadataCount = 0;
+    int m_statusCount = 0;
 };

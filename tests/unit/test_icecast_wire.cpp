@@ -5,6 +5,7 @@
 #include <string>
 
 #include "broadcast/icecast_wire.h"
+#include "broadcast/server_status.h"
 
 using namespace icecast;
 
@@ -261,6 +262,65 @@ private Q_SLOTS:
         QCOMPARE(int(verdict.reply), reply);
         QVERIFY2(QString::fromStdString(verdict.serverText).contains(quoted),
                  verdict.serverText.c_str());
+    }
+
+    void answerHeadAndHeaders() {
+        const std::string answer = "HTTP/1.0 200 OK\r\nserver:  Icecast 2.4.4 \r\n\r\nServer: x";
+        const AnswerHead head = readAnswerHead(answer);
+        QVERIFY(head.isHttp && head.complete);
+        QCOMPARE(head.status, 200);
+        QCOMPARE(answer.substr(head.bodyOffset), std::string("Server: x"));
+        QCOMPARE(headerValue(answer, "Server"), std::string("Icecast 2.4.4"));
+        QCOMPARE(headerValue("HTTP/1.1 404 No\nServer: nginx\n\n", "server"), std::string("nginx"));
+        QVERIFY(!readAnswerHead("SSH-2.0-OpenSSH\r\n").isHttp);
+        QVERIFY(!readAnswerHead("HTTP/1.1 2").isHttp);
+    }
+
+    // Mounts as "path listeners title", one per line.
+    void statusDocument_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("decoded");
+        QTest::addColumn<QString>("mounts");
+        // Written with ' for ", which the documents here never hold themselves.
+        const auto json = [](const char* text) { return QByteArray(text).replace('\'', '"'); };
+        QTest::newRow("one source is an object")
+            << json(
+                   "{'icestats':{'server_id':'Icecast 2.4.4','source':{'listenurl':"
+                   "'http://h:8000/live','listeners':2,'title':'A - B','dummy':null}}}")
+            << true << "/live 2 A - B";
+        QTest::newRow("several are an array")
+            << json(
+                   "{'icestats':{'source':[{'listenurl':'http://h/a','listeners':1},"
+                   "{'listenurl':'http://h/b','artist':'X','title':'Y'}]}}")
+            << true << "/a 1 \n/b 0 X - Y";
+        QTest::newRow("none") << json("{'icestats':{'server_id':'Icecast 2.4.4'}}") << true << "";
+        QTest::newRow("bare words, empty values, a negative count")
+            << json(
+                   "{'icestats':{'source':{'listenurl':'http://h/x','listeners':-3,"
+                   "'genre':,'title':0123,'artist':1e5,}}}")
+            << true << "/x 0 1e5 - 0123";
+        QTest::newRow("raw control characters, stray backslashes, broken UTF-8")
+            << json("{'icestats':{'source':{'listenurl':'/y','title':'a\tb\\q\xff'}}}") << true
+            << "/y 0 a\tb\\q\ufffd";
+        QTest::newRow("a web page") << QByteArray("<html>Hello</html>") << false << "";
+        QTest::newRow("another document") << json("{'stats':{}}") << false << "";
+        QTest::newRow("cut short")
+            << json("{'icestats':{'source':{'listenurl':'/z'") << false << "";
+    }
+
+    void statusDocument() {
+        QFETCH(QByteArray, body);
+        ServerStatus status;
+        QTEST(decodeServerStatus(std::string_view(body.constData(), size_t(body.size())), status),
+              "decoded");
+        QStringList mounts;
+        for (const StatusMount& mount : status.mounts) {
+            mounts << QStringLiteral("%1 %2 %3")
+                          .arg(QString::fromStdString(mount.mount))
+                          .arg(mount.listeners)
+                          .arg(QString::fromStdString(mount.title));
+        }
+        QTEST(mounts.join(QLatin1Char('\n')), "mounts");
     }
 };
 

@@ -1,5 +1,5 @@
 // Renders the windows into PNG files: the settings dialog section by section with a sample
-// account and its window picker, and with --live the main window on air.
+// account and its window picker, the connection check, and with --live the main window on air.
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -20,6 +20,7 @@
 #include "core/app_identity.h"
 #include "ui/app_appearance.h"
 #include "ui/app_state.h"
+#include "ui/connection_check_dialog.h"
 #include "ui/deck_input_controller.h"
 #include "ui/login_session_flow.h"
 #include "ui/main_window.h"
@@ -176,6 +177,29 @@ int main(int argc, char** argv) {
                                {QStringLiteral("Terminal"), 3}});
     picker.show();
     written &= save(picker, folder + QStringLiteral("/settings-window-picker.png"));
+
+    // A check that stopped at a busy mount, as the window shows it after a failed Go Live.
+    ConnectionCheckDialog check;
+    check.showStep({CheckStep::Resolve, CheckVerdict::Passed,
+                    QStringLiteral("stream.example.com resolves to 203.0.113.24."), QString()});
+    check.showStep({CheckStep::Connect, CheckVerdict::Passed,
+                    QStringLiteral("Port 8000 accepts connections (203.0.113.24 accepted)."),
+                    QString()});
+    check.showStep({CheckStep::Server, CheckVerdict::Passed,
+                    QStringLiteral("An Icecast server answers (Icecast 2.4.4)."), QString()});
+    check.showStep({CheckStep::Mount, CheckVerdict::Failed,
+                    QStringLiteral("The mount point /live is in use by another source (12 "
+                                   "listeners)."),
+                    QStringLiteral("Stop the other source first, or stream to another mount "
+                                   "point.")});
+    for (const CheckStep step : {CheckStep::Login, CheckStep::ContentType}) {
+        check.showStep({step, CheckVerdict::Skipped,
+                        QStringLiteral("Not checked: an earlier step failed."), QString()});
+    }
+    check.showEnd(false);
+    check.show();
+    written &= save(check, folder + QStringLiteral("/connection-check.png"));
+    check.hide();
 
     if (live) written &= renderLiveMainWindow(folder);
     return written ? 0 : 1;
