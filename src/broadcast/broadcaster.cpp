@@ -35,6 +35,13 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
     connect(m_icecastClient, &IcecastClient::sendCompleted, m_healthMonitor,
             &StreamHealthMonitor::addSample);
     connect(m_icecastClient, &IcecastClient::reconnecting, this, &Doredoradar::onReconnectNotice);
+    // Every broadcast is heard from the listener's side unless the user turns it off.
+    m_icecastClient->setVerifyOnAir(true);
+    connect(m_icecastClient, &IcecastClient::onAirChecked, m_healthMonitor,
+            [this](OnAirVerdict verdict, qint64 afterAcceptedMs) {
+                m_healthMonitor->recordVerification(verdict == OnAirVerdict::Verified,
+                                                    afterAcceptedMs);
+            });
     m_sender = std::make_unique<ChunkSender>(m_icecastClient, m_encoderSettings);
 
     m_mixer = new GStreamerMixer(this);
