@@ -104,8 +104,7 @@ bool Doredoradar::initialize() {
     BROADCAST_INFO << "GStreamer mixer initialized";
     if (!m_soundServer) {
         m_soundServer = new SoundServerRecovery(m_audioManager, m_mixer, this);
-        connect(m_soundServer, &SoundServerRecovery::warning, this,
-                &Doredoradar::warningOccurred);
+        connect(m_soundServer, &SoundServerRecovery::warning, this, &Doredoradar::warningOccurred);
         connect(m_soundServer, &SoundServerRecovery::deckRecovered, this,
                 &Doredoradar::deckInputRecovered);
         m_soundServer->start();

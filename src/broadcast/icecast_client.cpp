@@ -47,10 +47,9 @@ IcecastClient::IcecastClient(QObject* parent) : QObject(parent) {
         this, [this](const std::shared_ptr<TitleSender>& sender,
                      const TitleSender::Result& result) { finishTitle(sender, result); });
     m_verifierLink = std::make_shared<ListenerVerifier::ResultLink>(
-        this, [this](const std::shared_ptr<ListenerVerifier>& verifier,
-                     const ListenerVerifier::Result& result) {
-            finishVerification(verifier, result);
-        });
+        this,
+        [this](const std::shared_ptr<ListenerVerifier>& verifier,
+               const ListenerVerifier::Result& result) { finishVerification(verifier, result); });
     m_sentWindow = std::make_shared<SentStreamWindow>();
     m_reconnect = new ReconnectSeries(this);
     connect(m_reconnect, &ReconnectSeries::reconnecting, this, &IcecastClient::reconnecting);
@@ -513,9 +512,8 @@ void IcecastClient::startVerification() {
     if (!m_verifyOnAir) return;
     icecast::SourceRequest request = sourceRequest();
     std::string listenerRequest = icecast::buildListenerRequest(request);
-    m_verifier = std::make_shared<ListenerVerifier>(std::move(request.host), m_port,
-                                                    std::move(listenerRequest), m_sentWindow,
-                                                    m_verifierLink);
+    m_verifier = std::make_shared<ListenerVerifier>(
+        std::move(request.host), m_port, std::move(listenerRequest), m_sentWindow, m_verifierLink);
     qCDebug(lcIcecast).noquote() << "Listening to" << target() << "as a listener would";
     ListenerVerifier::start(m_verifier);
 }

@@ -72,10 +72,9 @@ ListenerVerifier::Result ListenerVerifier::listen() {
     const int socket =
         platform::tcpConnect(m_host.c_str(), m_port, false, remainingMs(), m_socket.get());
     if (socket < 0 || deadline.hasExpired()) {
-        return finish(OnAirVerdict::Unreachable,
-                      QStringLiteral("no listener connection to %1:%2")
-                          .arg(QString::fromStdString(m_host))
-                          .arg(m_port));
+        return finish(OnAirVerdict::Unreachable, QStringLiteral("no listener connection to %1:%2")
+                                                     .arg(QString::fromStdString(m_host))
+                                                     .arg(m_port));
     }
     if (platform::tcpSendAll(socket, m_request.data(), m_request.size(), remainingMs()) !=
         static_cast<std::int64_t>(m_request.size())) {
@@ -122,9 +121,9 @@ ListenerVerifier::Result ListenerVerifier::listen() {
         const SentStreamWindow::Snapshot sent = m_window->snapshot();
         if (!sent.contains(std::string_view(tail).substr(tail.size() - kBlockBytes))) continue;
         if (!sent.isOgg || (sent.hasBosSerial && heardOgg.sawSerial(sent.bosSerial))) {
-            return finish(OnAirVerdict::Verified,
-                          QStringLiteral("%1 bytes heard, the newest of them sent by us")
-                              .arg(heardBytes));
+            return finish(
+                OnAirVerdict::Verified,
+                QStringLiteral("%1 bytes heard, the newest of them sent by us").arg(heardBytes));
         }
         sameBytesOtherSerial = true;
     }

@@ -30,10 +30,10 @@ void OggPageScanner::feed(const char* data, std::size_t length) {
             continue;
         }
         if (m_matched < m_header.size()) continue;
-        const std::uint32_t serial =
-            std::uint32_t(m_header[kSerialAt]) | std::uint32_t(m_header[kSerialAt + 1]) << 8 |
-            std::uint32_t(m_header[kSerialAt + 2]) << 16 |
-            std::uint32_t(m_header[kSerialAt + 3]) << 24;
+        const std::uint32_t serial = std::uint32_t(m_header[kSerialAt]) |
+                                     std::uint32_t(m_header[kSerialAt + 1]) << 8 |
+                                     std::uint32_t(m_header[kSerialAt + 2]) << 16 |
+                                     std::uint32_t(m_header[kSerialAt + 3]) << 24;
         pageHeader(m_header[kTypeAt], serial);
         m_matched = 0;
     }

@@ -15,8 +15,9 @@
 // It also counts the listener checks of the broadcast (verified or not, and how long after the
 // server accepted the last verified one came).
 //
-// addSample, recordReconnect and recordVerification may be called from any thread (they take a short mutex at most);
-// the getters may be read from any thread; everything else belongs to the monitor's thread.
+// addSample, recordReconnect and recordVerification may be called from any thread (they take a
+// short mutex at most); the getters may be read from any thread; everything else belongs to the
+// monitor's thread.
 class StreamHealthMonitor : public QObject {
     Q_OBJECT
 

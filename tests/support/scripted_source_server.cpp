@@ -158,6 +158,7 @@ void ScriptedSourceServer::onNewConnection() {
 void ScriptedSourceServer::onReadyRead(int id) {
     Reply chosen;
     bool answer = false;
+    QTcpSocket* listener = nullptr;
     {
         QMutexLocker lock(&m_mutex);
         Connection& c = m_connections[id];
@@ -165,8 +166,12 @@ void ScriptedSourceServer::onReadyRead(int id) {
         c.data += c.socket->readAll();
         if (c.replied || !c.data.contains("\r\n\r\n")) return;
         c.replied = true;
-        c.isMetadata = c.data.startsWith("GET ");
-        if (c.isMetadata) {
+        c.isMetadata = c.data.startsWith("GET /admin/");
+        if (!c.isMetadata && c.data.startsWith("GET ")) {
+            // The client hearing its own mount: no stream is served here.
+            c.closedByServer = true;
+            listener = c.socket;
+        } else if (c.isMetadata) {
             ++m_metadataCount;
             chosen = m_metadataReply;
         } else {
@@ -175,6 +180,7 @@ void ScriptedSourceServer::onReadyRead(int id) {
         }
         answer = chosen.action == Reply::Action::Answer;
     }
+    if (listener) listener->close();
     if (answer) reply(id, chosen);
 }
 
