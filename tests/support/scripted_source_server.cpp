@@ -178,7 +178,7 @@ void ScriptedSourceServer::onReadyRead(int id) {
             chosen = m_sourceReplies.value(m_sourceCount, m_sourceReplies.last());
             c.sourceIndex = m_sourceCount++;
         }
-        answer = chosen.action == Reply::Action::Answer;
+        answer = !listener && chosen.action == Reply::Action::Answer;
     }
     if (listener) listener->close();
     if (answer) reply(id, chosen);
