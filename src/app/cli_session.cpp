@@ -159,7 +159,8 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(client, &IcecastClient::sendCompleted, this, &CliSession::onSendCompleted);
     connect(client, &IcecastClient::metadataSent, this, &CliSession::onTitleSent);
     connect(client, &IcecastClient::metadataFailed, this, &CliSession::onTitleRefused);
-    connect(client, &IcecastClient::onAirChecked, this, &CliSession::onAirChecked);
+    connect(client, &IcecastClient::listenerCheckFinished, this,
+            &CliSession::onListenerCheckFinished);
 }
 
 CliSession::~CliSession() { shutdown(); }
@@ -386,7 +387,7 @@ void CliSession::onSendCompleted(int bytes, qint64, bool success) {
     if (success) m_bytesSent += bytes;
 }
 
-void CliSession::onAirChecked(OnAirVerdict verdict, qint64 afterAcceptedMs) {
+void CliSession::onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs) {
     if (m_finishing) return;
     const QString text = onAirVerdictText(verdict);
     if (verdict == OnAirVerdict::Verified) {

@@ -43,7 +43,7 @@ private:
     void onControllerError(const QString& error);
     void onReconnecting(int attempt, int maxAttempts, int countdown);
     void onSendCompleted(int bytes, qint64 latencyUs, bool success);
-    void onAirChecked(OnAirVerdict verdict, qint64 afterAcceptedMs);
+    void onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs);
     void onStatusTick();
     void publishTitle();
     void onTitleSent();

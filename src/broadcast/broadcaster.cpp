@@ -37,7 +37,7 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
     connect(m_icecastClient, &IcecastClient::reconnecting, this, &Doredoradar::onReconnectNotice);
     // Every broadcast is heard from the listener's side unless the user turns it off.
     m_icecastClient->setVerifyOnAir(true);
-    connect(m_icecastClient, &IcecastClient::onAirChecked, m_healthMonitor,
+    connect(m_icecastClient, &IcecastClient::listenerCheckFinished, m_healthMonitor,
             [this](OnAirVerdict verdict, qint64 afterAcceptedMs) {
                 m_healthMonitor->recordVerification(verdict == OnAirVerdict::Verified,
                                                     afterAcceptedMs);

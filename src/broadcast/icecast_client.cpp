@@ -531,7 +531,7 @@ void IcecastClient::finishVerification(const std::shared_ptr<ListenerVerifier>& 
         qCWarning(lcIcecast).noquote()
             << "On air:" << verdict << "at" << target() << "(" + result.detail + ")";
     }
-    Q_EMIT onAirChecked(result.verdict, afterAcceptedMs);
+    Q_EMIT listenerCheckFinished(result.verdict, afterAcceptedMs);
 }
 
 void IcecastClient::abortVerification() {

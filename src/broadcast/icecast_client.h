@@ -23,7 +23,8 @@ class SentStreamWindow;
 // for older servers) on a short-lived worker thread per attempt, the audio writes, loss detection
 // by a failed write, a fixed-delay reconnect series with a countdown, and title updates through
 // the server's metadata request on a short-lived worker thread of their own. With the listener
-// check on, every accepted connection is then heard from the listener's side (onAirChecked).
+// check on, every accepted connection is then heard from the listener's side
+// (listenerCheckFinished).
 //
 // Every public method, slot and setter is for the thread the client lives on (the main thread).
 // connectToServerAsync and sendMetadata return at once; disconnectFromServer and cancelReconnect
@@ -91,7 +92,7 @@ Q_SIGNALS:
     void sendCompleted(int bytes, qint64 latencyUs, bool success);
     // The listener check of the current connection ended, afterAcceptedMs after the server
     // accepted the source. Not emitted for a check that a disconnect or reconnect cut short.
-    void onAirChecked(OnAirVerdict verdict, qint64 afterAcceptedMs);
+    void listenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs);
 
 public Q_SLOTS:
     void onHostResolved(const QHostInfo& hostInfo);

@@ -17,6 +17,9 @@ namespace {
 
 // An answer's header block longer than this is no streaming server's.
 constexpr std::size_t kMaxHeadBytes = 16 * 1024;
+// Ogg heard is kept by the page (a page holds at most 65307 bytes), enough to leave a block of
+// packets once the page cut short at the end is left out.
+constexpr std::size_t kOggKeepBytes = 4 * 65307;
 
 }  // namespace
 
@@ -83,8 +86,10 @@ ListenerVerifier::Result ListenerVerifier::listen() {
 
     std::string head;
     bool answered = false;
-    // The newest bytes heard (at most two blocks), all that the match needs.
+    // The newest bytes heard, all that the match needs: two blocks, or for Ogg enough pages for
+    // a block of their bodies.
     std::string tail;
+    const std::size_t keepBytes = m_window->isOgg() ? kOggKeepBytes : 2 * kBlockBytes;
     std::size_t heardBytes = 0;
     std::size_t sinceLastTry = 0;
     bool sameBytesOtherSerial = false;
@@ -114,18 +119,33 @@ ListenerVerifier::Result ListenerVerifier::listen() {
         heardBytes += piece.size();
         sinceLastTry += piece.size();
         tail.append(piece);
-        if (tail.size() > 2 * kBlockBytes) tail.erase(0, tail.size() - kBlockBytes);
+        if (tail.size() > keepBytes) tail.erase(0, tail.size() - keepBytes / 2);
         if (tail.size() < kBlockBytes || sinceLastTry < kBlockBytes) continue;
 
         sinceLastTry = 0;
         const SentStreamWindow::Snapshot sent = m_window->snapshot();
-        if (!sent.contains(std::string_view(tail).substr(tail.size() - kBlockBytes))) continue;
-        if (!sent.isOgg || (sent.hasBosSerial && heardOgg.sawSerial(sent.bosSerial))) {
-            return finish(
-                OnAirVerdict::Verified,
-                QStringLiteral("%1 bytes heard, the newest of them sent by us").arg(heardBytes));
+        if (sent.contains(std::string_view(tail).substr(tail.size() - kBlockBytes))) {
+            // Our pages as they are: they must belong to the stream we opened last.
+            if (!sent.isOgg || (sent.hasBosSerial && heardOgg.sawSerial(sent.bosSerial))) {
+                return finish(OnAirVerdict::Verified,
+                              QStringLiteral("%1 bytes heard, the newest of them sent by us")
+                                  .arg(heardBytes));
+            }
+            sameBytesOtherSerial = true;
+            continue;
         }
-        sameBytesOtherSerial = true;
+        if (!sent.isOgg) continue;
+        // A server may cut the packets into pages of its own, under a serial of its own (Icecast
+        // does for Vorbis, to put titles into the stream): then the packets must be ours.
+        const std::string heardPackets = OggPageScanner::pageBodies(tail);
+        if (heardPackets.size() >= kBlockBytes &&
+            sent.packetsContain(
+                std::string_view(heardPackets).substr(heardPackets.size() - kBlockBytes))) {
+            return finish(OnAirVerdict::Verified,
+                          QStringLiteral("%1 bytes heard, the newest packets sent by us, in "
+                                         "pages of the server's own")
+                              .arg(heardBytes));
+        }
     }
     if (!answered) {
         return finish(head.empty() ? OnAirVerdict::Unreachable : OnAirVerdict::SomethingElse,

@@ -13,6 +13,30 @@ constexpr std::uint8_t kBosFlag = 0x02;
 
 }  // namespace
 
+std::string OggPageScanner::pageBodies(std::string_view bytes) {
+    constexpr std::size_t kHeaderBytes = 27;
+    std::string bodies;
+    bodies.reserve(bytes.size());
+    std::size_t at = bytes.find("OggS");
+    while (at != std::string_view::npos && at + kHeaderBytes <= bytes.size()) {
+        const auto header = reinterpret_cast<const std::uint8_t*>(bytes.data() + at);
+        const std::size_t segments = header[kHeaderBytes - 1];
+        std::size_t bodyBytes = 0;
+        const bool tableIn = at + kHeaderBytes + segments <= bytes.size();
+        for (std::size_t i = 0; tableIn && i < segments; ++i) bodyBytes += header[kHeaderBytes + i];
+        const std::size_t bodyAt = at + kHeaderBytes + segments;
+        if (!tableIn || bodyAt + bodyBytes > bytes.size()) break;  // cut short
+        if (header[kVersionAt] != 0) {
+            at = bytes.find("OggS", at + 1);  // not a page: look for the next one
+            continue;
+        }
+        bodies.append(bytes.substr(bodyAt, bodyBytes));
+        at = bodyAt + bodyBytes;
+        if (bytes.substr(at, 4) != "OggS") at = bytes.find("OggS", at);
+    }
+    return bodies;
+}
+
 void OggPageScanner::reset() { *this = OggPageScanner(); }
 
 void OggPageScanner::feed(const char* data, std::size_t length) {

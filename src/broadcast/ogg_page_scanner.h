@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // Reads Ogg page headers from a stream fed in pieces of any size (a header may span pieces):
 // remembers the serial of the newest page that opens a stream (BOS) and the first few distinct
@@ -12,6 +14,11 @@
 class OggPageScanner {
 public:
     static constexpr std::size_t kMaxSerials = 8;
+
+    // The bodies of the whole pages in `bytes`, joined: the stream's packets without their
+    // framing, the same however a server cut them into pages. Bytes before the first page and a
+    // page cut short at the end are left out.
+    static std::string pageBodies(std::string_view bytes);
 
     void reset();
     void feed(const char* data, std::size_t length);

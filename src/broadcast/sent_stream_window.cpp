@@ -5,10 +5,27 @@
 #include <cstring>
 #include <functional>
 
-bool SentStreamWindow::Snapshot::contains(std::string_view block) const {
-    if (block.empty() || block.size() > bytes.size()) return false;
+namespace {
+
+bool holds(std::string_view haystack, std::string_view block) {
+    if (block.empty() || block.size() > haystack.size()) return false;
     const std::boyer_moore_horspool_searcher searcher(block.begin(), block.end());
-    return std::search(bytes.begin(), bytes.end(), searcher) != bytes.end();
+    return std::search(haystack.begin(), haystack.end(), searcher) != haystack.end();
+}
+
+}  // namespace
+
+bool SentStreamWindow::Snapshot::contains(std::string_view block) const {
+    return holds(bytes, block);
+}
+
+bool SentStreamWindow::Snapshot::packetsContain(std::string_view block) const {
+    return holds(OggPageScanner::pageBodies(bytes), block);
+}
+
+bool SentStreamWindow::isOgg() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_isOgg;
 }
 
 SentStreamWindow::SentStreamWindow(std::size_t capacityBytes) : m_ring(capacityBytes) {}

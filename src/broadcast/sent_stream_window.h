@@ -28,6 +28,8 @@ public:
 
         // Whether `block` appears as it is somewhere in the bytes.
         bool contains(std::string_view block) const;
+        // Whether `block` appears in the bodies of the Ogg pages, joined.
+        bool packetsContain(std::string_view block) const;
     };
 
     explicit SentStreamWindow(std::size_t capacityBytes = kDefaultCapacityBytes);
@@ -35,6 +37,7 @@ public:
     // Forgets everything: a new stream starts; `isOgg` turns the serial tracking on.
     void reset(bool isOgg);
     void append(const char* data, std::size_t length);
+    bool isOgg() const;
     Snapshot snapshot() const;
 
 private:

@@ -208,6 +208,8 @@ void MainWindow::connectServices() {
     connect(client, &IcecastClient::connectionError, this, &MainWindow::onClientConnectionError);
     connect(client, &IcecastClient::metadataSent, this, &MainWindow::onTitleSent);
     connect(client, &IcecastClient::metadataFailed, this, &MainWindow::onTitleFailed);
+    connect(client, &IcecastClient::listenerCheckFinished, this,
+            &MainWindow::onListenerCheckFinished);
     connect(m_broadcaster->healthMonitor(), &StreamHealthMonitor::healthUpdated, this,
             &MainWindow::onHealthUpdated);
     if (m_audioManager) {

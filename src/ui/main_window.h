@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 
+#include "broadcast/listener_verifier.h"
 #include "broadcast/stream_health_monitor.h"
 #include "cloud/ondaro_models.h"
 #include "ui/alert_dialog.h"
@@ -142,6 +143,8 @@ private Q_SLOTS:
     void onStartServerClicked();
     void updateBroadcastInfo();
     void onHealthUpdated(int score, StreamHealthMonitor::HealthLevel level);
+    // The air badge's mark: whether listeners get this stream.
+    void onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs);
     void onHealthBadgeClicked();
     void onCheckForUpdates();
     void onUpdaterStatusMessage(const QString& message);
@@ -287,6 +290,7 @@ private:
     QLabel* m_airDot = nullptr;
     QGraphicsOpacityEffect* m_airDotOpacity = nullptr;
     QLabel* m_airBadge = nullptr;
+    QLabel* m_airCheckMark = nullptr;
     QWidget* m_airBadgeContainer = nullptr;
     QWidget* m_serverBadgeContainer = nullptr;
     QLabel* m_serverBadge = nullptr;

@@ -163,6 +163,10 @@ void MainWindow::setAirBadge(bool onAir) {
                                 ? QStringLiteral("background-color: #FFFFFF; border-radius: 6px;")
                                 : QStringLiteral("background-color: #9CA3AF; border-radius: 6px;"));
     m_airDotOpacity->setOpacity(1.0);
+    // A new broadcast (or none) has not been heard yet.
+    m_airCheckMark->hide();
+    m_airCheckMark->setToolTip(QString());
+    m_airCheckMark->setAccessibleName(QString());
     if (onAir)
         m_pulse->start();
     else
@@ -250,6 +254,28 @@ void MainWindow::onHealthUpdated(int score, StreamHealthMonitor::HealthLevel lev
                                : QStringLiteral("Health %1").arg(score));
     m_healthBadge->setFixedWidth(120);
     repolish(m_healthBadge);
+}
+
+void MainWindow::onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs) {
+    if (!m_appState->isBroadcasting()) return;
+    const bool verified = verdict == OnAirVerdict::Verified;
+    QString text = onAirVerdictText(verdict);
+    text[0] = text[0].toUpper();
+    const QString toolTip =
+        verified ? QStringLiteral(
+                       "%1: listeners receive this stream (heard %2 s after the server "
+                       "accepted it)")
+                       .arg(text, QString::number(double(afterAcceptedMs) / 1000.0, 'f', 1))
+                 : text;
+    m_airCheckMark->setPixmap(
+        tintedIcon(QIcon(verified ? QStringLiteral(":/icons/alert_success.svg")
+                                  : QStringLiteral(":/icons/alert_warning.svg")),
+                   QSize(16, 16), Qt::white, devicePixelRatioF()));
+    m_airCheckMark->setToolTip(toolTip);
+    m_airCheckMark->setAccessibleName(text);
+    m_airCheckMark->show();
+    // The broadcast carries on; what listeners miss is said where warnings go.
+    if (!verified) setStatusNotice(text, QStringLiteral("warning"));
 }
 
 void MainWindow::onHealthBadgeClicked() {

@@ -438,7 +438,7 @@ private Q_SLOTS:
         controller().setInitialStreamMetadata(QStringLiteral("Night Train"),
                                               QStringLiteral("The Testers"));
         QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
-        QSignalSpy checked(client(), &IcecastClient::onAirChecked);
+        QSignalSpy checked(client(), &IcecastClient::listenerCheckFinished);
         const QString mount = QStringLiteral("/") + codec;
         goLive(mount);
         QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
@@ -580,7 +580,7 @@ private Q_SLOTS:
     // listener's side, the second one against the new stream's serial.
     void serverRestartResumesWithAFreshStream() {
         client()->setReconnectInterval(2);
-        QSignalSpy checked(client(), &IcecastClient::onAirChecked);
+        QSignalSpy checked(client(), &IcecastClient::listenerCheckFinished);
         QSignalSpy stopped(&controller(), &Doredoradar::broadcastingStopped);
         QSignalSpy reconnecting(client(), &IcecastClient::reconnecting);
         const QString mount = QStringLiteral("/restart");

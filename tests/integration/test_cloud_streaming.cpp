@@ -193,7 +193,7 @@ private Q_SLOTS:
         m_client.disconnectFromServer();
         QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(QStringLiteral("/live")).isEmpty(), 5000);
         m_client.setVerifyOnAir(true);
-        QSignalSpy checked(&m_client, &IcecastClient::onAirChecked);
+        QSignalSpy checked(&m_client, &IcecastClient::listenerCheckFinished);
         m_client.connectToServerAsync(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("/live"),
                                       QStringLiteral("source"), kSourcePassword);
         QTRY_COMPARE_WITH_TIMEOUT(checked.count(), 1, 10000);
