@@ -1,6 +1,7 @@
 // Connect-to-air: how long after connectAndBroadcast the server accepts the source, and how long
 // after that the first audio byte is written (the primed start should make this almost nothing);
-// and after a server restart, how long from the server's return until audio flows again.
+// and after a server restart, how long from the server's return until audio flows again. Then,
+// per codec, how long after the server accepted the listener check says "verified".
 //
 // Usage: broadcast_connect_bench [connects] [restarts per delay]
 // Starts its own PulseAudio (a 440 Hz sine on the stand-in microphone), Xvfb and Icecast.
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "audio/encoder_settings.h"
 #include "audio/obs_audio_manager.h"
 #include "broadcast/broadcaster.h"
 #include "icecast_server.h"
@@ -144,6 +146,42 @@ int main(int argc, char** argv) {
         std::printf("  server accepted -> first audio written: p50 %.2f ms, max %.2f ms\n", a.p50,
                     a.max);
     }
+
+    // Accepted -> verified, per codec, on the local Icecast.
+    OnAirVerdict verdict = OnAirVerdict::Unreachable;
+    qint64 verifiedAfterMs = -1;
+    QObject::connect(client, &IcecastClient::listenerCheckFinished,
+                     [&](OnAirVerdict v, qint64 afterAcceptedMs) {
+                         verdict = v;
+                         verifiedAfterMs = afterAcceptedMs;
+                     });
+    for (const Codec codec : {Codec::Opus, Codec::Vorbis, Codec::Aac, Codec::Mp3}) {
+        controller.encoderSettings()->setEncoderType(int(codec));
+        std::vector<double> checks;
+        int verified = 0;
+        for (int i = 0; i < connects; ++i) {
+            verifiedAfterMs = -1;
+            controller.connectAndBroadcast(icecast.host(), icecast.port(),
+                                           QStringLiteral("/verify"), QStringLiteral("source"),
+                                           icecast.options().sourcePassword);
+            if (waitMs(
+                    clock, clock.nsecsElapsed(), [&] { return verifiedAfterMs >= 0; }, 20000) < 0) {
+                std::fprintf(stderr, "connect %d: no listener check\n", i + 1);
+                return 1;
+            }
+            if (verdict == OnAirVerdict::Verified) ++verified;
+            checks.push_back(double(verifiedAfterMs));
+            controller.stopBroadcasting();
+            client->disconnectFromServer();
+            QTest::qWait(500);
+        }
+        const Summary v = summarize(checks);
+        std::printf(
+            "%s: server accepted -> listener check: p50 %.0f ms, max %.0f ms (%d of %d "
+            "verified)\n",
+            qPrintable(codecShortName(codec)), v.p50, v.max, verified, connects);
+    }
+    controller.encoderSettings()->setEncoderType(int(Codec::Opus));
 
     for (int delay : {1, 2, 5}) {
         client->setReconnectInterval(delay);

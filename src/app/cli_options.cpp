@@ -206,7 +206,7 @@ bool parseArguments(const QStringList& arguments, const QString& passwordFromEnv
     const Switch switches[] = {
         {"--public", &o.isPublic, true},  {"--no-reconnect", &o.autoReconnect, false},
         {"--log-file", &o.logFile, true}, {"--verbose", &o.verbose, true},
-        {"-v", &o.verbose, true},
+        {"-v", &o.verbose, true},         {"--no-verify", &o.verifyOnAir, false},
     };
     struct Command {
         const char* name;
@@ -404,6 +404,9 @@ Connection:
   --reconnect-delay S  seconds between reconnect attempts (default 5)
   --retries N          reconnect attempts before giving up (default 10)
   --no-reconnect       give up as soon as the connection is lost
+  --no-verify          do not listen to the mount after connecting (by default, every accepted
+                       connection is heard as a listener for up to 3 s: "verified" when
+                       listeners get this stream)
   --duration S         stop after S seconds on air
   --dead-air-seconds S report dead air when nothing above -50 dBFS was sent for S seconds
                        (default 15; 0 turns it off)
@@ -424,7 +427,7 @@ Other:
   --version            the version
 
 On a terminal one status line is redrawn every second (state, time on air, kbit/s sent, stream
-health, reconnect countdown); otherwise plain lines are printed.
+health, whether listeners get the stream, reconnect countdown); otherwise plain lines are printed.
 
 Deck capture needs an X display (libobs). On a machine without one, run it under a virtual
 display: xvfb-run -a doredoradar-cli ...

@@ -48,6 +48,8 @@ struct CliOptions {
     QString title;  // "Artist - Title" or a title alone
 
     bool autoReconnect = true;
+    // Hear the mount as a listener after every accepted connection (--no-verify: off).
+    bool verifyOnAir = true;
     int reconnectDelaySeconds = 5;
     int maxRetries = 10;
     int durationSeconds = 0;  // 0: until stopped

@@ -159,6 +159,8 @@ CliSession::CliSession(const CliOptions& options, QObject* parent)
     connect(client, &IcecastClient::sendCompleted, this, &CliSession::onSendCompleted);
     connect(client, &IcecastClient::metadataSent, this, &CliSession::onTitleSent);
     connect(client, &IcecastClient::metadataFailed, this, &CliSession::onTitleRefused);
+    connect(client, &IcecastClient::listenerCheckFinished, this,
+            &CliSession::onListenerCheckFinished);
     connect(client, &IcecastClient::titleConfirmation, this,
             [this](TitleConfirmation::Outcome outcome, const QString& song) {
                 if (!m_finishing) printTitleOutcome(outcome, song);
@@ -206,6 +208,7 @@ bool CliSession::start() {
     client->setAutoReconnect(m_options.autoReconnect);
     client->setReconnectInterval(m_options.reconnectDelaySeconds);
     client->setMaxReconnectAttempts(m_options.maxRetries);
+    client->setVerifyOnAir(m_options.verifyOnAir);
 
     if (!m_options.title.isEmpty()) {
         // The same "Artist - Title" rules as every other source of titles.
@@ -312,6 +315,8 @@ void CliSession::configureMixer() {
 
 void CliSession::onBroadcastingStarted() {
     m_state = State::OnAir;
+    // The client started hearing this connection when the server accepted it.
+    m_airCheck = m_options.verifyOnAir ? AirCheck::Running : AirCheck::Off;
     m_onAirClock.start();
     m_reconnectAttempt = 0;
     if (!m_everOnAir) {
@@ -400,6 +405,21 @@ void CliSession::onSendCompleted(int bytes, qint64, bool success) {
     if (success) m_bytesSent += bytes;
 }
 
+void CliSession::onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs) {
+    if (m_finishing) return;
+    const QString text = onAirVerdictText(verdict);
+    if (verdict == OnAirVerdict::Verified) {
+        m_airCheck = AirCheck::Verified;
+        console().printLine(
+            QStringLiteral("Listener check: %1 (%2 s after the server accepted)")
+                .arg(text, QString::number(double(afterAcceptedMs) / 1000.0, 'f', 1)));
+    } else {
+        m_airCheck = AirCheck::NotVerified;
+        console().printError(QStringLiteral("Listener check: %1").arg(text));
+    }
+    onStatusTick();
+}
+
 void CliSession::onStatusTick() {
     const qint64 delta = m_bytesSent - m_bytesAtLastTick;
     m_bytesAtLastTick = m_bytesSent;
@@ -425,7 +445,8 @@ QString CliSession::statusText(bool forTerminal) const {
                     .arg(clockText(m_onAirClock.elapsed()))
                     .arg(QString::number(m_sentKbps, 'f', 1))
                     .arg(health->score())
-                    .arg(levelText(health->level()));
+                    .arg(levelText(health->level())) +
+                airCheckText();
             return m_controller.isDeadAir() ? text + QStringLiteral("  DEAD AIR") : text;
         }
         case State::Reconnecting:
@@ -438,6 +459,20 @@ QString CliSession::statusText(bool forTerminal) const {
             break;
     }
     return QStringLiteral("STOPPED");
+}
+
+QString CliSession::airCheckText() const {
+    switch (m_airCheck) {
+        case AirCheck::Running:
+            return QStringLiteral("  checking listeners");
+        case AirCheck::Verified:
+            return QStringLiteral("  verified");
+        case AirCheck::NotVerified:
+            return QStringLiteral("  NOT VERIFIED");
+        case AirCheck::Off:
+            break;
+    }
+    return {};
 }
 
 void CliSession::finish(int exitCode, const QString& message) {

@@ -43,6 +43,7 @@ private:
     void onControllerError(const QString& error);
     void onReconnecting(int attempt, int maxAttempts, int countdown);
     void onSendCompleted(int bytes, qint64 latencyUs, bool success);
+    void onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs);
     void onStatusTick();
     void publishTitle();
     void onTitleSent();
@@ -53,6 +54,8 @@ private:
     bool configureDecks();
     void configureMixer();
     QString statusText(bool forTerminal) const;
+    // "  verified" and the like for the status line; empty with the check off.
+    QString airCheckText() const;
 
     CliOptions m_options;
     Doredoradar m_controller;
@@ -69,6 +72,9 @@ private:
     State m_state = State::Connecting;
     bool m_everOnAir = false;
     int m_reconnectAttempt = 0;
+    // The listener check of the current connection.
+    enum class AirCheck { Off, Running, Verified, NotVerified };
+    AirCheck m_airCheck = AirCheck::Off;
     int m_reconnectMax = 0;
     int m_reconnectCountdown = 0;
     QElapsedTimer m_onAirClock;

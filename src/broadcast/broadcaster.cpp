@@ -35,6 +35,13 @@ Doredoradar::Doredoradar(QObject* parent) : QObject(parent) {
     connect(m_icecastClient, &IcecastClient::sendCompleted, m_healthMonitor,
             &StreamHealthMonitor::addSample);
     connect(m_icecastClient, &IcecastClient::reconnecting, this, &Doredoradar::onReconnectNotice);
+    // Every broadcast is heard from the listener's side unless the user turns it off.
+    m_icecastClient->setVerifyOnAir(true);
+    connect(m_icecastClient, &IcecastClient::listenerCheckFinished, m_healthMonitor,
+            [this](OnAirVerdict verdict, qint64 afterAcceptedMs) {
+                m_healthMonitor->recordVerification(verdict == OnAirVerdict::Verified,
+                                                    afterAcceptedMs);
+            });
     m_sender = std::make_unique<ChunkSender>(m_icecastClient, m_encoderSettings);
 
     m_mixer = new GStreamerMixer(this);
@@ -97,8 +104,7 @@ bool Doredoradar::initialize() {
     BROADCAST_INFO << "GStreamer mixer initialized";
     if (!m_soundServer) {
         m_soundServer = new SoundServerRecovery(m_audioManager, m_mixer, this);
-        connect(m_soundServer, &SoundServerRecovery::warning, this,
-                &Doredoradar::warningOccurred);
+        connect(m_soundServer, &SoundServerRecovery::warning, this, &Doredoradar::warningOccurred);
         connect(m_soundServer, &SoundServerRecovery::deckRecovered, this,
                 &Doredoradar::deckInputRecovered);
         m_soundServer->start();

@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include "broadcast/sent_stream_window.h"
 #include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "platform/socket.h"
@@ -48,6 +49,11 @@ IcecastClient::IcecastClient(QObject* parent) : QObject(parent) {
     m_titleConfirmation = new TitleConfirmation(this);
     connect(m_titleConfirmation, &TitleConfirmation::finished, this,
             &IcecastClient::titleConfirmation);
+    m_verifierLink = std::make_shared<ListenerVerifier::ResultLink>(
+        this,
+        [this](const std::shared_ptr<ListenerVerifier>& verifier,
+               const ListenerVerifier::Result& result) { finishVerification(verifier, result); });
+    m_sentWindow = std::make_shared<SentStreamWindow>();
     m_reconnect = new ReconnectSeries(this);
     connect(m_reconnect, &ReconnectSeries::reconnecting, this, &IcecastClient::reconnecting);
     connect(m_reconnect, &ReconnectSeries::attemptDue, this, &IcecastClient::onReconnectTimer);
@@ -60,6 +66,7 @@ IcecastClient::~IcecastClient() {
     // A connection thread that is still running finishes on its own and never reaches us.
     m_resultLink->close();
     m_titleLink->close();
+    m_verifierLink->close();
 }
 
 icecast::SourceRequest IcecastClient::sourceRequest() const {
@@ -226,6 +233,9 @@ void IcecastClient::finishAttempt(const std::shared_ptr<HandshakeWorker>& attemp
         m_reconnect->resetAttempts();
         qCDebug(lcIcecast) << "Worker thread: Emitting connected() signal, socket=" << socket;
         qCInfo(lcIcecast).noquote() << "Connected to" << target();
+        m_acceptedClock.start();
+        m_sentWindow->reset(isOggCodec(m_codec));
+        startVerification();
         Q_EMIT connected();
         return;
     }
@@ -259,6 +269,8 @@ bool IcecastClient::send(const QByteArray& data) {
     if (!m_isConnected.load() || socket < 0) return false;
 
     const auto start = std::chrono::steady_clock::now();
+    // Kept before the write, so a listener can never hear a byte the window does not hold yet.
+    m_sentWindow->append(data.constData(), static_cast<std::size_t>(data.size()));
     const std::int64_t sent = platform::tcpSendAll(
         socket, data.constData(), static_cast<std::size_t>(data.size()), kSendWaitMs);
     const auto end = std::chrono::steady_clock::now();
@@ -308,6 +320,7 @@ void IcecastClient::handleConnectionLostForSocket(int socket, const QString& rea
 
     const bool wasLive = m_connectionPhase == 2 || m_isConnected || current >= 0;
     m_isConnected = false;
+    abortVerification();
     m_connectionPhase = 0;
 
     // Without a reason of the caller's, the socket says what happened; a reset, an abort or
@@ -423,6 +436,7 @@ void IcecastClient::disconnectFromServer() {
     m_connectionGeneration = 0;
     abortTitle(kTitleStopWaitMs);
     m_titleConfirmation->cancel();
+    abortVerification();
 
     const bool wasConnected = m_isConnected.exchange(false);
     m_connectionPhase = 0;
@@ -501,4 +515,37 @@ void IcecastClient::abortTitle(int waitMs) {
     if (waitMs > 0 && thread && thread->isRunning() && !thread->wait(QDeadlineTimer(waitMs))) {
         qCWarning(lcIcecast) << "sendMetadata: Title request did not stop in time (abandoned)";
     }
+}
+
+void IcecastClient::startVerification() {
+    abortVerification();
+    if (!m_verifyOnAir) return;
+    icecast::SourceRequest request = sourceRequest();
+    std::string listenerRequest = icecast::buildListenerRequest(request);
+    m_verifier = std::make_shared<ListenerVerifier>(
+        std::move(request.host), m_port, std::move(listenerRequest), m_sentWindow, m_verifierLink);
+    qCDebug(lcIcecast).noquote() << "Listening to" << target() << "as a listener would";
+    ListenerVerifier::start(m_verifier);
+}
+
+void IcecastClient::finishVerification(const std::shared_ptr<ListenerVerifier>& verifier,
+                                       const ListenerVerifier::Result& result) {
+    if (verifier != m_verifier || verifier->isAborted()) return;
+    m_verifier.reset();
+    const qint64 afterAcceptedMs = m_acceptedClock.elapsed();
+    const QString verdict = onAirVerdictText(result.verdict);
+    if (result.verdict == OnAirVerdict::Verified) {
+        qCInfo(lcIcecast).noquote() << "On air:" << verdict << "at" << target() << "after"
+                                    << afterAcceptedMs << "ms (" + result.detail + ")";
+    } else {
+        qCWarning(lcIcecast).noquote()
+            << "On air:" << verdict << "at" << target() << "(" + result.detail + ")";
+    }
+    Q_EMIT listenerCheckFinished(result.verdict, afterAcceptedMs);
+}
+
+void IcecastClient::abortVerification() {
+    if (!m_verifier) return;
+    m_verifier->abort();
+    m_verifier.reset();
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QObject>
 #include <QPointer>
@@ -11,16 +12,20 @@
 #include "audio/codec.h"
 #include "broadcast/handshake_worker.h"
 #include "broadcast/icecast_wire.h"
+#include "broadcast/listener_verifier.h"
 #include "broadcast/reconnect_series.h"
 #include "broadcast/title_confirmation.h"
 #include "broadcast/title_sender.h"
 
 class QThread;
+class SentStreamWindow;
 
 // Our own Icecast source client over a plain TCP socket: the source handshake (PUT, then SOURCE
 // for older servers) on a short-lived worker thread per attempt, the audio writes, loss detection
 // by a failed write, a fixed-delay reconnect series with a countdown, and title updates through
-// the server's metadata request on a short-lived worker thread of their own.
+// the server's metadata request on a short-lived worker thread of their own. With the listener
+// check on, every accepted connection is then heard from the listener's side
+// (listenerCheckFinished).
 //
 // Every public method, slot and setter is for the thread the client lives on (the main thread).
 // connectToServerAsync and sendMetadata return at once; disconnectFromServer and cancelReconnect
@@ -40,7 +45,8 @@ public:
     void cancelReconnect();
 
     // Writes one encoded chunk to the source socket. False (nothing emitted) when not connected;
-    // a failed write reports the loss. Allocates nothing on success.
+    // a failed write reports the loss. Allocates nothing on success. What is written is also
+    // kept in a fixed window for the listener check.
     bool send(const QByteArray& data);
 
     // Starts publishing "artist - title" (or the title alone) as the mount's current song, on a
@@ -64,6 +70,11 @@ public:
     void setAutoReconnect(bool enabled) { m_autoReconnect = enabled; }
     void setReconnectInterval(int seconds) { m_reconnect->setIntervalSeconds(seconds); }
     void setMaxReconnectAttempts(int attempts) { m_reconnect->setMaxAttempts(attempts); }
+    // After each accepted connection, listen to the mount at the same host and port for up to
+    // 3 s and tell whether listeners get this stream. Off unless switched on; applies from the
+    // next connection.
+    void setVerifyOnAir(bool enabled) { m_verifyOnAir = enabled; }
+    bool verifyOnAir() const { return m_verifyOnAir; }
 
     // Any thread.
     bool isConnected() const { return m_isConnected.load(); }
@@ -83,6 +94,9 @@ Q_SIGNALS:
     void titleConfirmation(TitleConfirmation::Outcome outcome, const QString& song);
     void reconnecting(int attempt, int maxAttempts, int countdown);
     void sendCompleted(int bytes, qint64 latencyUs, bool success);
+    // The listener check of the current connection ended, afterAcceptedMs after the server
+    // accepted the source. Not emitted for a check that a disconnect or reconnect cut short.
+    void listenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs);
 
 public Q_SLOTS:
     void onHostResolved(const QHostInfo& hostInfo);
@@ -112,6 +126,10 @@ private:
     void finishTitle(const std::shared_ptr<TitleSender>& sender, const TitleSender::Result& result);
     // Aborts the title request in flight, waiting at most waitMs for its thread.
     void abortTitle(int waitMs);
+    void startVerification();
+    void finishVerification(const std::shared_ptr<ListenerVerifier>& verifier,
+                            const ListenerVerifier::Result& result);
+    void abortVerification();
     // The request for the active server, mount, credentials and stream properties.
     icecast::SourceRequest sourceRequest() const;
     // "host:port/mount" of the active connection, for the log.
@@ -158,4 +176,11 @@ private:
     QPointer<QThread> m_titleThread;
     std::shared_ptr<TitleSender::ResultLink> m_titleLink;
     TitleConfirmation* m_titleConfirmation = nullptr;
+
+    bool m_verifyOnAir = false;
+    // Shared with the listener check of the moment, which reads it on its own thread.
+    std::shared_ptr<SentStreamWindow> m_sentWindow;
+    std::shared_ptr<ListenerVerifier> m_verifier;
+    std::shared_ptr<ListenerVerifier::ResultLink> m_verifierLink;
+    QElapsedTimer m_acceptedClock;
 };

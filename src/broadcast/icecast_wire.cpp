@@ -176,6 +176,14 @@ bool buildMetadataRequest(const SourceRequest& request, std::string_view song, s
     return true;
 }
 
+std::string buildListenerRequest(const SourceRequest& request) {
+    std::string out = "GET " + percentEncodePath(normalizedMount(request.mount)) + " HTTP/1.0\r\n";
+    out += hostLine(request);
+    appendUserAgent(request, out);
+    out += "\r\n";
+    return out;
+}
+
 HandshakeStatus decideHandshakeStatus(const char* response, std::size_t length) {
     // The answer is read as C text: whatever follows a NUL byte does not count.
     const std::string_view text(response ? response : "", response ? strnlen(response, length) : 0);
@@ -211,18 +219,25 @@ HandshakeStatus decideHandshakeStatus(const char* response, std::size_t length) 
     }
 }
 
-MetadataVerdict judgeMetadataAnswer(std::string_view answer) {
-    const std::size_t lineEnd = answer.find_first_of("\r\n");
-    const std::string_view statusLine = answer.substr(0, lineEnd);
+int httpStatusCode(std::string_view answer) {
+    const std::string_view statusLine = answer.substr(0, answer.find_first_of("\r\n"));
     const std::size_t space = statusLine.find(' ');
     if (statusLine.substr(0, 5) != "HTTP/" || space == std::string_view::npos ||
         statusLine.size() < space + 4) {
-        return {MetadataReply::NoAnswer, oneLine(statusLine)};
+        return -1;
     }
-    const std::string_view code = statusLine.substr(space + 1, 3);
-    for (const char c : code) {
-        if (c < '0' || c > '9') return {MetadataReply::NoAnswer, oneLine(statusLine)};
+    int code = 0;
+    for (const char c : statusLine.substr(space + 1, 3)) {
+        if (c < '0' || c > '9') return -1;
+        code = code * 10 + (c - '0');
     }
+    return code;
+}
+
+MetadataVerdict judgeMetadataAnswer(std::string_view answer) {
+    const std::string_view statusLine = answer.substr(0, answer.find_first_of("\r\n"));
+    const int status = httpStatusCode(answer);
+    if (status < 0) return {MetadataReply::NoAnswer, oneLine(statusLine)};
 
     // The server's own words, when it wrapped them in an XML message element.
     std::string_view message;
@@ -238,7 +253,7 @@ MetadataVerdict judgeMetadataAnswer(std::string_view answer) {
 
     std::string quote = oneLine(statusLine);
     if (!message.empty()) quote += ": " + oneLine(message);
-    if (code.front() != '2') return {MetadataReply::Refused, quote};
+    if (status / 100 != 2) return {MetadataReply::Refused, quote};
     if (!message.empty() && !containsIgnoringCase(message, "success")) {
         return {MetadataReply::Refused, quote};
     }

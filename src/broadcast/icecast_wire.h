@@ -51,6 +51,9 @@ std::string songText(std::string_view title, std::string_view artist);
 // The title request for /admin/metadata. False when the credentials could not be encoded.
 bool buildMetadataRequest(const SourceRequest& request, std::string_view song, std::string& out);
 
+// A plain listener's request for the mount (no credentials, no in-stream metadata asked for).
+std::string buildListenerRequest(const SourceRequest& request);
+
 enum class HandshakeVerdict {
     Accepted,              // 200, or 100 with no refusal in the same read
     InvalidResponse,       // no space in the answer
@@ -80,6 +83,10 @@ struct MetadataVerdict {
     MetadataReply reply = MetadataReply::NoAnswer;
     std::string serverText;  // what the server said, on one line, for the log
 };
+
+// The status code of an HTTP answer ("HTTP/1.0 200 OK" gives 200); -1 when the answer does not
+// begin with an HTTP status line.
+int httpStatusCode(std::string_view answer);
 
 // Judges what a server answered to a title request (at most a few KiB, possibly cut short).
 MetadataVerdict judgeMetadataAnswer(std::string_view answer);

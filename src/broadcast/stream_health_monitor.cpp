@@ -44,6 +44,15 @@ void StreamHealthMonitor::addSample(int bytes, qint64 latencyUs, bool success) {
 
 void StreamHealthMonitor::recordReconnect() { ++m_reconnectCount; }
 
+void StreamHealthMonitor::recordVerification(bool verified, qint64 afterAcceptedMs) {
+    if (!verified) {
+        ++m_notVerifiedCount;
+        return;
+    }
+    ++m_verifiedCount;
+    m_lastVerifiedAfterMs = afterAcceptedMs;
+}
+
 void StreamHealthMonitor::startMonitoring(int expectedBitrateKbps) {
     m_expectedBitrateKbps = expectedBitrateKbps;
     m_running = true;
@@ -64,7 +73,12 @@ void StreamHealthMonitor::resetMonitoring(ResetScope scope) {
     m_throughputKbps = 0.0;
     m_throughputRatio = 1.0;
     m_totalBytesSent = 0;
-    if (scope == ResetScope::Everything) m_reconnectCount = 0;
+    if (scope == ResetScope::Everything) {
+        m_reconnectCount = 0;
+        m_verifiedCount = 0;
+        m_notVerifiedCount = 0;
+        m_lastVerifiedAfterMs = -1;
+    }
     m_running = false;
     m_timer->stop();
     Q_EMIT healthUpdated(0, HealthLevel::Unknown);

@@ -12,8 +12,12 @@
 // traffic-light level, recomputed once a second over the last five seconds: throughput against
 // the encoder bit rate (50 %), share of successful writes (30 %) and write time (20 %).
 //
-// addSample and recordReconnect may be called from any thread (they take a short mutex at most);
-// the getters may be read from any thread; everything else belongs to the monitor's thread.
+// It also counts the listener checks of the broadcast (verified or not, and how long after the
+// server accepted the last verified one came).
+//
+// addSample, recordReconnect and recordVerification may be called from any thread (they take a
+// short mutex at most); the getters may be read from any thread; everything else belongs to the
+// monitor's thread.
 class StreamHealthMonitor : public QObject {
     Q_OBJECT
 
@@ -22,7 +26,7 @@ public:
     Q_ENUM(HealthLevel)
 
     // What a reset clears: a broadcast that restarts after an automatic reconnect keeps the
-    // count of reconnects, which only a broadcast the user starts clears.
+    // counts of reconnects and listener checks, which only a broadcast the user starts clears.
     enum class ResetScope { Everything, KeepReconnectCount };
 
     // Milliseconds on a steady clock; tests pass their own so they never wait for the window.
@@ -47,6 +51,10 @@ public:
     int expectedBitrateKbps() const { return m_expectedBitrateKbps.load(); }
     qint64 totalBytesSent() const { return m_totalBytesSent.load(); }
     int reconnectCount() const { return m_reconnectCount.load(); }
+    int verifiedCount() const { return m_verifiedCount.load(); }
+    int notVerifiedCount() const { return m_notVerifiedCount.load(); }
+    // From the server accepting the source to the last "verified"; -1 before the first.
+    qint64 lastVerifiedAfterMs() const { return m_lastVerifiedAfterMs.load(); }
     // Whole seconds since startMonitoring, 0 when not running.
     qint64 uptimeSeconds() const;
 
@@ -56,6 +64,7 @@ Q_SIGNALS:
 public Q_SLOTS:
     void addSample(int bytes, qint64 latencyUs, bool success);
     void recordReconnect();
+    void recordVerification(bool verified, qint64 afterAcceptedMs);
     void recalculate();
 
 private:
@@ -78,6 +87,9 @@ private:
     std::atomic<double> m_throughputRatio{1.0};
     std::atomic<qint64> m_totalBytesSent{0};
     std::atomic<int> m_reconnectCount{0};
+    std::atomic<int> m_verifiedCount{0};
+    std::atomic<int> m_notVerifiedCount{0};
+    std::atomic<qint64> m_lastVerifiedAfterMs{-1};
     std::atomic<int> m_expectedBitrateKbps{128};
     std::atomic<bool> m_running{false};
     QTimer* m_timer = nullptr;

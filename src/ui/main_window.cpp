@@ -213,6 +213,8 @@ void MainWindow::connectServices() {
     connect(client, &IcecastClient::metadataSent, this, &MainWindow::onTitleSent);
     connect(client, &IcecastClient::metadataFailed, this, &MainWindow::onTitleFailed);
     connect(client, &IcecastClient::titleConfirmation, this, &MainWindow::onTitleConfirmation);
+    connect(client, &IcecastClient::listenerCheckFinished, this,
+            &MainWindow::onListenerCheckFinished);
     connect(m_broadcaster->healthMonitor(), &StreamHealthMonitor::healthUpdated, this,
             &MainWindow::onHealthUpdated);
     if (m_audioManager) {

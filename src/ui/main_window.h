@@ -12,6 +12,7 @@
 #include <QString>
 
 #include "broadcast/connection_check.h"
+#include "broadcast/listener_verifier.h"
 #include "broadcast/stream_health_monitor.h"
 #include "broadcast/title_confirmation.h"
 #include "cloud/ondaro_models.h"
@@ -149,6 +150,8 @@ private Q_SLOTS:
     void onStartServerClicked();
     void updateBroadcastInfo();
     void onHealthUpdated(int score, StreamHealthMonitor::HealthLevel level);
+    // The air badge's mark: whether listeners get this stream.
+    void onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs);
     void onHealthBadgeClicked();
     void onCheckForUpdates();
     void onUpdaterStatusMessage(const QString& message);
@@ -300,6 +303,7 @@ private:
     // Header and status.
     StatusDot* m_airDot = nullptr;
     QLabel* m_airBadge = nullptr;
+    QLabel* m_airCheckMark = nullptr;
     QWidget* m_airBadgeContainer = nullptr;
     QWidget* m_serverBadgeContainer = nullptr;
     QLabel* m_serverBadge = nullptr;

@@ -175,6 +175,11 @@ QWidget* MainWindow::buildHeader() {
     m_airBadge =
         makeLabel(QStringLiteral("OFF AIR"), QStringLiteral("airStatusBadge"), m_airBadgeContainer);
     air->addWidget(m_airBadge);
+    m_airCheckMark = new QLabel(m_airBadgeContainer);
+    m_airCheckMark->setObjectName(QStringLiteral("airCheckMark"));
+    m_airCheckMark->setFixedSize(16, 16);
+    m_airCheckMark->hide();
+    air->addWidget(m_airCheckMark);
     auto* airHolder = new QWidget(header);
     airHolder->setObjectName(QStringLiteral("airBadgeContainer"));
     auto* airHolderLayout = new QHBoxLayout(airHolder);

@@ -160,6 +160,10 @@ void MainWindow::setAirBadge(bool onAir) {
     repolish(m_airBadgeContainer);
     repolish(m_airBadge);
     m_airDot->setColor(onAir ? QColor(0xFF, 0xFF, 0xFF) : QColor(0x9C, 0xA3, 0xAF));
+    // A new broadcast (or none) has not been heard yet.
+    m_airCheckMark->hide();
+    m_airCheckMark->setToolTip(QString());
+    m_airCheckMark->setAccessibleName(QString());
     m_airDotBreathes = onAir;
     followVisibility();
 }
@@ -240,6 +244,28 @@ void MainWindow::onHealthUpdated(int score, StreamHealthMonitor::HealthLevel lev
                                : QStringLiteral("Health %1").arg(score));
     m_healthBadge->setFixedWidth(120);
     repolish(m_healthBadge);
+}
+
+void MainWindow::onListenerCheckFinished(OnAirVerdict verdict, qint64 afterAcceptedMs) {
+    if (!m_appState->isBroadcasting()) return;
+    const bool verified = verdict == OnAirVerdict::Verified;
+    QString text = onAirVerdictText(verdict);
+    text[0] = text[0].toUpper();
+    const QString toolTip =
+        verified ? QStringLiteral(
+                       "%1: listeners receive this stream (heard %2 s after the server "
+                       "accepted it)")
+                       .arg(text, QString::number(double(afterAcceptedMs) / 1000.0, 'f', 1))
+                 : text;
+    m_airCheckMark->setPixmap(
+        tintedIcon(QIcon(verified ? QStringLiteral(":/icons/alert_success.svg")
+                                  : QStringLiteral(":/icons/alert_warning.svg")),
+                   QSize(16, 16), Qt::white, devicePixelRatioF()));
+    m_airCheckMark->setToolTip(toolTip);
+    m_airCheckMark->setAccessibleName(text);
+    m_airCheckMark->show();
+    // The broadcast carries on; what listeners miss is said where warnings go.
+    if (!verified) setStatusNotice(text, QStringLiteral("warning"));
 }
 
 void MainWindow::onHealthBadgeClicked() {

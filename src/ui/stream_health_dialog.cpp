@@ -101,6 +101,7 @@ StreamHealthDialog::StreamHealthDialog(StreamHealthMonitor* monitor, QWidget* pa
     m_totalSent = addMetricRow(session, QStringLiteral("Total Sent"));
     m_uptime = addMetricRow(session, QStringLiteral("Uptime"));
     m_reconnects = addMetricRow(session, QStringLiteral("Reconnects"));
+    m_listenerChecks = addMetricRow(session, QStringLiteral("Verified on Air"));
     layout->addStretch();
 
     m_timer = new QTimer(this);
@@ -143,6 +144,17 @@ void StreamHealthDialog::updateDisplay() {
     // The count survives the resets of an automatic reconnect, which is when it matters most, so
     // it is shown even while there is nothing to measure.
     m_reconnects->setText(QString::number(m_monitor->reconnectCount()));
+    // Like the reconnects: "2 of 3, last after 0.4 s".
+    const int verified = m_monitor->verifiedCount();
+    const int checks = verified + m_monitor->notVerifiedCount();
+    QString listenerChecks =
+        checks == 0 ? kNoFigure : QStringLiteral("%1 of %2").arg(verified).arg(checks);
+    if (m_monitor->lastVerifiedAfterMs() >= 0) {
+        listenerChecks +=
+            QStringLiteral(", last after %1 s")
+                .arg(QString::number(m_monitor->lastVerifiedAfterMs() / 1000.0, 'f', 1));
+    }
+    m_listenerChecks->setText(listenerChecks);
     if (level == StreamHealthMonitor::HealthLevel::Unknown) {
         for (QLabel* label :
              {m_scoreLabel, m_averageLatency, m_peakLatency, m_successRate, m_currentThroughput,

@@ -43,4 +43,5 @@ private:
     QLabel* m_totalSent = nullptr;
     QLabel* m_uptime = nullptr;
     QLabel* m_reconnects = nullptr;
+    QLabel* m_listenerChecks = nullptr;
 };

@@ -423,7 +423,7 @@ private Q_SLOTS:
 
     // The listener gets the codec, rate and channels asked for, both deck tones at the gain
     // law's levels (both decks audible: -3 dB each; deck 2 at half volume), and an Ogg stream
-    // opens with the title it was started with.
+    // opens with the title it was started with. The client's own listener check says so too.
     void bothDecksReachAListener() {
         QFETCH(int, format);
         QFETCH(int, rate);
@@ -438,10 +438,14 @@ private Q_SLOTS:
         controller().setInitialStreamMetadata(QStringLiteral("Night Train"),
                                               QStringLiteral("The Testers"));
         QSignalSpy errors(&controller(), &Doredoradar::errorOccurred);
+        QSignalSpy checked(client(), &IcecastClient::listenerCheckFinished);
         const QString mount = QStringLiteral("/") + codec;
         goLive(mount);
         QTRY_COMPARE_WITH_TIMEOUT(m_started->count(), 1, kConnectTimeoutMs);
         QTest::qWait(3500);  // what the listener's burst will hold
+        QCOMPARE(checked.count(), 1);
+        QCOMPARE(checked.first().first().value<OnAirVerdict>(), OnAirVerdict::Verified);
+        QCOMPARE(controller().healthMonitor()->verifiedCount(), 1);
 
         const QByteArray heard = m_icecast.listen(mount, 40000, 8000);
         QCOMPARE(m_icecast.sourceStats(mount).value(QStringLiteral("server_type")).toString(),
@@ -572,9 +576,11 @@ private Q_SLOTS:
 
     // The server goes away mid-broadcast and comes back on the same port: the broadcast stops,
     // the reconnect series counts down once a second, and the broadcast resumes with a fresh
-    // encoder (a new Ogg stream) that a listener can play.
+    // encoder (a new Ogg stream) that a listener can play. Each connection is checked from the
+    // listener's side, the second one against the new stream's serial.
     void serverRestartResumesWithAFreshStream() {
         client()->setReconnectInterval(2);
+        QSignalSpy checked(client(), &IcecastClient::listenerCheckFinished);
         QSignalSpy stopped(&controller(), &Doredoradar::broadcastingStopped);
         QSignalSpy reconnecting(client(), &IcecastClient::reconnecting);
         const QString mount = QStringLiteral("/restart");
@@ -600,6 +606,11 @@ private Q_SLOTS:
         QVERIFY(countdown.size() == 3 || (countdown.size() == 4 && countdown.last() == 0));
         QVERIFY(mixer()->pipelineSerial() > pipelinesBefore);
         QVERIFY(controller().healthMonitor()->reconnectCount() >= 1);
+        QTRY_COMPARE_WITH_TIMEOUT(checked.count(), 2, 5000);
+        for (const auto& args : checked)
+            QCOMPARE(args.first().value<OnAirVerdict>(), OnAirVerdict::Verified);
+        QCOMPARE(controller().healthMonitor()->verifiedCount(), 2);
+        QCOMPARE(controller().healthMonitor()->notVerifiedCount(), 0);
 
         QTest::qWait(1500);
         const QByteArray after = m_icecast.listen(mount, 24000);

@@ -80,7 +80,8 @@ private Q_SLOTS:
     }
 
     // Fed by a real monitor on an injected clock; "Expected" is what the encoder was set to even
-    // when the ratio is capped, and the reconnect count outlives the unknown state.
+    // when the ratio is capped, and the reconnect and listener check counts outlive the unknown
+    // state.
     void healthFiguresAndLifetime() {
         qint64 nowMs = 1000000;
         auto* window = new QWidget;
@@ -94,10 +95,12 @@ private Q_SLOTS:
             return texts;
         };
         QCOMPARE(figures(),
-                 QStringList({"--", "--", "--", "--", "--", "--", "--", "--", "--", "0"}));
+                 QStringList({"--", "--", "--", "--", "--", "--", "--", "--", "--", "0", "--"}));
         monitor->recordReconnect();
+        monitor->recordVerification(false, 3000);
+        monitor->recordVerification(true, 420);
         dialog->updateDisplay();
-        QCOMPARE(figures().last(), QStringLiteral("1"));
+        QCOMPARE(figures().mid(9), QStringList({"1", "1 of 2, last after 0.4 s"}));
 
         monitor->startMonitoring(128);
         nowMs += 3725 * 1000;
@@ -106,14 +109,16 @@ private Q_SLOTS:
         monitor->recalculate();
         dialog->updateDisplay();
         QCOMPARE(figures(), QStringList({"50%", "500 µs", "12.3 ms", "97.6%", "2.5 kbps",
-                                         "128.0 kbps", "1.9%", "1.5 KB", "01:02:05", "1"}));
+                                         "128.0 kbps", "1.9%", "1.5 KB", "01:02:05", "1",
+                                         "1 of 2, last after 0.4 s"}));
 
         nowMs += 10 * 1000;
         for (int i = 0; i < 2; ++i) monitor->addSample(1610612736, 800, true);
         monitor->recalculate();
         dialog->updateDisplay();
         QCOMPARE(figures(), QStringList({"100%", "800 µs", "800 µs", "100.0%", "5153960.8 kbps",
-                                         "128.0 kbps", "100.0%", "3.00 GB", "01:02:15", "1"}));
+                                         "128.0 kbps", "100.0%", "3.00 GB", "01:02:15", "1",
+                                         "1 of 2, last after 0.4 s"}));
 
         dialog->show();
         delete monitor;

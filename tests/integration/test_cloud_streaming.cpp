@@ -4,7 +4,9 @@
 // starting it through the client opens it again.
 //
 // The sources are the application's own IcecastClient (on /live, fed in real time) and a real
-// source client run as a process (GStreamer's shout2send, on /second).
+// source client run as a process (GStreamer's shout2send, on /second). The client's listener
+// check hears /live through the port, also while the port's listener faults hand listeners the
+// stream of /second or close them at once.
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -169,6 +171,38 @@ private Q_SLOTS:
         QCOMPARE(live.value(QStringLiteral("title")).toString(), kTitle);
         QTRY_VERIFY_WITH_TIMEOUT(publicOnly.output().contains(QStringLiteral("public status")),
                                  5000);
+    }
+
+    void listenerCheckThroughTheFaults_data() {
+        QTest::addColumn<QJsonObject>("fault");
+        QTest::addColumn<OnAirVerdict>("verdict");
+        QTest::newRow("none") << QJsonObject() << OnAirVerdict::Verified;
+        QTest::newRow("another stream")
+            << QJsonObject{{"listeners", QJsonObject{{"another_stream", "/second"}}}}
+            << OnAirVerdict::SomethingElse;
+        QTest::newRow("refused") << QJsonObject{{"listeners", QJsonObject{{"refuse", true}}}}
+                                 << OnAirVerdict::Unreachable;
+    }
+
+    // The /second stream of the case before is MP3 too, so only the bytes tell it from ours.
+    void listenerCheckThroughTheFaults() {
+        QFETCH(QJsonObject, fault);
+        QFETCH(OnAirVerdict, verdict);
+        QVERIFY(!m_icecast->sourceStats(QStringLiteral("/second")).isEmpty());
+        QVERIFY(m_cloud->setFaults(m_token, fault));
+        m_client.disconnectFromServer();
+        QTRY_VERIFY_WITH_TIMEOUT(m_icecast->sourceStats(QStringLiteral("/live")).isEmpty(), 5000);
+        m_client.setVerifyOnAir(true);
+        QSignalSpy checked(&m_client, &IcecastClient::listenerCheckFinished);
+        m_client.connectToServerAsync(QStringLiteral("127.0.0.1"), m_port, QStringLiteral("/live"),
+                                      QStringLiteral("source"), kSourcePassword);
+        QTRY_COMPARE_WITH_TIMEOUT(checked.count(), 1, 10000);
+        QCOMPARE(checked.first().first().value<OnAirVerdict>(), verdict);
+        // The broadcast carries on whatever the listeners get.
+        QVERIFY(m_client.isConnected());
+        QVERIFY(m_client.send(m_audio.left(kChunkBytes)));
+        QVERIFY(m_cloud->setFaults(m_token, {}));
+        m_client.setVerifyOnAir(false);
     }
 
     void stoppedServerRefusesUntilStartedAgain() {

@@ -168,6 +168,7 @@ void ScriptedSourceServer::onNewConnection() {
 void ScriptedSourceServer::onReadyRead(int id) {
     Reply chosen;
     bool answer = false;
+    QTcpSocket* listener = nullptr;
     {
         QMutexLocker lock(&m_mutex);
         Connection& c = m_connections[id];
@@ -175,18 +176,24 @@ void ScriptedSourceServer::onReadyRead(int id) {
         c.data += c.socket->readAll();
         if (c.replied || !c.data.contains("\r\n\r\n")) return;
         c.replied = true;
+        c.isMetadata = c.data.startsWith("GET /admin/");
         if (c.data.startsWith("GET /status-json.xsl ")) {
             ++m_statusCount;
             chosen = m_statusReply;
-        } else if ((c.isMetadata = c.data.startsWith("GET "))) {
+        } else if (!c.isMetadata && c.data.startsWith("GET ")) {
+            // The client hearing its own mount: no stream is served here.
+            c.closedByServer = true;
+            listener = c.socket;
+        } else if (c.isMetadata) {
             ++m_metadataCount;
             chosen = m_metadataReply;
         } else {
             chosen = m_sourceReplies.value(m_sourceCount, m_sourceReplies.last());
             c.sourceIndex = m_sourceCount++;
         }
-        answer = chosen.action == Reply::Action::Answer;
+        answer = !listener && chosen.action == Reply::Action::Answer;
     }
+    if (listener) listener->close();
     if (answer) reply(id, chosen);
 }
 

@@ -39,7 +39,8 @@ public:
 
     // Replies to source connections in order of arrival; the last one repeats.
     void setSourceReplies(const QList<Reply>& replies);
-    // Reply to every title request (a connection whose request starts with "GET ").
+    // Reply to every title request (a connection whose request starts with "GET /admin/"). A
+    // listener's request (any other GET) is closed at once and counted nowhere.
     void setMetadataReply(const Reply& reply);
 
     // Reply to every request for the public status page ("GET /status-json.xsl"); by default

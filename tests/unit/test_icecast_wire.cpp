@@ -1,4 +1,5 @@
-// The bytes we put on the wire and how we read the server's answers, without any socket.
+// The bytes we put on the wire and how we read the server's answers, without any socket; the
+// window of sent bytes that the listener check searches, across its wrap and for Ogg serials.
 #include <QtTest>
 
 #include <cstdlib>
@@ -6,10 +7,18 @@
 
 #include "broadcast/icecast_wire.h"
 #include "broadcast/server_status.h"
+#include "broadcast/sent_stream_window.h"
 
 using namespace icecast;
 
 namespace {
+
+// An Ogg page header with no segments: "OggS", version 0, type, granule, serial, sequence, CRC.
+std::string oggPage(char type, std::uint32_t serial) {
+    std::string page = std::string("OggS\0", 5) + type + std::string(8, '\0');
+    for (int shift = 0; shift < 32; shift += 8) page += char((serial >> shift) & 0xFF);
+    return page + std::string(9, '\0');
+}
 
 SourceRequest fullRequest() {
     SourceRequest r;
@@ -321,6 +330,44 @@ private Q_SLOTS:
                           .arg(QString::fromStdString(mount.title));
         }
         QTEST(mounts.join(QLatin1Char('\n')), "mounts");
+    }
+
+    // Only the newest bytes stay, found also where they run across the ring's end; a chunk
+    // bigger than the ring leaves its own end.
+    void sentWindowKeepsTheNewestBytes() {
+        SentStreamWindow window(16);
+        window.append("abcdefghij", 10);
+        window.append("klmnopqrst", 10);
+        SentStreamWindow::Snapshot sent = window.snapshot();
+        QCOMPARE(QByteArray::fromStdString(sent.bytes), QByteArray("efghijklmnopqrst"));
+        QVERIFY(sent.contains("ijklmn"));
+        QVERIFY(!sent.contains("defg"));
+        QVERIFY(!sent.contains("tu"));
+        window.append("0123456789ABCDEFGHIJ", 20);
+        QCOMPARE(QByteArray::fromStdString(window.snapshot().bytes),
+                 QByteArray("456789ABCDEFGHIJ"));
+        window.reset(false);
+        QVERIFY(window.snapshot().bytes.empty());
+    }
+
+    // The serial of the stream opened last, from page headers cut anywhere between sends.
+    void sentWindowTracksTheNewestOggStream() {
+        const std::string stream = oggPage(0x02, 0x11223344) + "OggS\x01" + "xx" +
+                                   oggPage(0x00, 0x11223344) + oggPage(0x02, 0x55667788) +
+                                   oggPage(0x04, 0x55667788);
+        SentStreamWindow window;
+        window.reset(true);
+        for (std::size_t at = 0; at < stream.size(); at += 7)
+            window.append(stream.data() + at, std::min<std::size_t>(7, stream.size() - at));
+        const SentStreamWindow::Snapshot sent = window.snapshot();
+        QVERIFY(sent.hasBosSerial);
+        QCOMPARE(sent.bosSerial, 0x55667788u);
+
+        OggPageScanner heard;
+        heard.feed(stream.data() + 40, stream.size() - 40);
+        QVERIFY(heard.sawSerial(0x55667788));
+        QVERIFY(!heard.sawSerial(0x11223344));
+        QCOMPARE(heard.serialCount(), std::size_t(1));
     }
 };
 

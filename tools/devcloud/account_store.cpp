@@ -15,6 +15,7 @@ const QMap<QString, Endpoint> kEndpointNames = {
     {QStringLiteral("account_info"), Endpoint::AccountInfo},
     {QStringLiteral("server_start"), Endpoint::ServerStart},
     {QStringLiteral("stats"), Endpoint::Stats},
+    {QStringLiteral("listeners"), Endpoint::Listeners},
 };
 
 }  // namespace
@@ -111,13 +112,20 @@ bool AccountStore::setFaults(Account& account, const QJsonObject& json, QString*
     QMap<Endpoint, Fault> faults;
     for (auto it = json.begin(); it != json.end(); ++it) {
         if (!kEndpointNames.contains(it.key())) {
-            *error = QStringLiteral("unknown endpoint \"%1\" (account_info, server_start, stats)")
+            *error = QStringLiteral(
+                         "unknown endpoint \"%1\" (account_info, server_start, stats, listeners)")
                          .arg(it.key());
             return false;
         }
         if (it.value().isNull()) continue;
         const std::optional<Fault> fault = Fault::fromJson(it.value().toObject(), error);
         if (!fault) return false;
+        if (it.key() == QLatin1String("listeners") && !fault->refuse &&
+            fault->anotherStream.isEmpty()) {
+            *error = QStringLiteral(
+                "a listeners fault needs \"refuse\": true or \"another_stream\": \"/mount\"");
+            return false;
+        }
         faults.insert(kEndpointNames.value(it.key()), *fault);
     }
     account.faults = faults;

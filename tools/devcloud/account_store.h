@@ -18,7 +18,8 @@ struct IcecastTarget {
     QString adminPassword;
 };
 
-enum class Endpoint { AccountInfo, ServerStart, Stats };
+// Listeners: the listener requests that the streaming port passes through to Icecast.
+enum class Endpoint { AccountInfo, ServerStart, Stats, Listeners };
 
 struct Account {
     QString token;
@@ -39,7 +40,8 @@ struct Account {
 // The accounts file:
 //   {"icecast": {"host", "port", "admin_user", "admin_password"},
 //    "accounts": {"<private token>": {<account document>, "devcloud": {"server_running": bool,
-//                  "boot_ms": n, "faults": {"account_info"|"server_start"|"stats": {…}}}}}}
+//                  "boot_ms": n, "faults": {"account_info"|"server_start"|"stats"|"listeners":
+//                  {…}}}}}}
 class AccountStore {
 public:
     bool load(const QString& path, QString* error);

@@ -13,6 +13,11 @@ std::optional<Fault> Fault::fromJson(const QJsonObject& json, QString* error) {
     }
     fault.contentType = json.value(QLatin1String("content_type")).toString().toUtf8();
     fault.remaining = json.value(QLatin1String("times")).toInt(-1);
+    fault.refuse = json.value(QLatin1String("refuse")).toBool();
+    fault.anotherStream = json.value(QLatin1String("another_stream")).toString();
+    if (!fault.anotherStream.isEmpty() && !fault.anotherStream.startsWith(QLatin1Char('/'))) {
+        fault.anotherStream.prepend(QLatin1Char('/'));
+    }
     if (fault.delayMs < 0 || (fault.status != 0 && (fault.status < 100 || fault.status > 599))) {
         *error = QStringLiteral("a fault needs delay_ms >= 0 and a status from 100 to 599");
         return std::nullopt;

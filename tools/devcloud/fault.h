@@ -19,6 +19,9 @@
 //   "body"      exact body text (for "{}", malformed JSON, an HTML page, …)
 //   "content_type"  defaults to text/html for a body starting with "<", else application/json
 //   "times"     applies to this many requests, then disappears (default: until cleared)
+// and, for listener requests of the streaming port (a GET of one of the account's mounts):
+//   "refuse"          close the request at once (the source still passes through)
+//   "another_stream"  a mount of the same Icecast whose stream listeners get instead
 struct Fault {
     int delayMs = 0;
     bool stall = false;
@@ -27,6 +30,8 @@ struct Fault {
     std::optional<QByteArray> body;
     QByteArray contentType;
     int remaining = -1;
+    bool refuse = false;
+    QString anotherStream;
 
     static std::optional<Fault> fromJson(const QJsonObject& json, QString* error);
     // True when the fault replaces the endpoint's own answer rather than only delaying it or

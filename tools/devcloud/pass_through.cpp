@@ -10,14 +10,16 @@ constexpr qint64 kReadBufferBytes = 256 * 1024;
 
 }  // namespace
 
-PassThrough::PassThrough(QTcpSocket* client, const IcecastTarget& icecast, QObject* parent)
+PassThrough::PassThrough(QTcpSocket* client, const IcecastTarget& icecast, QObject* parent,
+                         const QByteArray& firstBytes)
     : QObject(parent), m_client(client), m_upstream(new QTcpSocket(this)) {
     m_client->setParent(this);
     m_client->setReadBufferSize(kReadBufferBytes);
     m_upstream->setReadBufferSize(kReadBufferBytes);
 
-    connect(m_upstream, &QTcpSocket::connected, this, [this] {
+    connect(m_upstream, &QTcpSocket::connected, this, [this, firstBytes] {
         m_upstreamConnected = true;
+        if (!firstBytes.isEmpty()) m_upstream->write(firstBytes);
         pump(m_client, m_upstream);
         if (m_client->state() != QAbstractSocket::ConnectedState) onClosed(m_client, m_upstream);
     });

@@ -14,8 +14,10 @@ class PassThrough : public QObject {
     Q_OBJECT
 
 public:
-    // Takes the client socket over; what it already holds unread is relayed first.
-    PassThrough(QTcpSocket* client, const IcecastTarget& icecast, QObject* parent);
+    // Takes the client socket over; `firstBytes` go to Icecast first (a request line the client
+    // sent, rewritten), then what the client socket holds unread.
+    PassThrough(QTcpSocket* client, const IcecastTarget& icecast, QObject* parent,
+                const QByteArray& firstBytes = {});
     void abort();
 
 private:

@@ -13,6 +13,14 @@ namespace {
 // The first byte of every TLS connection: a handshake record.
 constexpr char kTlsHandshakeRecord = 0x16;
 constexpr int kFirstByteTimeoutMs = 30000;
+// A listener's request line is never longer; a GET is waited for until its line is complete.
+constexpr qint64 kMaxRequestLineBytes = 4096;
+
+// The request line's first line, when the connection's bytes so far hold all of it.
+QByteArray completeRequestLine(const QByteArray& start) {
+    const qsizetype end = start.indexOf('\n');
+    return end < 0 ? QByteArray() : start.left(end + 1);
+}
 
 }  // namespace
 
@@ -68,6 +76,14 @@ void StreamingPort::incomingConnection(qintptr socketDescriptor) {
     auto decide = [this, socket, timeout] {
         char first = 0;
         if (socket->peek(&first, 1) != 1) return;
+        if (first != kTlsHandshakeRecord) {
+            const QByteArray start = socket->peek(kMaxRequestLineBytes);
+            const bool mayBeGet = start.startsWith("GET ") || QByteArray("GET ").startsWith(start);
+            if (mayBeGet && completeRequestLine(start).isEmpty() &&
+                start.size() < kMaxRequestLineBytes) {
+                return;
+            }
+        }
         delete timeout;
         disconnect(socket, nullptr, this, nullptr);
         disconnect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
@@ -82,10 +98,35 @@ void StreamingPort::incomingConnection(qintptr socketDescriptor) {
                     [socket](const QList<QSslError>&) { socket->abort(); });
             socket->startServerEncryption();
         } else {
-            new PassThrough(socket, m_store->icecast(), this);
+            relay(socket);
         }
     };
     connect(socket, &QSslSocket::readyRead, this, decide);
+}
+
+void StreamingPort::relay(QSslSocket* socket) {
+    const QByteArray line = completeRequestLine(socket->peek(kMaxRequestLineBytes));
+    const QList<QByteArray> parts = line.trimmed().split(' ');
+    const bool listener =
+        parts.size() == 3 && parts.at(0) == "GET" &&
+        m_account->mounts().contains(QString::fromUtf8(parts.at(1).split('?').first()));
+    const std::optional<Fault> fault =
+        listener ? AccountStore::takeFault(*m_account, Endpoint::Listeners) : std::nullopt;
+    if (fault && fault->refuse) {
+        qInfo().noquote() << "listener of" << parts.at(1) << "refused (fault)";
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    if (fault && !fault->anotherStream.isEmpty()) {
+        qInfo().noquote() << "listener of" << parts.at(1) << "gets" << fault->anotherStream
+                          << "(fault)";
+        socket->read(line.size());
+        new PassThrough(socket, m_store->icecast(), this,
+                        "GET " + fault->anotherStream.toUtf8() + ' ' + parts.at(2) + "\r\n");
+        return;
+    }
+    new PassThrough(socket, m_store->icecast(), this);
 }
 
 void StreamingPort::onStatsRequest(HttpConnection* connection, const HttpRequest& request) {
