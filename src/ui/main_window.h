@@ -374,4 +374,6 @@ private:
     std::array<qint64, 4> m_clipHoldUntilMs{{0, 0, 0, 0}};
     int m_duckingTriggerDeck = 0;
     int m_meterTick = 0;
+    int m_peakTextTick = 0;
+    bool m_peakTextDue = true;  // this meter tick also writes the peak figures
 };

@@ -30,6 +30,9 @@ namespace {
 
 constexpr qint64 kClipHoldMs = 5000;
 constexpr int kDuckLogEveryTicks = 30;
+// The peak figures change every 100 ms: nobody reads digits that change thirty times a second,
+// and each change re-lays out and repaints its label. The bars keep every tick.
+constexpr int kPeakTextEveryTicks = 3;
 
 float sliderDb(int value) { return float(value) / 10.0f; }
 
@@ -224,7 +227,7 @@ void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain,
     const float peak = std::max(db[0], db[1]);
     if (std::max({db[0], db[1], db[2], db[3]}) >= 0.0f)
         m_clipHoldUntilMs[deck - 1] = nowMs + kClipHoldMs;
-    w.peakLabel->setText(peakText(peak));
+    if (m_peakTextDue) w.peakLabel->setText(peakText(peak));
     stylePeakLabel(w.peakLabel, nowMs < m_clipHoldUntilMs[deck - 1]);
     const bool active = m_audioManager && m_audioManager->isDeckActive(deck);
     const QString status = active ? QStringLiteral("Active") : QStringLiteral("Inactive");
@@ -237,6 +240,7 @@ void MainWindow::updateDeckMeter(int deck, qint64 nowMs, float duckGain,
 
 void MainWindow::updateAudioMeters() {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    m_peakTextDue = ++m_peakTextTick % kPeakTextEveryTicks == 0;
     float duckGain = 1.0f;
     if (m_duckingTriggerDeck != 0) {
         GStreamerMixer* mixer = m_broadcaster->mixer();
@@ -271,7 +275,8 @@ void MainWindow::updateAudioMeters() {
         const float pl = toMeterDb(mix[0] * gain), pr = toMeterDb(mix[1] * gain);
         meter->setLevels(pl, pr, pl, pr, toMeterDb(mix[2] * gain), toMeterDb(mix[3] * gain));
         if (std::max(pl, pr) >= 0.0f) m_clipHoldUntilMs[size_t(hold)] = now + kClipHoldMs;
-        label->setText(muted ? QStringLiteral("-∞") : peakText(std::max(pl, pr)));
+        if (m_peakTextDue)
+            label->setText(muted ? QStringLiteral("-∞") : peakText(std::max(pl, pr)));
         stylePeakLabel(label, now < m_clipHoldUntilMs[size_t(hold)]);
     };
     show(m_masterMeter, m_masterPeakLabel, 2, 1.0f, false);

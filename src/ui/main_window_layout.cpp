@@ -36,6 +36,8 @@ namespace {
 
 constexpr int kFaderMin = -240;  // tenths of a dB
 constexpr int kFaderMax = 240;
+// The cards' background (style.qss: QFrame[card="true"]), which the meters paint behind themselves.
+const QColor kCardColour(0xFF, 0xFF, 0xFF);
 
 QLabel* makeLabel(const QString& text, const QString& objectName, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -76,6 +78,7 @@ ShadowSlider* makeFader(const QString& name, QWidget* parent) {
 StereoVUMeter* makeMeter(const QString& name, QWidget* parent) {
     auto* meter = new StereoVUMeter(parent);
     meter->setCompact(true);
+    meter->setBackdrop(kCardColour);
     meter->setAccessibleName(name);
     meter->setMinimumHeight(150);
     return meter;

@@ -303,8 +303,15 @@ QSize StereoVUMeter::sizeHint() const {
     return QSize(m_look.showScale ? 73 : 48, 256);
 }
 
+void StereoVUMeter::setBackdrop(const QColor& color) {
+    m_backdrop = color;
+    setAttribute(Qt::WA_OpaquePaintEvent, color.isValid());
+    update();
+}
+
 void StereoVUMeter::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
+    if (m_backdrop.isValid()) painter.fillRect(event->rect(), m_backdrop);
     paintStereoMeter(painter, rect(), m_look, event->rect());
 }
 

@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include <QColor>
 #include <QRectF>
 #include <QWidget>
 
@@ -57,6 +58,9 @@ public:
     void setDucked(bool ducked);
     void setShowScale(bool showScale);
     void setCompact(bool compact);
+    // The plain colour the meter sits on. With one, the meter paints it itself and Qt need not
+    // paint the widgets behind it on each of its 30 repaints a second.
+    void setBackdrop(const QColor& color);
     const StereoMeterLook& look() const { return m_look; }
 
     void setClock(Clock clock);
@@ -73,6 +77,7 @@ private:
     void restyle();
 
     StereoMeterLook m_look;
+    QColor m_backdrop;
     int m_timerId = 0;
     qint64 m_holdLeftTimeMs = 0;
     qint64 m_holdRightTimeMs = 0;
