@@ -13,7 +13,8 @@ case "$1" in
         wineboot --init
         # Windows without a display: no X server is asked for, whatever DISPLAY says.
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f
-        # A crashing program just ends: no debugger is started on it.
+        # A crashing program just ends. An empty debugger, not a missing one: without the
+        # value Wine falls back to winedbg, which stays behind.
         wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
             /v Debugger /t REG_SZ /d '' /f
         wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
