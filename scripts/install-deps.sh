@@ -22,6 +22,8 @@ packages=(
     icecast2 pulseaudio pulseaudio-utils xvfb xauth x11-utils ffmpeg openssl curl jq
     # fonts
     fonts-inter
+    # the Windows side of the platform layer: cross compiler, and Wine to run its tests
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 
 missing=()

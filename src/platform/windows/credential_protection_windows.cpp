@@ -1,7 +1,9 @@
 #include "platform/credential_protection.h"
 
-#include <dpapi.h>
+// dpapi.h builds on the definitions of windows.h.
 #include <windows.h>
+
+#include <dpapi.h>
 
 #include <limits>
 

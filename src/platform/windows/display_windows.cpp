@@ -10,11 +10,12 @@ void enableHighDpiAwareness() {
     if (!user32) return;
     using SetContextFn = BOOL(WINAPI*)(HANDLE);
     using SetAwareFn = BOOL(WINAPI*)();
-    if (auto setContext = reinterpret_cast<SetContextFn>(
-            GetProcAddress(user32, "SetProcessDpiAwarenessContext"))) {
+    // Through void*: GetProcAddress's generic function type converts to no other directly.
+    if (auto setContext = reinterpret_cast<SetContextFn>(reinterpret_cast<void*>(
+            GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
         setContext(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per-monitor v2
-    } else if (auto setAware =
-                   reinterpret_cast<SetAwareFn>(GetProcAddress(user32, "SetProcessDPIAware"))) {
+    } else if (auto setAware = reinterpret_cast<SetAwareFn>(
+                   reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDPIAware")))) {
         setAware();
     }
 }

@@ -1,8 +1,10 @@
 #include "platform/socket.h"
 
-#include <windows.h>
+// winsock2.h first: windows.h alone would bring in the old WinSock 1 declarations.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <chrono>
 
