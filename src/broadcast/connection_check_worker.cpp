@@ -72,7 +72,7 @@ QString ConnectionCheckWorker::mount() const {
 }
 
 QThread* ConnectionCheckWorker::start(const std::shared_ptr<ConnectionCheckWorker>& worker) {
-    QThread* thread = QThread::create([worker] {
+    return startDetachedThread(QStringLiteral("IcecastCheck"), [worker] {
         if (!worker->post(worker, worker->resolve())) return;
         if (!worker->post(worker, worker->connect())) return;
         if (!worker->post(worker, worker->identifyServer())) return;
@@ -81,10 +81,6 @@ QThread* ConnectionCheckWorker::start(const std::shared_ptr<ConnectionCheckWorke
             if (!worker->post(worker, result)) return;
         }
     });
-    thread->setObjectName(QStringLiteral("IcecastCheck"));
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
-    return thread;
 }
 
 bool ConnectionCheckWorker::post(const std::shared_ptr<ConnectionCheckWorker>& self,

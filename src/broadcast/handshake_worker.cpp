@@ -91,13 +91,8 @@ int HandshakeWorker::takeSocket() { return m_socket->release(); }
 void HandshakeWorker::discard() { m_socket->close(); }
 
 QThread* HandshakeWorker::start(const std::shared_ptr<HandshakeWorker>& worker) {
-    QThread* thread = QThread::create([worker] { run(worker); });
-    thread->setObjectName(QStringLiteral("IcecastConnect"));
-    // Not a child of the client: a thread that outlives the client's waits deletes itself.
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     qCDebug(lcIcecast) << "Starting connection thread";
-    thread->start(QThread::InheritPriority);
-    return thread;
+    return startDetachedThread(QStringLiteral("IcecastConnect"), [worker] { run(worker); });
 }
 
 void HandshakeWorker::run(const std::shared_ptr<HandshakeWorker>& worker) {

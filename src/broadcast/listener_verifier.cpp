@@ -52,14 +52,10 @@ void ListenerVerifier::abort() { m_socket->abort(); }
 bool ListenerVerifier::isAborted() const { return m_socket->isAborted(); }
 
 QThread* ListenerVerifier::start(const std::shared_ptr<ListenerVerifier>& verifier) {
-    QThread* thread = QThread::create([verifier] {
+    return startDetachedThread(QStringLiteral("IcecastListen"), [verifier] {
         const Result result = verifier->listen();
         if (!verifier->isAborted()) verifier->m_link->post(verifier, result);
     });
-    thread->setObjectName(QStringLiteral("IcecastListen"));
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
-    return thread;
 }
 
 ListenerVerifier::Result ListenerVerifier::listen() {

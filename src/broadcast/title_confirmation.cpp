@@ -121,10 +121,7 @@ void TitleConfirmation::start(const icecast::SourceRequest& target, const QStrin
         });
     m_poll = std::make_shared<Poll>(target, song, m_pollMs, m_giveUpMs, std::move(link));
     const std::shared_ptr<Poll> poll = m_poll;
-    QThread* thread = QThread::create([poll] { Poll::run(poll); });
-    thread->setObjectName(QStringLiteral("IcecastTitleCheck"));
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    startDetachedThread(QStringLiteral("IcecastTitleCheck"), [poll] { Poll::run(poll); });
 }
 
 void TitleConfirmation::cancel() {

@@ -57,15 +57,10 @@ void TitleSender::abort() { m_socket->abort(); }
 bool TitleSender::isAborted() const { return m_socket->isAborted(); }
 
 QThread* TitleSender::start(const std::shared_ptr<TitleSender>& sender) {
-    QThread* thread = QThread::create([sender] {
+    return startDetachedThread(QStringLiteral("IcecastTitle"), [sender] {
         const Result result = sender->send();
         if (!sender->isAborted()) sender->m_link->post(sender, result);
     });
-    thread->setObjectName(QStringLiteral("IcecastTitle"));
-    // Not a child of the client: a thread that outlives the client's waits deletes itself.
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
-    return thread;
 }
 
 TitleSender::Result TitleSender::send() {

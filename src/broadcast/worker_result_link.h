@@ -7,6 +7,8 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QString>
+#include <QThread>
 
 // Where a worker's result goes: a handler run on the receiver's thread, for as long as the
 // receiver exists. The receiver closes the link when it goes; a worker finishing later posts
@@ -42,3 +44,16 @@ private:
     QObject* m_receiver;
     Handler m_handler;
 };
+
+// Runs `body` on a new thread called `name` and returns the thread, already started. The thread
+// is no one's child and deletes itself when `body` returns, so it may outlive whoever started it
+// (a receiver waits for it only as long as it chooses to).
+template <typename Body>
+QThread* startDetachedThread(const QString& name, Body body,
+                             QThread::Priority priority = QThread::InheritPriority) {
+    QThread* thread = QThread::create(std::move(body));
+    thread->setObjectName(name);
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start(priority);
+    return thread;
+}
