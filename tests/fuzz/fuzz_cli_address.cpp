@@ -35,8 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     url.setPort(options.port);
     url.setPath(options.mount, QUrl::DecodedMode);
     CliOptions again;
-    const bool reparsed = cli::parseArguments({url.toString(QUrl::FullyEncoded)}, QString(),
-                                              &again, &error);
+    const bool reparsed = cli::parseArguments(
+        {QStringLiteral("--check"), url.toString(QUrl::FullyEncoded)}, QString(), &again, &error);
     FUZZ_CHECK(reparsed);
     FUZZ_CHECK(again.host == options.host && again.port == options.port);
     FUZZ_CHECK(again.mount == options.mount && again.username == options.username);
