@@ -25,7 +25,9 @@ bool splitArtistTitle(const QString& text, QString* artist, QString* title) {
         *title = text.mid(spaced + 3).trimmed();
         return true;
     }
-    static const QRegularExpression pattern(QStringLiteral("(.+?)\\s*-\\s*(.+)"));
+    // A line break inside the text belongs to the artist or title, not in front of them.
+    static const QRegularExpression pattern(QStringLiteral("(.+?)\\s*-\\s*(.+)"),
+                                            QRegularExpression::DotMatchesEverythingOption);
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch()) return false;
     *artist = match.captured(1).trimmed();
