@@ -18,9 +18,7 @@ int integer(const QJsonObject& json, const char* key) {
 }
 
 // A count below zero is the sender's mistake: nobody is listening.
-int count(const QJsonObject& json, const char* key) {
-    return std::max(0, integer(json, key));
-}
+int count(const QJsonObject& json, const char* key) { return std::max(0, integer(json, key)); }
 
 bool boolean(const QJsonObject& json, const char* key) {
     return json.value(QLatin1String(key)).toBool();
@@ -144,8 +142,8 @@ ServerStats ServerStats::fromJson(const QJsonDocument& document, const QString& 
         stats.isBroadcastActive = true;
         stats.currentListeners = count(source, "listeners");
         stats.currentSong = text(source, "title");
-        qCDebug(lcOndaro) << "Found active mountpoint:" << mount << "with"
-                          << stats.currentListeners << "listeners";
+        qCDebug(lcOndaro) << "Found active mountpoint:" << mount << "with" << stats.currentListeners
+                          << "listeners";
     } else if (!mount.isEmpty()) {
         qCDebug(lcOndaro) << "Mountpoint" << mount << "not found in source list";
     }

@@ -16,12 +16,12 @@
 
 namespace {
 
-const char* const kKeys[] = {"metadata/source",        "metadata/filePath",
-                             "metadata/url",           "audio/deck1Device",
-                             "audio/deck2Device",      "audio/duckingThreshold",
-                             "audio/duckingRatio",     "audio/duckingAttack",
-                             "audio/duckingRelease",   "audio/duckingKnee",
-                             "ui/windowGeometry",      "ui/windowState"};
+using namespace settingskeys;
+
+const char* const kKeys[] = {kMetadataSource.name, kMetadataFilePath.name, kMetadataUrl.name,
+                             kDeck1Device.name,    kDeck2Device.name,      kDuckingThreshold.name,
+                             kDuckingRatio.name,   kDuckingAttack.name,    kDuckingRelease.name,
+                             kDuckingKnee.name,    kWindowGeometry.name,   kWindowState.name};
 
 // A value of the type the next byte picks, made from the bytes after it.
 QVariant typedValue(std::uint8_t type, const QByteArray& bytes) {
@@ -82,7 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     EncoderSettings encoder;
     const LoadTimeCorrections result = applyLoadTimeCorrections(settings, deck1, deck2, encoder);
 
-    using namespace settingskeys;
     FUZZ_CHECK(result.metadataSource >= 0 && result.metadataSource <= 2);
     FUZZ_CHECK(read(settings, kMetadataSource) == result.metadataSource);
     if (!result.missingMetadataFile.isEmpty()) FUZZ_CHECK(result.metadataSource == 0);

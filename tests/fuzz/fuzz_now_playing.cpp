@@ -11,6 +11,7 @@ namespace {
 
 QString withoutSpaces(const QString& text) {
     QString out;
+    out.reserve(text.size());
     for (const QChar c : text) {
         if (!c.isSpace()) out += c;
     }
@@ -36,15 +37,18 @@ void checkLine(const QString& text, bool last) {
 }  // namespace
 
 // The first byte: bit 0 asks for the last line instead of the first; 0xFF repeats the rest into
-// a very long text.
+// a text far longer than any title.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const bool last = data[0] & 1;
     QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
-    if (data[0] == 0xFF && !bytes.isEmpty()) bytes = bytes.repeated(256 * 1024 / bytes.size());
+    if (data[0] == 0xFF && !bytes.isEmpty()) bytes = bytes.repeated(16 * 1024 / bytes.size());
 
     const QString text = nowplaying::decodeUtf8(bytes);
-    FUZZ_CHECK(nowplaying::decodeUtf8("\xEF\xBB\xBF" + bytes) == text);
+    // One leading byte-order mark goes; a second one would be text.
+    if (!bytes.startsWith("\xEF\xBB\xBF")) {
+        FUZZ_CHECK(nowplaying::decodeUtf8("\xEF\xBB\xBF" + bytes) == text);
+    }
     checkLine(text, last);
     const QString line = nowplaying::extractLine(text, last);
     checkSplit(line);
