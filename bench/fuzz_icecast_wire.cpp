@@ -143,7 +143,8 @@ void fuzzRequest(const std::uint8_t* data, std::size_t size) {
                 check(i > 0 && bytes[i - 1] == '\r');
             }
         }
-        std::size_t expected = 7 + 1 + 1;  // fixed lines, ice-public, final empty line
+        // Fixed lines, the optional user agent, ice-public, the final empty line.
+        std::size_t expected = 6 + (request.userAgent.empty() ? 0 : 1) + 1 + 1;
         for (int i = 4; i < 8; ++i) expected += fields[i].empty() ? 0 : 1;
         if (attempt == icecast::kPutAttempt) ++expected;
         check(lines == expected);

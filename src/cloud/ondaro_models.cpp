@@ -1,5 +1,7 @@
 #include "cloud/ondaro_models.h"
 
+#include <algorithm>
+
 #include <QJsonArray>
 
 #include "core/log_categories.h"
@@ -14,6 +16,9 @@ QString text(const QJsonObject& json, const char* key) {
 int integer(const QJsonObject& json, const char* key) {
     return json.value(QLatin1String(key)).toInt();
 }
+
+// A count below zero is the sender's mistake: nobody is listening.
+int count(const QJsonObject& json, const char* key) { return std::max(0, integer(json, key)); }
 
 bool boolean(const QJsonObject& json, const char* key) {
     return json.value(QLatin1String(key)).toBool();
@@ -64,7 +69,7 @@ OndaroSubscription OndaroSubscription::fromJson(const QJsonObject& json) {
     OndaroSubscription subscription;
     subscription.planId = text(json, "plan_id");
     subscription.addonsCount = integer(json, "addons_count");
-    subscription.listenersSlots = integer(json, "listeners_slots");
+    subscription.listenersSlots = count(json, "listeners_slots");
     subscription.maxChannels = integer(json, "max_channels");
     subscription.bitrate = integer(json, "bitrate");
     const QJsonObject recorder = object(json, "podcasts_recorder");
@@ -84,7 +89,9 @@ OndaroAccount OndaroAccount::fromJson(const QJsonObject& json) {
     account.name = text(json, "name");
     account.email = text(json, "email");
     account.publicToken = text(json, "public_token");
-    account.streamingServerPort = integer(json, "streaming_server_port");
+    // A port that cannot exist counts as none given.
+    const int port = integer(json, "streaming_server_port");
+    account.streamingServerPort = port >= 1 && port <= 65535 ? port : 0;
     account.streamingServerReady = integer(json, "streaming_server_ready");
     account.channelsCount = integer(json, "channels_count");
     account.streamingServer = OndaroStreamingServer::fromJson(object(json, "streaming_server"));
@@ -120,7 +127,7 @@ ServerStats ServerStats::fromJson(const QJsonDocument& document, const QString& 
     }
 
     const QJsonObject server = root.at(1).toObject();
-    stats.totalListeners = integer(server, "listeners");
+    stats.totalListeners = count(server, "listeners");
     stats.hasSources = integer(server, "sources") > 0;
     qCDebug(lcOndaro).nospace() << "Parsed ServerStats: totalListeners=" << stats.totalListeners
                                 << ", hasSources=" << stats.hasSources;
@@ -133,10 +140,10 @@ ServerStats ServerStats::fromJson(const QJsonDocument& document, const QString& 
     if (!mount.isEmpty() && sources.contains(mount)) {
         const QJsonObject source = sources.value(mount).toObject();
         stats.isBroadcastActive = true;
-        stats.currentListeners = integer(source, "listeners");
+        stats.currentListeners = count(source, "listeners");
         stats.currentSong = text(source, "title");
-        qCDebug(lcOndaro) << "Found active mountpoint:" << mount << "with"
-                          << stats.currentListeners << "listeners";
+        qCDebug(lcOndaro) << "Found active mountpoint:" << mount << "with" << stats.currentListeners
+                          << "listeners";
     } else if (!mount.isEmpty()) {
         qCDebug(lcOndaro) << "Mountpoint" << mount << "not found in source list";
     }

@@ -43,7 +43,7 @@ struct OndaroAddon {
 struct OndaroSubscription {
     QString planId;
     int addonsCount = 0;
-    int listenersSlots = 0;
+    int listenersSlots = 0;  // never negative
     int maxChannels = 0;
     int bitrate = 0;  // kbit/s
     int podcastsRecorderDuration = 0;
@@ -60,7 +60,7 @@ struct OndaroAccount {
     QString name;
     QString email;
     QString publicToken;
-    int streamingServerPort = 0;
+    int streamingServerPort = 0;  // 1..65535; 0 when missing or impossible
     int streamingServerReady = 0;
     int channelsCount = 0;
     OndaroStreamingServer streamingServer;
@@ -80,7 +80,7 @@ struct OndaroApiError {
 
 struct ServerStats {
     bool isOnline = false;
-    int totalListeners = 0;
+    int totalListeners = 0;  // never negative, as currentListeners
     bool hasSources = false;
     bool isBroadcastActive = false;
     int currentListeners = 0;

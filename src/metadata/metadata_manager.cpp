@@ -4,12 +4,11 @@
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
-#include <QStringList>
 #include <QUrl>
 
 #include "core/app_identity.h"
 #include "core/log_categories.h"
+#include "metadata/now_playing_text.h"
 #include "platform/window_titles.h"
 
 namespace {
@@ -19,57 +18,6 @@ constexpr int kFileSettleMs = 100;
 constexpr int kFileMissingChecks = 5;
 constexpr int kLogExcerptChars = 50;
 const char* const kRequestedUrlProperty = "metadataRequestedUrl";
-
-// Captured diagnostics, players' debug output and our own log lines are not song titles.
-const QRegularExpression& logLikePattern() {
-    static const QRegularExpression pattern(
-        QStringLiteral("^\\d{2}:\\d{2}:\\d{2}|audiomixer|gstreamer|pipeline|buffer-duration|"
-                       "latency=|time-selection|\\[DEBUG\\]|\\[INFO\\]|\\[WARNING\\]|"
-                       "\\[ERROR\\]|qDebug|qWarning|qCritical"),
-        QRegularExpression::CaseInsensitiveOption);
-    return pattern;
-}
-
-// "Artist - Title". A hyphen with spaces around it is the separator when there is one, so
-// hyphenated names ("AC-DC - Thunder", "Blink-182 - Adam's Song") stay whole; otherwise the
-// first hyphen with something before it splits ("Artist-Title").
-bool splitArtistTitle(const QString& text, QString* artist, QString* title) {
-    const int spaced = text.indexOf(QStringLiteral(" - "));
-    if (spaced >= 0) {
-        *artist = text.left(spaced).trimmed();
-        *title = text.mid(spaced + 3).trimmed();
-        return true;
-    }
-    static const QRegularExpression pattern(QStringLiteral("(.+?)\\s*-\\s*(.+)"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch()) return false;
-    *artist = match.captured(1).trimmed();
-    *title = match.captured(2).trimmed();
-    return true;
-}
-
-// First (or last) line that is not empty once trimmed; empty when there is none.
-QString extractLine(const QString& text, bool last) {
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    if (last) {
-        for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-            const QString line = it->trimmed();
-            if (!line.isEmpty()) return line;
-        }
-        return {};
-    }
-    for (const QString& raw : lines) {
-        const QString line = raw.trimmed();
-        if (!line.isEmpty()) return line;
-    }
-    return {};
-}
-
-// Invalid sequences become U+FFFD. Editors on Windows like to start files with a BOM.
-QString decodeUtf8(QByteArray bytes) {
-    if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
-    return QString::fromUtf8(bytes);
-}
 
 bool isFetchable(const QUrl& url) {
     return url.isValid() && !url.scheme().isEmpty() && !url.host().isEmpty();
@@ -205,67 +153,26 @@ void MetadataManager::setManualMetadata(const QString& title, const QString& art
 }
 
 void MetadataManager::parseMetadata(const QString& text) {
-    const QString trimmed = text.trimmed();
-    if (logLikePattern().match(trimmed).hasMatch()) {
-        qCDebug(lcMetadata) << "Skipping log-like message:" << trimmed.left(kLogExcerptChars);
+    const std::optional<NowPlaying> parsed = nowplaying::fromText(text);
+    if (!parsed) {
+        qCDebug(lcMetadata) << "Skipping log-like message:"
+                            << text.trimmed().left(kLogExcerptChars);
         return;
     }
-    QString artist;
-    QString title;
-    if (!splitArtistTitle(trimmed, &artist, &title)) title = trimmed;
-    m_title = title;
-    m_artist = artist;
+    m_title = parsed->title;
+    m_artist = parsed->artist;
     Q_EMIT metadataChanged(m_title, m_artist);
 }
 
 void MetadataManager::parseWindowTitle(const QString& windowTitleText) {
-    QString text = windowTitleText;
-    if (logLikePattern().match(text).hasMatch()) {
-        qCDebug(lcMetadata) << "Skipping log-like window title:" << text.left(kLogExcerptChars);
+    const std::optional<NowPlaying> parsed = nowplaying::fromWindowTitle(windowTitleText);
+    if (!parsed) {
+        qCDebug(lcMetadata) << "Skipping log-like window title:"
+                            << windowTitleText.left(kLogExcerptChars);
         return;
     }
-
-    // Order matters only in that the first hit wins; at most one suffix goes.
-    static const QStringList kPlayerSuffixes = {QStringLiteral(" - Spotify"),
-                                                QStringLiteral(" - Spotify Premium"),
-                                                QStringLiteral(" - Apple Music"),
-                                                QStringLiteral(" - iTunes"),
-                                                QStringLiteral(" - VLC media player"),
-                                                QStringLiteral(" - VLC"),
-                                                QStringLiteral(" - foobar2000"),
-                                                QStringLiteral(" - Winamp"),
-                                                QStringLiteral(" - YouTube Music"),
-                                                QStringLiteral(" - YouTube"),
-                                                QStringLiteral(" - Music")};
-    for (const QString& suffix : kPlayerSuffixes) {
-        if (text.endsWith(suffix, Qt::CaseInsensitive)) {
-            text.chop(suffix.size());
-            break;
-        }
-    }
-
-    // "[Artist - Song] - Player": the bracketed part is the whole story.
-    static const QRegularExpression bracketPrefix(QStringLiteral("^\\[(.+?)\\]\\s*-?\\s*"));
-    const QRegularExpressionMatch bracket = bracketPrefix.match(text);
-    if (bracket.hasMatch()) text = bracket.captured(1);
-
-    // "Song • Artist", as web players write it.
-    static const QString kBullet = QStringLiteral(" \u2022 ");
-    if (text.contains(kBullet)) {
-        const QStringList parts = text.split(kBullet);
-        if (parts.size() >= 2) {
-            m_title = parts.at(0).trimmed();
-            m_artist = parts.at(1).trimmed();
-            Q_EMIT metadataChanged(m_title, m_artist);
-            return;
-        }
-    }
-
-    QString artist;
-    QString title;
-    if (!splitArtistTitle(text, &artist, &title)) title = text.trimmed();
-    m_title = title;
-    m_artist = artist;
+    m_title = parsed->title;
+    m_artist = parsed->artist;
     Q_EMIT metadataChanged(m_title, m_artist);
 }
 
@@ -344,7 +251,7 @@ void MetadataManager::readFile() {
     }
     file.close();
 
-    const QString line = extractLine(decodeUtf8(data), m_readLastLine);
+    const QString line = nowplaying::extractLine(nowplaying::decodeUtf8(data), m_readLastLine);
     if (line.isEmpty()) {
         qCDebug(lcMetadata) << "Metadata file has no text line:" << m_filePath;
         return;
@@ -489,7 +396,7 @@ void MetadataManager::onUrlReplyFinished(QNetworkReply* reply) {
         return;
     }
 
-    const QString line = extractLine(decodeUtf8(body), m_readLastLine);
+    const QString line = nowplaying::extractLine(nowplaying::decodeUtf8(body), m_readLastLine);
     if (line.isEmpty()) {
         qCDebug(lcMetadata) << "Metadata URL gave no text line";
         return;
