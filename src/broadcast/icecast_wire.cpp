@@ -177,11 +177,7 @@ bool buildMetadataRequest(const SourceRequest& request, std::string_view song, s
 }
 
 std::string buildListenerRequest(const SourceRequest& request) {
-    std::string out = "GET " + percentEncodePath(normalizedMount(request.mount)) + " HTTP/1.0\r\n";
-    out += hostLine(request);
-    appendUserAgent(request, out);
-    out += "\r\n";
-    return out;
+    return buildGetRequest(request, percentEncodePath(normalizedMount(request.mount)));
 }
 
 HandshakeStatus decideHandshakeStatus(const char* response, std::size_t length) {
@@ -220,18 +216,8 @@ HandshakeStatus decideHandshakeStatus(const char* response, std::size_t length) 
 }
 
 int httpStatusCode(std::string_view answer) {
-    const std::string_view statusLine = answer.substr(0, answer.find_first_of("\r\n"));
-    const std::size_t space = statusLine.find(' ');
-    if (statusLine.substr(0, 5) != "HTTP/" || space == std::string_view::npos ||
-        statusLine.size() < space + 4) {
-        return -1;
-    }
-    int code = 0;
-    for (const char c : statusLine.substr(space + 1, 3)) {
-        if (c < '0' || c > '9') return -1;
-        code = code * 10 + (c - '0');
-    }
-    return code;
+    const AnswerHead head = readAnswerHead(answer);
+    return head.isHttp ? head.status : -1;
 }
 
 MetadataVerdict judgeMetadataAnswer(std::string_view answer) {
