@@ -18,11 +18,14 @@ stop_services_on_exit
 
 start_virtual_display 1600x1000x24
 start_private_pulse shots_sink 440
-# What the window plays (its monitor) goes to speakers of its own, not back into the input.
+# What the window and the program play go to speakers of their own, not into the microphone
+# (shots_sink.monitor, which the tool puts on deck 1): deck 1 hears the tone, deck 2 the program.
 pactl load-module module-null-sink sink_name=speakers rate=48000 channels=2 >/dev/null
 pactl set-default-sink speakers
+# Changing the default takes the tone along; it belongs in the microphone.
+for input in $(pactl list short sink-inputs | cut -f1); do pactl move-sink-input "$input" shots_sink; done
 gst-launch-1.0 -q audiotestsrc is-live=true freq=1000 volume=0.3 ! audioconvert \
-    ! pulsesink device=shots_sink >/dev/null 2>&1 &
+    ! pulsesink device=speakers >/dev/null 2>&1 &
 services_pids+=($!)
 export XDG_DATA_HOME="$services_runtime/data" XDG_CONFIG_HOME="$services_runtime/config"
 state="$XDG_DATA_HOME/ondaro-devcloud"

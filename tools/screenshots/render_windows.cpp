@@ -1,5 +1,6 @@
 // Renders the windows into PNG files: the settings dialog section by section with a sample
 // account and its window picker, the connection check, and with --live the main window on air.
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -92,8 +93,10 @@ bool renderLiveMainWindow(const QString& folder) {
     Q_EMIT window->settingsDialog()->encoderChanged(QStringLiteral("MP3"));
     auto* deck1 = window->findChild<QComboBox*>(QStringLiteral("deck1Input"));
     auto* deck2 = window->findChild<QComboBox*>(QStringLiteral("deck2Input"));
-    deck1->setCurrentIndex(1);
-    Q_EMIT deck1->activated(1);
+    // The stand-in microphone: the tone's sink as an input (the stage names it).
+    const int microphone = std::max(1, deck1->findData(QStringLiteral("shots_sink.monitor")));
+    deck1->setCurrentIndex(microphone);
+    Q_EMIT deck1->activated(microphone);
     window->deckInputs()->setProgramPicker(
         [](const QList<CaptureProgram>& programs) -> std::optional<CaptureProgram> {
             for (const CaptureProgram& program : programs) {
