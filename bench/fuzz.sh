@@ -36,9 +36,9 @@ printf '\x01\x10abc - x y \xc3\xa9 & = +' >"$wire/seed-percent"
 printf '\x02HTTP/1.0 200 OK\r\n\r\n<iceresponse><message>Mountpoint will not accept URL updates</message></iceresponse>' >"$wire/seed-title"
 printf '\x03radio.example\x00live\x00source\x00hackme\x00Name\x00Description\x00Genre\x00http://x/' >"$wire/seed-request"
 
-# Qt's own allocations that live until exit are not findings; debug lines only slow it down.
+# Qt's own allocations that live until exit are not findings; log lines only slow it down.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0}"
-export QT_LOGGING_RULES="*.debug=false;*.info=false"
+export QT_LOGGING_RULES="*.debug=false;*.info=false;*.warning=false"
 failed=()
 for target in "${targets[@]}"; do
     binary=$(find build-fuzz -name "$target" -type f -perm -u+x | head -n 1)

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -55,6 +56,16 @@ QVariant typedValue(std::uint8_t type, const QByteArray& bytes) {
 // index, a type, a length and that many value bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
+    // The window reads its settings with a GUI application running, and a stored value may be
+    // of a GUI type (a cursor, a pixmap) that can only be built then.
+    static QGuiApplication* const application = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "fuzz_load_time_corrections";
+        static char* argv[] = {name, nullptr};
+        return new QGuiApplication(argc, argv);
+    }();
+    Q_UNUSED(application);
     static QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("settings.ini"));
     QFile::remove(path);
