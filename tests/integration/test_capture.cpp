@@ -259,7 +259,7 @@ private Q_SLOTS:
         QVERIFY(m_manager->getInputDeviceIds().contains("late.monitor"));
     }
 
-    void decksCarryTheirTonesAndMeterThem() {
+    void decksCarryTheirOwnTones() {
         auto mic = m_pulse.playTone(QStringLiteral("mic_sink"), 440, QStringLiteral("mic-tone"));
         auto speaker =
             m_pulse.playTone(QStringLiteral("test_sink"), 1000, QStringLiteral("speaker-tone"));
@@ -278,30 +278,6 @@ private Q_SLOTS:
         QTRY_VERIFY2_WITH_TIMEOUT(speaker1000(), qPrintable(speaker1000.detail()), kAudioTimeoutMs);
         QCOMPARE(m_recorder.badFormat(1), 0u);
         QCOMPARE(m_recorder.badFormat(2), 0u);
-
-        // A 0.5 sine: peak -6 dBFS, RMS -9 dBFS. libobs's buffers vary in length and a short
-        // one may miss the crest, so the last buffer's own peak may read lower; each buffer's
-        // RMS is smoothed in dB, so a buffer shorter than the tone's period moves it a little.
-        // Latched like the tone checks: a glitch of the player must not undo a good reading.
-        bool levelsRight = false;
-        QString levelsText;
-        auto readsTheTone = [&] {
-            if (levelsRight) return true;
-            const DeckLevels l = m_manager->getDeckLevels(1);
-            levelsText = QStringLiteral("peak %1 %2, smoothed %3 %4, rms %5 %6")
-                             .arg(l.peakLeft)
-                             .arg(l.peakRight)
-                             .arg(l.smoothedPeakLeft)
-                             .arg(l.smoothedPeakRight)
-                             .arg(l.rmsLeft)
-                             .arg(l.rmsRight);
-            levelsRight = std::fabs(l.smoothedPeakLeft + 6.0f) < 1.0f &&
-                          std::fabs(l.smoothedPeakRight + 6.0f) < 1.0f && l.peakLeft < -5.5f &&
-                          l.peakLeft > -20.0f && l.peakRight < -5.5f && l.peakRight > -20.0f &&
-                          std::fabs(l.rmsLeft + 9.0f) < 2.0f && std::fabs(l.rmsRight + 9.0f) < 2.0f;
-            return levelsRight;
-        };
-        QTRY_VERIFY2_WITH_TIMEOUT(readsTheTone(), qPrintable(levelsText), kAudioTimeoutMs);
 
         // Every unmuted buffer went to the callback.
         for (int deck : {1, 2}) {
@@ -447,7 +423,7 @@ private Q_SLOTS:
         ToneCheck only1000(m_recorder, 1, 1000, {440, 1500});
         QTRY_VERIFY2_WITH_TIMEOUT(only1000(), qPrintable(only1000.detail()), kAudioTimeoutMs);
 
-        // Metered as devices are: a 0.5 sine peaks at -6 dBFS.
+        // Metered on the capture thread: a 0.5 sine peaks at -6 dBFS.
         QTRY_VERIFY_WITH_TIMEOUT(
             std::fabs(m_manager->getDeckLevels(1).smoothedPeakLeft + 6.0f) < 1.0f, kAudioTimeoutMs);
         QCOMPARE(m_recorder.badFormat(1), 0u);

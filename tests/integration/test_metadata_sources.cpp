@@ -80,15 +80,7 @@ private Q_SLOTS:
         const QByteArray lines = "\n  Artist - Song  \n\nSecond - Line\n";
         QTest::newRow("first line") << lines << false << QStringList{"changed:Artist|Song"};
         QTest::newRow("last line") << lines << true << QStringList{"changed:Second|Line"};
-        const QByteArray windows =
-            "\xEF\xBB\xBF"
-            "Artist - Song\r\nNext - One\r\n";
-        QTest::newRow("BOM and CRLF, first")
-            << windows << false << QStringList{"changed:Artist|Song"};
-        QTest::newRow("BOM and CRLF, last") << windows << true << QStringList{"changed:Next|One"};
         QTest::newRow("blank lines only") << QByteArray("\n   \n\t\n") << true << QStringList();
-        QTest::newRow("log-like line")
-            << QByteArray("12:30:45 gstreamer pipeline started\n") << false << QStringList();
     }
     void fileGivesFirstOrLastLine() {
         QFETCH(QByteArray, content);
