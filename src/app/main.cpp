@@ -1,10 +1,12 @@
 #include <QApplication>
 #include <QIcon>
 #include <QPointer>
+#include <QSettings>
 
 #include "core/app_identity.h"
 #include "core/log_categories.h"
 #include "core/logger.h"
+#include "core/settings_file_guard.h"
 #include "maintenance/crash_reporting.h"
 #include "platform/display.h"
 #include "ui/app_appearance.h"
@@ -26,6 +28,8 @@ int runApplication(int& argc, char** argv) {
 
     Logger::instance();
     qCInfo(lcMain) << "Starting" << appidentity::kApplicationName << appidentity::version();
+    // Before anything reads a setting.
+    settingsfile::removeSerializedVariants(QSettings().fileName());
 
     const FontChoice fontChoice = chooseInterFont();
     QApplication::setFont(applicationFont(fontChoice.family));

@@ -4,13 +4,13 @@
 #include <cstring>
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariant>
 
 #include "audio/encoder_settings.h"
+#include "core/settings_file_guard.h"
 #include "core/settings_keys.h"
 #include "fuzz_check.h"
 #include "ui/load_time_corrections.h"
@@ -56,16 +56,6 @@ QVariant typedValue(std::uint8_t type, const QByteArray& bytes) {
 // index, a type, a length and that many value bytes.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    // The window reads its settings with a GUI application running, and a stored value may be
-    // of a GUI type (a cursor, a pixmap) that can only be built then.
-    static QGuiApplication* const application = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "fuzz_load_time_corrections";
-        static char* argv[] = {name, nullptr};
-        return new QGuiApplication(argc, argv);
-    }();
-    Q_UNUSED(application);
     static QTemporaryDir directory;
     const QString path = directory.filePath(QStringLiteral("settings.ini"));
     QFile::remove(path);
@@ -73,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QFile file(path);
         FUZZ_CHECK(file.open(QIODevice::WriteOnly));
         file.write(reinterpret_cast<const char*>(data + 1), static_cast<qint64>(size - 1));
+        file.close();
+        settingsfile::removeSerializedVariants(path);  // as the application does at start
     }
     QSettings settings(path, QSettings::IniFormat);
     if (!(data[0] & 1)) {

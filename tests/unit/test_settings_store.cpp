@@ -9,6 +9,7 @@
 #include "audio/encoder_settings.h"
 #include "core/app_identity.h"
 #include "core/credential_store.h"
+#include "core/settings_file_guard.h"
 #include "core/settings_keys.h"
 #include "core/settings_manager.h"
 #include "log_capture.h"
@@ -186,6 +187,7 @@ private Q_SLOTS:
             write(s, kReconnectDelay, 12);
             write(s, kCrossfaderPosition, -0.25);
             write(s, kStreamName, QStringLiteral("Rock, Pop & \"More\""));
+            write(s, kStreamDescription, QStringLiteral("@Variant(is only text here)"));
             write(s, kWindowGeometry, QByteArray("\x01\x02geometry", 10));
         }
         // Read back the way a later start does: from the file, not from this process's cache
@@ -193,7 +195,24 @@ private Q_SLOTS:
         const QString copy = m_env.root() + QStringLiteral("/copy.conf");
         QFile::remove(copy);
         QVERIFY(QFile::copy(QSettings().fileName(), copy));
+        // Serialized values a hand or a fault put there (one announcing a 4 GB text, one in a
+        // list, one going on over the next line) go before they are decoded, even when the
+        // file was opened once already, as the start-up does.
+        QVERIFY(QSettings(copy, QSettings::IniFormat).contains(QStringLiteral("stream/name")));
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("[audio]\ndeck1Device=@Variant(\\0\\0\\0\\n\\xff\\xff\\xff\\xfe)\n"
+                   "deck2Device=Line In, @Variant(\\0\\0\\0\\x1)\nduckingKnee=\"@Variant(\\\n"
+                   "\\0)\"\ndeck2Volume=7\n");
+        file.close();
+        QCOMPARE(settingsfile::removeSerializedVariants(copy),
+                 QStringList({QStringLiteral("deck1Device"), QStringLiteral("deck2Device"),
+                              QStringLiteral("duckingKnee")}));
         const QSettings fromFile(copy, QSettings::IniFormat);
+        QCOMPARE(read(fromFile, kDeck1Device), QString());
+        QCOMPARE(read(fromFile, kDeck2Volume), 7);
+        QCOMPARE(read(fromFile, kDuckingKnee), kDuckingKnee.defaultValue);
+        QCOMPARE(read(fromFile, kStreamDescription), QStringLiteral("@Variant(is only text here)"));
         QCOMPARE(read(fromFile, kAutoReconnect), false);
         QCOMPARE(read(fromFile, kReconnectDelay), 12);
         QCOMPARE(read(fromFile, kCrossfaderPosition), -0.25);
