@@ -185,6 +185,8 @@ int main(int argc, char** argv) {
 
     for (int delay : {1, 2, 5}) {
         client->setReconnectInterval(delay);
+        // Under 2 s the attempts come every 100 ms: ten of them would run out during the outage.
+        client->setMaxReconnectAttempts(delay < 2 ? 100 : 10);
         std::vector<double> back;
         connected = firstByte = false;
         controller.connectAndBroadcast(icecast.host(), icecast.port(), QStringLiteral("/restart"),
