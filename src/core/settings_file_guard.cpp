@@ -1,3 +1,4 @@
+// Serialized variants taken out of the settings file before Qt decodes them.
 #include "core/settings_file_guard.h"
 
 #include <QByteArray>
