@@ -13,6 +13,7 @@
 #include "broadcast/stream_health_monitor.h"
 #include "core/logger.h"
 #include "metadata/metadata_manager.h"
+#include "metadata/now_playing_text.h"
 #include "platform/obs_capture.h"
 
 namespace {
@@ -336,18 +337,17 @@ void CliSession::publishTitle() {
     // Ogg streams carry their first title in their own header, which the server's status does
     // not follow while live.
     if (isOggCodec(m_options.codec)) {
-        if (!m_oggTitleNoted) printTitleOutcome(TitleConfirmation::Outcome::NotForOgg, songText());
+        if (!m_oggTitleNoted) {
+            printTitleOutcome(TitleConfirmation::Outcome::NotForOgg,
+                              nowplaying::songText(m_title, m_artist));
+        }
         m_oggTitleNoted = true;
         return;
     }
     IcecastClient* client = m_controller.icecastClient();
     if (!client->isConnected()) return;
-    m_publishedSong = songText();
+    m_publishedSong = nowplaying::songText(m_title, m_artist);
     if (!client->sendMetadata(m_title, m_artist)) onTitleRefused();
-}
-
-QString CliSession::songText() const {
-    return m_artist.isEmpty() ? m_title : QStringLiteral("%1 - %2").arg(m_artist, m_title);
 }
 
 void CliSession::onTitleSent() {

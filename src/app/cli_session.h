@@ -49,8 +49,6 @@ private:
     void onTitleSent();
     void onTitleRefused();
     void printTitleOutcome(TitleConfirmation::Outcome outcome, const QString& song);
-    // "Artist - Title" or the title alone, as the server shows it.
-    QString songText() const;
     bool configureDecks();
     void configureMixer();
     QString statusText(bool forTerminal) const;

@@ -35,6 +35,10 @@ bool splitArtistTitle(const QString& text, QString* artist, QString* title) {
     return true;
 }
 
+QString songText(const QString& title, const QString& artist) {
+    return artist.isEmpty() ? title : QStringLiteral("%1 - %2").arg(artist, title);
+}
+
 std::optional<NowPlaying> fromText(const QString& text) {
     const QString trimmed = text.trimmed();
     if (isLogLike(trimmed)) return std::nullopt;

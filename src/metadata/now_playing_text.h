@@ -21,6 +21,9 @@ bool isLogLike(const QString& text);
 // "Artist - Title" into its trimmed halves; false when the text has no separating hyphen.
 bool splitArtistTitle(const QString& text, QString* artist, QString* title);
 
+// The one line a pair is shown and published as: "Artist - Title", or the title alone.
+QString songText(const QString& title, const QString& artist);
+
 // The pair a file line or URL body line stands for; nothing for log-like text.
 std::optional<NowPlaying> fromText(const QString& text);
 

@@ -13,20 +13,18 @@
 #include "broadcast/icecast_client.h"
 #include "core/log_categories.h"
 #include "metadata/metadata_manager.h"
+#include "metadata/now_playing_text.h"
 #include "ui/app_state.h"
 #include "ui/go_live_input.h"
 #include "widgets/marquee_label.h"
 
 namespace {
 constexpr int kUpdateButtonRestoreMs = 300;
-
-QString songText(const QString& title, const QString& artist) {
-    return artist.isEmpty() ? title : QStringLiteral("%1 - %2").arg(artist, title);
-}
 }  // namespace
 
 void MainWindow::updateMetadata() {
-    const QString text = songText(m_metadataManager->title(), m_metadataManager->artist());
+    const QString text =
+        nowplaying::songText(m_metadataManager->title(), m_metadataManager->artist());
     if (!text.isEmpty()) {
         if (!m_titleEntry->hasFocus()) m_titleEntry->setText(text);
         m_appState->setCurrentSong(text);
